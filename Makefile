@@ -1,0 +1,39 @@
+# The project's commands. `make test` and `make demo` are all the set-up a
+# fresh Debian 12 machine needs: they install missing packages first.
+BUILD ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test bench demo sanitize clean
+
+all: build
+
+deps:
+	bash scripts/install-deps.sh
+
+configure: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Benchmarks: single thread, medians over repetitions.
+bench: build
+	OMP_NUM_THREADS=1 $(BUILD)/bin/kelmo_bench --benchmark_repetitions=5 \
+	  --benchmark_report_aggregates_only=true
+
+demo: build
+	mkdir -p out/demo
+	$(BUILD)/bin/kelmo_smoke out/demo/smoke.png
+
+# The test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize:
+	$(MAKE) test BUILD=build-sanitize BUILD_TYPE=Debug \
+	  CMAKE_FLAGS="-DKELMO_SANITIZE=ON -DKELMO_BUILD_BENCH=OFF"
+
+clean:
+	rm -rf build build-sanitize out

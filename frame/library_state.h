@@ -1,0 +1,43 @@
+// The process-wide state of the library (Part 1.1): the one place where it
+// lives. Every other unit reaches it through libraryState().
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kelmo.h"
+#include "model/model.h"
+
+namespace kelmo {
+
+// An integer point as feature points cross the interface: x then y.
+struct IntPoint {
+    int32_t x = 0;
+    int32_t y = 0;
+};
+
+struct LibraryState {
+    // Part 1.1 data model. Image handles are -1 while not loaded.
+    std::string dataDirectory;
+    std::array<IntPoint, kFeaturePointCount> alphaGrid{};
+    ImageHandle alphaMaskImage = -1;
+    ImageHandle lowerTeethImage = -1;
+    ImageHandle upperTeethImage = -1;
+    ImageHandle sockImage = -1;
+    std::vector<int32_t> landmarkTable;
+    std::vector<int32_t> list7Table;
+    // Expression meshes 0..3 (closed neutral, open neutral, closed smile,
+    // open smile); null while absent (before initialisation, after finalisation).
+    std::array<std::unique_ptr<TModel>, 4> expressionMeshes;
+
+    // Part 2.2: the model table; an empty slot is a null pointer.
+    std::vector<std::unique_ptr<TModel>> models;
+};
+
+// The single instance, created on first use.
+LibraryState &libraryState();
+
+}  // namespace kelmo

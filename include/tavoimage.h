@@ -1,0 +1,172 @@
+/*
+ * tavoimage: the imaging library of Kelmo (Part 1.2 of the specification).
+ *
+ * Images live in a table that the library owns and are addressed by 32-bit
+ * handles.  Every function returns 0 on success or a negative TAVOIMG_ERR_*
+ * status; a failing call changes nothing (no image is created, no image is
+ * modified).  No function crashes on an invalid or freed handle, a null
+ * pointer, or a missing, truncated or hostile file.
+ *
+ * Pixel layout (TAVO_IMAGEMODE): packed rows, top row first, no padding
+ * beyond the scan line the caller gives.
+ *   TAVO_IMAGEMODE_GREY  (0): 1 byte per pixel, grey level.
+ *   TAVO_IMAGEMODE_COLOR (1): 3 bytes per pixel, in the order R, G, B.
+ *   TAVO_IMAGEMODE_COLOR_ALPHA (2): 4 bytes per pixel, in the order R, G, B, A
+ *       (A is 255 = opaque in images that carry no alpha channel).
+ * Conversions between modes: colour to grey is the luma
+ * (299 R + 587 G + 114 B + 500) / 1000; grey to colour repeats the grey level.
+ *
+ * The library is not thread-safe: calls come from one thread at a time.
+ */
+#ifndef TAVOIMAGE_H
+#define TAVOIMAGE_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  if defined(TAVOIMAGE_BUILDING)
+#    define TAVOIMAGE_API __declspec(dllexport)
+#  else
+#    define TAVOIMAGE_API __declspec(dllimport)
+#  endif
+#else
+#  define TAVOIMAGE_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A handle of an image in the library's table; valid from its creation until
+ * TAVO_FreeImage.  Handles of freed images may be handed out again. */
+typedef int32_t ImageHandle;
+
+/* Pixel layout of a buffer exchanged with the library (see above). */
+typedef enum TAVO_IMAGEMODE {
+    TAVO_IMAGEMODE_GREY = 0,
+    TAVO_IMAGEMODE_COLOR = 1,
+    TAVO_IMAGEMODE_COLOR_ALPHA = 2
+} TAVO_IMAGEMODE;
+
+/* Status codes of the imaging library.  They are distinct from the codes of
+ * libkelmo so that a status passed through by TAVO_InitKelmo names its cause. */
+enum {
+    TAVOIMG_OK = 0,
+    TAVOIMG_ERR_HANDLE = -101,   /* handle negative, unknown or freed */
+    TAVOIMG_ERR_NULL = -102,     /* a required pointer is null */
+    TAVOIMG_ERR_ARGUMENT = -103, /* a size, mode, ratio or coordinate is out of range */
+    TAVOIMG_ERR_OPEN = -104,     /* the file cannot be opened */
+    TAVOIMG_ERR_FORMAT = -105,   /* the file's format is unknown or unsupported */
+    TAVOIMG_ERR_CORRUPT = -106,  /* the file is truncated or malformed */
+    TAVOIMG_ERR_MEMORY = -107,   /* the image is larger than the library's limits */
+    TAVOIMG_ERR_WRITE = -108     /* the file cannot be written */
+};
+
+/* Largest width or height, and largest pixel count, of an image. */
+#define TAVOIMG_MAX_SIDE 32768
+#define TAVOIMG_MAX_PIXELS (1 << 27)
+
+/* Creates an empty image (width and height 0).
+ * out: receives the new handle; must not be null.
+ * Returns 0, TAVOIMG_ERR_NULL. */
+TAVOIMAGE_API int32_t TAVO_CreateEmptyImage(ImageHandle *out);
+
+/* Releases an image; its handle becomes invalid.
+ * Returns 0, TAVOIMG_ERR_HANDLE. */
+TAVOIMAGE_API int32_t TAVO_FreeImage(ImageHandle image);
+
+/* Makes the existing image `destination` a copy of `source` (size, pixels and
+ * channel layout).  source == destination is allowed and changes nothing.
+ * Returns 0, TAVOIMG_ERR_HANDLE (either handle invalid). */
+TAVOIMAGE_API int32_t TAVO_CopyImage(ImageHandle source, ImageHandle destination);
+
+/* Loads a PNG, JPEG or BMP file (format found from the file's first bytes, not
+ * its name) as a colour image without alpha: an alpha channel in the file is
+ * dropped, grey files become colour.
+ * out: receives the new handle; must not be null.  path: zero-terminated file
+ * path; must not be null.
+ * Returns 0, TAVOIMG_ERR_NULL, TAVOIMG_ERR_OPEN, TAVOIMG_ERR_FORMAT,
+ * TAVOIMG_ERR_CORRUPT, TAVOIMG_ERR_MEMORY; on failure no image is created. */
+TAVOIMAGE_API int32_t TAVO_LoadImageFromFile(ImageHandle *out, const char *path);
+
+/* As TAVO_LoadImageFromFile, but keeps the file's alpha channel: the image
+ * has four channels R, G, B, A (A = 255 where the file has no alpha). */
+TAVOIMAGE_API int32_t TAVO_LoadImageFromFileWithAlpha(ImageHandle *out, const char *path);
+
+/* Creates an image holding a copy of a pixel buffer.
+ * out: receives the new handle; must not be null.
+ * pixels: height rows of scanLine bytes each, top row first; may be null only
+ *   when width * height is 0.
+ * width, height: in pixels, 0 to TAVOIMG_MAX_SIDE, their product at most
+ *   TAVOIMG_MAX_PIXELS.  scanLine: bytes per row, at least width times the
+ *   mode's bytes per pixel.  mode: 0, 1 or 2; the image keeps that layout.
+ * Returns 0, TAVOIMG_ERR_NULL, TAVOIMG_ERR_ARGUMENT, TAVOIMG_ERR_HANDLE. */
+TAVOIMAGE_API int32_t TAVO_LoadImageFromBuffer(ImageHandle *out, const uint8_t *pixels,
+                                               int32_t width, int32_t height,
+                                               int32_t scanLine, TAVO_IMAGEMODE mode);
+
+/* Writes the image's pixels into a buffer in the given mode, packed rows of
+ * width * bytes-per-pixel bytes, top row first, converting as described above.
+ * pixels: at least TAVO_GetImageBufferSize(image, mode) bytes; may be null only
+ *   when that size is 0.
+ * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_NULL, TAVOIMG_ERR_ARGUMENT (mode). */
+TAVOIMAGE_API int32_t TAVO_SaveImageToBuffer(ImageHandle image, uint8_t *pixels, TAVO_IMAGEMODE mode);
+
+/* Stores width * height * bytes-per-pixel of `mode`: the bytes that
+ * TAVO_SaveImageToBuffer writes in that mode.
+ * size: must not be null.
+ * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_NULL, TAVOIMG_ERR_ARGUMENT (mode). */
+TAVOIMAGE_API int32_t TAVO_GetImageBufferSize(ImageHandle image, int32_t *size, TAVO_IMAGEMODE mode);
+
+/* Stores the image's width, in pixels.  value: must not be null.
+ * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_NULL. */
+TAVOIMAGE_API int32_t TAVO_GetImageWidth(ImageHandle image, int32_t *value);
+
+/* Stores the image's height, in pixels.  value: must not be null.
+ * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_NULL. */
+TAVOIMAGE_API int32_t TAVO_GetImageHeight(ImageHandle image, int32_t *value);
+
+/* Scales `source` by `ratio` into the existing image `destination` (which may
+ * be the source): the new size is round(width * ratio) by round(height * ratio),
+ * at least 1 by 1 for a non-empty source.  Shrinking averages the covered area
+ * of every destination pixel; enlarging interpolates bilinearly (pixel centres
+ * aligned).  ratio must be finite and above 0, and the new size within limits.
+ * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_ARGUMENT, TAVOIMG_ERR_MEMORY. */
+TAVOIMAGE_API int32_t TAVO_ResizeImage(ImageHandle source, double ratio, ImageHandle destination);
+
+/* Rotates `source` by `angle` degrees about the point (centreX, centreY)
+ * (pixel coordinates, origin at the top-left pixel's centre, y down) into the
+ * existing image `destination` (which may be the source), same size.  A
+ * positive angle turns the picture counter-clockwise as seen on screen.
+ * Destination pixels whose source position falls outside the image are black
+ * (and transparent in four-channel images); the others are bilinear samples.
+ * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_ARGUMENT (non-finite value). */
+TAVOIMAGE_API int32_t TAVO_RotateImageCenter(ImageHandle source, double angle, double centreX,
+                                             double centreY, ImageHandle destination);
+
+/* Flips the image top to bottom in place.  flag: 0 (the only value the
+ * library's callers use); 1 flips left to right instead.
+ * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_ARGUMENT (other flag). */
+TAVOIMAGE_API int32_t TAVO_MirrorImage(ImageHandle image, int32_t flag);
+
+/* Copies the inclusive rectangle x1..x2, y1..y2 of `source` into the existing
+ * image `destination` (which may be the source), which becomes
+ * (x2 - x1 + 1) by (y2 - y1 + 1) pixels.  The rectangle may leave the source on
+ * any side: those pixels repeat the nearest border pixel of the source.
+ * Requires x1 <= x2, y1 <= y2, a non-empty source and a size within limits.
+ * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_ARGUMENT, TAVOIMG_ERR_MEMORY. */
+TAVOIMAGE_API int32_t TAVO_CopyRectReplicateBorder(ImageHandle source, int32_t x1, int32_t y1,
+                                                   int32_t x2, int32_t y2, ImageHandle destination);
+
+/* Saves the image to a file whose format follows the path's extension,
+ * case-insensitive: ".png" (keeps an alpha channel), ".jpg"/".jpeg" (quality
+ * 95, alpha dropped), ".bmp" (24-bit, or 32-bit with alpha).
+ * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_NULL, TAVOIMG_ERR_FORMAT (unknown
+ * extension), TAVOIMG_ERR_ARGUMENT (empty image), TAVOIMG_ERR_WRITE. */
+TAVOIMAGE_API int32_t TAVO_SaveImageToFile(ImageHandle image, const char *path);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TAVOIMAGE_H */

@@ -1,0 +1,201 @@
+#include "tavoimage/image_table.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "tavoimage/codecs.h"
+
+namespace tavoimage {
+namespace {
+
+// The table is never destroyed: images freed by other libraries' static
+// destructors at exit must still find it.
+std::vector<std::unique_ptr<Image>> &imageTable() {
+    static auto *const table = new std::vector<std::unique_ptr<Image>>;
+    return *table;
+}
+
+}  // namespace
+
+int32_t modeChannels(int32_t mode) {
+    switch (mode) {
+        case TAVO_IMAGEMODE_GREY: return 1;
+        case TAVO_IMAGEMODE_COLOR: return 3;
+        case TAVO_IMAGEMODE_COLOR_ALPHA: return 4;
+        default: return 0;
+    }
+}
+
+bool sizeWithinLimits(int64_t width, int64_t height) {
+    return width >= 0 && height >= 0 && width <= TAVOIMG_MAX_SIDE && height <= TAVOIMG_MAX_SIDE &&
+           width * height <= TAVOIMG_MAX_PIXELS;
+}
+
+Image *findImage(ImageHandle handle) {
+    auto &table = imageTable();
+    if (handle < 0 || static_cast<std::size_t>(handle) >= table.size()) return nullptr;
+    return table[static_cast<std::size_t>(handle)].get();
+}
+
+ImageHandle addImage(Image &&image) {
+    auto &table = imageTable();
+    auto owned = std::make_unique<Image>(std::move(image));
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        if (!table[i]) {
+            table[i] = std::move(owned);
+            return static_cast<ImageHandle>(i);
+        }
+    }
+    table.push_back(std::move(owned));
+    return static_cast<ImageHandle>(table.size() - 1);
+}
+
+bool releaseImage(ImageHandle handle) {
+    auto &table = imageTable();
+    if (handle < 0 || static_cast<std::size_t>(handle) >= table.size()) return false;
+    auto &slot = table[static_cast<std::size_t>(handle)];
+    if (!slot) return false;
+    slot.reset();
+    return true;
+}
+
+void convertPixels(const uint8_t *source, int32_t sourceChannels, uint8_t *destination,
+                   int32_t destinationChannels, int64_t pixelCount) {
+    if (sourceChannels == destinationChannels) {
+        std::memcpy(destination, source, static_cast<std::size_t>(pixelCount * sourceChannels));
+        return;
+    }
+    for (int64_t i = 0; i < pixelCount; ++i) {
+        const uint8_t *s = source + i * sourceChannels;
+        uint8_t *d = destination + i * destinationChannels;
+        if (destinationChannels == 1) {
+            // sourceChannels is 3 or 4: the luma of the header.
+            d[0] = static_cast<uint8_t>((299u * s[0] + 587u * s[1] + 114u * s[2] + 500u) / 1000u);
+        } else if (sourceChannels == 1) {
+            d[0] = d[1] = d[2] = s[0];
+            if (destinationChannels == 4) d[3] = 255;
+        } else {
+            d[0] = s[0];
+            d[1] = s[1];
+            d[2] = s[2];
+            if (destinationChannels == 4) d[3] = 255;  // from 3 channels
+        }
+    }
+}
+
+}  // namespace tavoimage
+
+using tavoimage::findImage;
+using tavoimage::Image;
+using tavoimage::modeChannels;
+
+extern "C" {
+
+int32_t TAVO_CreateEmptyImage(ImageHandle *out) {
+    if (out == nullptr) return TAVOIMG_ERR_NULL;
+    *out = tavoimage::addImage(Image{});
+    return TAVOIMG_OK;
+}
+
+int32_t TAVO_FreeImage(ImageHandle image) {
+    return tavoimage::releaseImage(image) ? TAVOIMG_OK : TAVOIMG_ERR_HANDLE;
+}
+
+int32_t TAVO_CopyImage(ImageHandle source, ImageHandle destination) {
+    const Image *from = findImage(source);
+    Image *to = findImage(destination);
+    if (from == nullptr || to == nullptr) return TAVOIMG_ERR_HANDLE;
+    if (from != to) *to = *from;
+    return TAVOIMG_OK;
+}
+
+static int32_t loadImageFile(ImageHandle *out, const char *path, bool keepAlpha) {
+    if (out == nullptr || path == nullptr) return TAVOIMG_ERR_NULL;
+    Image image;
+    const int32_t status = tavoimage::decodeImageFile(path, keepAlpha, image);
+    if (status != TAVOIMG_OK) return status;
+    *out = tavoimage::addImage(std::move(image));
+    return TAVOIMG_OK;
+}
+
+int32_t TAVO_LoadImageFromFile(ImageHandle *out, const char *path) {
+    return loadImageFile(out, path, false);
+}
+
+int32_t TAVO_LoadImageFromFileWithAlpha(ImageHandle *out, const char *path) {
+    return loadImageFile(out, path, true);
+}
+
+int32_t TAVO_LoadImageFromBuffer(ImageHandle *out, const uint8_t *pixels, int32_t width,
+                                 int32_t height, int32_t scanLine, TAVO_IMAGEMODE mode) {
+    if (out == nullptr) return TAVOIMG_ERR_NULL;
+    const int32_t channels = modeChannels(mode);
+    if (channels == 0 || !tavoimage::sizeWithinLimits(width, height)) return TAVOIMG_ERR_ARGUMENT;
+    const int64_t rowBytes = static_cast<int64_t>(width) * channels;
+    const bool empty = static_cast<int64_t>(width) * height == 0;
+    if (!empty) {
+        if (pixels == nullptr) return TAVOIMG_ERR_NULL;
+        if (scanLine < rowBytes) return TAVOIMG_ERR_ARGUMENT;
+    }
+    Image image;
+    image.width = width;
+    image.height = height;
+    image.channels = channels;
+    image.pixels.resize(static_cast<std::size_t>(rowBytes * height));
+    for (int32_t y = 0; y < height && !empty; ++y) {
+        std::memcpy(image.pixels.data() + y * rowBytes, pixels + static_cast<int64_t>(y) * scanLine,
+                    static_cast<std::size_t>(rowBytes));
+    }
+    *out = tavoimage::addImage(std::move(image));
+    return TAVOIMG_OK;
+}
+
+int32_t TAVO_SaveImageToBuffer(ImageHandle image, uint8_t *pixels, TAVO_IMAGEMODE mode) {
+    const Image *found = findImage(image);
+    if (found == nullptr) return TAVOIMG_ERR_HANDLE;
+    const int32_t channels = modeChannels(mode);
+    if (channels == 0) return TAVOIMG_ERR_ARGUMENT;
+    const int64_t count = static_cast<int64_t>(found->width) * found->height;
+    if (count == 0) return TAVOIMG_OK;
+    if (pixels == nullptr) return TAVOIMG_ERR_NULL;
+    tavoimage::convertPixels(found->pixels.data(), found->channels, pixels, channels, count);
+    return TAVOIMG_OK;
+}
+
+int32_t TAVO_GetImageBufferSize(ImageHandle image, int32_t *size, TAVO_IMAGEMODE mode) {
+    const Image *found = findImage(image);
+    if (found == nullptr) return TAVOIMG_ERR_HANDLE;
+    if (size == nullptr) return TAVOIMG_ERR_NULL;
+    const int32_t channels = modeChannels(mode);
+    if (channels == 0) return TAVOIMG_ERR_ARGUMENT;
+    // Within limits: at most 2^27 pixels of 4 bytes, below 2^31.
+    *size = static_cast<int32_t>(static_cast<int64_t>(found->width) * found->height * channels);
+    return TAVOIMG_OK;
+}
+
+int32_t TAVO_GetImageWidth(ImageHandle image, int32_t *value) {
+    const Image *found = findImage(image);
+    if (found == nullptr) return TAVOIMG_ERR_HANDLE;
+    if (value == nullptr) return TAVOIMG_ERR_NULL;
+    *value = found->width;
+    return TAVOIMG_OK;
+}
+
+int32_t TAVO_GetImageHeight(ImageHandle image, int32_t *value) {
+    const Image *found = findImage(image);
+    if (found == nullptr) return TAVOIMG_ERR_HANDLE;
+    if (value == nullptr) return TAVOIMG_ERR_NULL;
+    *value = found->height;
+    return TAVOIMG_OK;
+}
+
+int32_t TAVO_SaveImageToFile(ImageHandle image, const char *path) {
+    const Image *found = findImage(image);
+    if (found == nullptr) return TAVOIMG_ERR_HANDLE;
+    if (path == nullptr) return TAVOIMG_ERR_NULL;
+    if (static_cast<int64_t>(found->width) * found->height == 0) return TAVOIMG_ERR_ARGUMENT;
+    return tavoimage::encodeImageFile(*found, path);
+}
+
+}  // extern "C"
