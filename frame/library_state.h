@@ -33,6 +33,10 @@ struct LibraryState {
     // open smile); null while absent (before initialisation, after finalisation).
     std::array<std::unique_ptr<TModel>, 4> expressionMeshes;
 
+    // Part 6.1: the square-root table, 2^21 floats, entry i = sqrt(i); all
+    // zero until TAVO_InitRBF has read "sqrt.dat".
+    std::vector<float> sqrtTable = std::vector<float>(std::size_t{1} << 21, 0.0f);
+
     // Part 2.2: the model table; an empty slot is a null pointer.
     std::vector<std::unique_ptr<TModel>> models;
 };
