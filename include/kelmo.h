@@ -118,8 +118,118 @@ KELMO_API int32_t TAVO_GetModelRegionQuads(int32_t handle, int32_t region, int32
  * Returns 0, TAVO_ERR_GENERAL, TAVO_ERR_INVALID_HANDLE. */
 KELMO_API int32_t TAVO_GetModel3DPoints(int32_t handle, TVector3f *points);
 
+/* ---- Part 1.1: library state and initialisation -------------------------- */
+
+/* Builds the process-wide state from a data directory: the alpha mask and its
+ * grid, the teeth and sock images, the landmark and list7 tables, the four
+ * expression meshes and the square-root table of the image warp.  File names
+ * are appended to `directory` with no separator, so it ends with one ("data/").
+ * A second call without TAVO_FinalizeKelmo first releases the shared state of
+ * the first.
+ * directory: zero-terminated path, at most 1023 characters; must not be null.
+ * Returns 0; TAVO_ERR_ALPHA_GRID ("alpha.grd" cannot be opened);
+ * TAVO_ERR_GENERAL ("grd66.txt" cannot be opened or is malformed, directory
+ * null or too long); TAVO_ERR_LIST7 ("list7.txt" cannot be opened or is
+ * malformed); or the imaging library's status of a failed image load. A
+ * missing ".face" file does not fail it. */
+KELMO_API int32_t TAVO_InitKelmo(const char *directory);
+
+/* Destroys every model and the four expression meshes; the table of models
+ * becomes empty and the next model gets handle 0.  Shared images and tables
+ * stay loaded.  Safe to call twice.  Returns 0. */
+KELMO_API int32_t TAVO_FinalizeKelmo(void);
+
+/* ---- Part 3.2: face frame extraction ------------------------------------- */
+
+/* Cuts an upright face frame of width x height pixels out of a photo: the line
+ * through feature points 0 and 1 becomes horizontal, a square box around the
+ * points (enlarged around the face) is cropped, borders repeated where it
+ * leaves the photo, and scaled.  The photo is rotated in place during the call
+ * and restored before it returns.
+ * photo: a valid image.  points: 66 integer pairs (x then y, photo pixels);
+ * must not be null.  frame: receives a new image that the caller frees with
+ * TAVO_FreeImage; must not be null.  framePoints: receives the 66 points in
+ * frame pixels, truncated toward zero; must not be null.  width, height: 1 to
+ * TAVOIMG_MAX_SIDE.
+ * Returns 0, TAVO_ERR_GENERAL (null pointer, invalid photo or size; nothing is
+ * created or written). */
+KELMO_API int32_t TAVO_ExtractFaceFrame(ImageHandle photo, const int32_t *points, ImageHandle *frame,
+                                        int32_t *framePoints, int32_t width, int32_t height);
+
+/* ---- Part 4.3: alpha channel --------------------------------------------- */
+
+/* Loads an alpha mask image and its landmark grid (".grd": a count N, then N
+ * pairs of reals x y) and reduces the mask to a 256 x 256 grey face frame
+ * (TAVO_AdjustAlphaChannelImage); the grid receives the landmarks in the frame.
+ * image: receives the mask's handle; must not be null.  grid: 2 x 66 integers,
+ * x then y; must not be null.  imagePath, gridPath: must not be null.
+ * Returns 0; the imaging library's status when the image cannot be loaded
+ * (nothing else is done); TAVO_ERR_ALPHA_GRID when the grid file cannot be
+ * opened (the image stays loaded); TAVO_ERR_GENERAL when the grid file holds a
+ * count below 2 or above 66 or ends early (the image stays loaded as read, the
+ * grid is unchanged). */
+KELMO_API int32_t TAVO_LoadAlphaChannelImage(ImageHandle *image, int32_t *grid, const char *imagePath,
+                                             const char *gridPath);
+
+/* Replaces an image by its own alpha channel as a grey image, cut to a
+ * 256 x 256 face frame around `count` landmarks (Part 3.2), and writes the
+ * landmarks' frame positions, truncated toward zero.
+ * image: a valid image (in and out).  points: `count` points; must not be null.
+ * count: 2 to 66.  framePoints: room for 2 x count integers; must not be null.
+ * Returns 0, TAVO_ERR_GENERAL (null pointer, count out of range, invalid image;
+ * nothing is changed). */
+KELMO_API int32_t TAVO_AdjustAlphaChannelImage(ImageHandle image, const TPointf *points, int32_t count,
+                                               int32_t *framePoints);
+
+/* Writes a mask into the fourth byte of a texture's pixels: the alpha mask
+ * image is warped (TAVO_WarpImageRBF, grey) so that its 66 points land on the
+ * texture's 66 points; colour bytes stay.  Where the texture is larger than
+ * the mask, pixels beyond the mask get alpha 0.
+ * texture: a valid image (in and out).  texturePoints, alphaPoints: 2 x 66
+ * integers each; must not be null.  alphaMask: a valid image.
+ * Returns 0, TAVO_ERR_GENERAL (null pointer or invalid image; nothing changes). */
+KELMO_API int32_t TAVO_SetTextureAlphaChannel(ImageHandle texture, const int32_t *texturePoints,
+                                              ImageHandle alphaMask, const int32_t *alphaPoints);
+
+/* Places `source` with its top-left corner at (x, y) of a width x height canvas
+ * that is 0 in all four bytes elsewhere, and makes `destination` that canvas
+ * (four channels).  Parts of the source outside the canvas are cut off.
+ * source, destination: valid images (may be the same).  width, height: 0 to
+ * TAVOIMG_MAX_SIDE.
+ * Returns 0, TAVO_ERR_GENERAL (invalid image or size; nothing changes). */
+KELMO_API int32_t TAVO_ExtendModelImage(ImageHandle source, ImageHandle destination, int32_t x, int32_t y,
+                                        int32_t width, int32_t height);
+
+/* ---- Part 6.1: image warping --------------------------------------------- */
+
+/* Loads the square-root table of the warp from directory + "sqrt.dat"
+ * (2^21 little-endian floats).  A missing or short file leaves the table as
+ * it was.  directory: must not be null (a null pointer is ignored).
+ * Returns 0. */
+KELMO_API int32_t TAVO_InitRBF(const char *directory);
+
+/* Warps `source` so that each source point lands on its destination point,
+ * with a smooth radial-basis displacement in between and the four corners
+ * fixed, and makes `destination` the result (same size and mode as asked).
+ * source and destination may be the same image.
+ * sourcePoints, destinationPoints: `count` integer pairs each (x then y,
+ * pixels); may be null only when count is 0.  count: 0 to 4096 (the solve is dense: n^3).
+ * mode: 0 grey, 1 colour, 2 colour with a fourth byte.
+ * Returns 0; TAVO_ERR_GENERAL when width^2 + height^2 exceeds 2,097,152, the
+ * source is one pixel wide or high, a pointer is null, the count is out of
+ * range or an image is invalid (the destination is untouched); an unknown mode
+ * returns 0 and leaves the destination as it was. */
+KELMO_API int32_t TAVO_WarpImageRBF(ImageHandle source, ImageHandle destination, const int32_t *sourcePoints,
+                                    const int32_t *destinationPoints, int32_t count, TAVO_IMAGEMODE mode);
+
 #ifdef __cplusplus
 }
+
+/* A placeholder of the original interface, exported with C++ linkage and its
+ * argument types (Part 6.1): reads none of its arguments, does nothing.
+ * Returns 0. */
+KELMO_API int32_t TAVO_MorphImageRB(unsigned int, unsigned int, TPointf *, TPointf *, int, TAVO_IMAGEMODE, float,
+                                    float, int);
 #endif
 
 #endif /* KELMO_H */
