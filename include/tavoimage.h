@@ -68,7 +68,7 @@ enum {
 
 /* Creates an empty image (width and height 0).
  * out: receives the new handle; must not be null.
- * Returns 0, TAVOIMG_ERR_NULL. */
+ * Returns 0, TAVOIMG_ERR_NULL, TAVOIMG_ERR_MEMORY (the table cannot grow). */
 TAVOIMAGE_API int32_t TAVO_CreateEmptyImage(ImageHandle *out);
 
 /* Releases an image; its handle becomes invalid.
@@ -77,16 +77,27 @@ TAVOIMAGE_API int32_t TAVO_FreeImage(ImageHandle image);
 
 /* Makes the existing image `destination` a copy of `source` (size, pixels and
  * channel layout).  source == destination is allowed and changes nothing.
- * Returns 0, TAVOIMG_ERR_HANDLE (either handle invalid). */
+ * Returns 0, TAVOIMG_ERR_HANDLE (either handle invalid), TAVOIMG_ERR_MEMORY
+ * (destination unchanged). */
 TAVOIMAGE_API int32_t TAVO_CopyImage(ImageHandle source, ImageHandle destination);
 
 /* Loads a PNG, JPEG or BMP file (format found from the file's first bytes, not
  * its name) as a colour image without alpha: an alpha channel in the file is
  * dropped, grey files become colour.
+ * Accepted: PNG of every colour type and bit depth, interlaced or not (16-bit
+ * samples scaled to 8, palettes and tRNS expanded); JPEG grey or colour,
+ * baseline or progressive (CMYK/YCCK refused: TAVOIMG_ERR_FORMAT); BMP with a
+ * 40, 52, 56, 108 or 124-byte header, uncompressed, 8-bit paletted, 24-bit, or
+ * 32-bit (BI_RGB, or BI_BITFIELDS with the masks 00FF0000, 0000FF00, 000000FF
+ * and alpha FF000000 or none), bottom-up or top-down.  The fourth byte of a
+ * 32-bit BMP is alpha unless it is 0 in every pixel (then the file is opaque).
  * out: receives the new handle; must not be null.  path: zero-terminated file
  * path; must not be null.
- * Returns 0, TAVOIMG_ERR_NULL, TAVOIMG_ERR_OPEN, TAVOIMG_ERR_FORMAT,
- * TAVOIMG_ERR_CORRUPT, TAVOIMG_ERR_MEMORY; on failure no image is created. */
+ * Returns 0, TAVOIMG_ERR_NULL, TAVOIMG_ERR_OPEN (missing, unreadable or a
+ * directory), TAVOIMG_ERR_FORMAT (unknown or unsupported format or variant),
+ * TAVOIMG_ERR_CORRUPT (truncated or malformed, including a JPEG of more than
+ * 500 scans), TAVOIMG_ERR_MEMORY (larger than the limits, or out of memory);
+ * on failure no image is created. */
 TAVOIMAGE_API int32_t TAVO_LoadImageFromFile(ImageHandle *out, const char *path);
 
 /* As TAVO_LoadImageFromFile, but keeps the file's alpha channel: the image
@@ -100,7 +111,8 @@ TAVOIMAGE_API int32_t TAVO_LoadImageFromFileWithAlpha(ImageHandle *out, const ch
  * width, height: in pixels, 0 to TAVOIMG_MAX_SIDE, their product at most
  *   TAVOIMG_MAX_PIXELS.  scanLine: bytes per row, at least width times the
  *   mode's bytes per pixel.  mode: 0, 1 or 2; the image keeps that layout.
- * Returns 0, TAVOIMG_ERR_NULL, TAVOIMG_ERR_ARGUMENT, TAVOIMG_ERR_HANDLE. */
+ * Returns 0, TAVOIMG_ERR_NULL, TAVOIMG_ERR_ARGUMENT, TAVOIMG_ERR_HANDLE,
+ * TAVOIMG_ERR_MEMORY (out of memory); on failure no image is created. */
 TAVOIMAGE_API int32_t TAVO_LoadImageFromBuffer(ImageHandle *out, const uint8_t *pixels,
                                                int32_t width, int32_t height,
                                                int32_t scanLine, TAVO_IMAGEMODE mode);
@@ -128,19 +140,34 @@ TAVOIMAGE_API int32_t TAVO_GetImageHeight(ImageHandle image, int32_t *value);
 
 /* Scales `source` by `ratio` into the existing image `destination` (which may
  * be the source): the new size is round(width * ratio) by round(height * ratio),
- * at least 1 by 1 for a non-empty source.  Shrinking averages the covered area
- * of every destination pixel; enlarging interpolates bilinearly (pixel centres
- * aligned).  ratio must be finite and above 0, and the new size within limits.
- * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_ARGUMENT, TAVOIMG_ERR_MEMORY. */
+ * halves rounded up, at least 1 by 1 for a non-empty source (an empty source
+ * gives an empty image of the rounded size).  Each axis is filtered on its
+ * own, with the scale old size / new size of that axis: an axis that shrinks
+ * averages the covered area of every destination pixel (exact box filter,
+ * partly covered source pixels weighted by their coverage); an axis that grows
+ * interpolates linearly with pixel centres aligned (destination x samples the
+ * source at (x + 0.5) * old / new - 0.5, clamped to the first and last
+ * centres); an axis that keeps its size is copied.  Channels, alpha included,
+ * are filtered alike; results are rounded to the nearest byte, halves up.
+ * ratio must be finite and above 0.
+ * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_ARGUMENT (ratio),
+ * TAVOIMG_ERR_MEMORY (new size beyond the limits, or out of memory). */
 TAVOIMAGE_API int32_t TAVO_ResizeImage(ImageHandle source, double ratio, ImageHandle destination);
 
 /* Rotates `source` by `angle` degrees about the point (centreX, centreY)
  * (pixel coordinates, origin at the top-left pixel's centre, y down) into the
  * existing image `destination` (which may be the source), same size.  A
- * positive angle turns the picture counter-clockwise as seen on screen.
- * Destination pixels whose source position falls outside the image are black
- * (and transparent in four-channel images); the others are bilinear samples.
- * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_ARGUMENT (non-finite value). */
+ * positive angle turns the picture clockwise as seen on screen (y down: the
+ * turn x' = x cos - y sin, y' = x sin + y cos about the centre, the same as
+ * the feature-point rotation of Part 3.2): the pixel right of the centre
+ * moves below it at 90 degrees.  Multiples of 90
+ * degrees move pixels exactly (when the centre maps pixels onto pixels).
+ * Destination pixels whose source position falls outside the span of the
+ * source's pixel centres, 0..width-1 by 0..height-1, are 0 in every channel
+ * (black, and transparent in four-channel images); the others are bilinear
+ * samples rounded to the nearest byte, halves up.
+ * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_ARGUMENT (non-finite value),
+ * TAVOIMG_ERR_MEMORY (out of memory). */
 TAVOIMAGE_API int32_t TAVO_RotateImageCenter(ImageHandle source, double angle, double centreX,
                                              double centreY, ImageHandle destination);
 
@@ -154,13 +181,20 @@ TAVOIMAGE_API int32_t TAVO_MirrorImage(ImageHandle image, int32_t flag);
  * (x2 - x1 + 1) by (y2 - y1 + 1) pixels.  The rectangle may leave the source on
  * any side: those pixels repeat the nearest border pixel of the source.
  * Requires x1 <= x2, y1 <= y2, a non-empty source and a size within limits.
- * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_ARGUMENT, TAVOIMG_ERR_MEMORY. */
+ * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_ARGUMENT (inverted rectangle or
+ * empty source), TAVOIMG_ERR_MEMORY (size beyond the limits, or out of
+ * memory). */
 TAVOIMAGE_API int32_t TAVO_CopyRectReplicateBorder(ImageHandle source, int32_t x1, int32_t y1,
                                                    int32_t x2, int32_t y2, ImageHandle destination);
 
 /* Saves the image to a file whose format follows the path's extension,
- * case-insensitive: ".png" (keeps an alpha channel), ".jpg"/".jpeg" (quality
- * 95, alpha dropped), ".bmp" (24-bit, or 32-bit with alpha).
+ * case-insensitive: ".png" (8-bit grey, RGB or RGBA as the image has),
+ * ".jpg"/".jpeg" (baseline, quality 95, libjpeg's default 2x2 chroma
+ * subsampling; grey stays grey, alpha dropped), ".bmp" (24-bit BI_RGB with a
+ * 40-byte header; images with alpha 32-bit BI_BITFIELDS with a 108-byte
+ * BITMAPV4HEADER whose alpha mask is FF000000; grey written as colour).
+ * A file that cannot be written completely is removed (an existing file of
+ * that name was already truncated and is lost too).
  * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_NULL, TAVOIMG_ERR_FORMAT (unknown
  * extension), TAVOIMG_ERR_ARGUMENT (empty image), TAVOIMG_ERR_WRITE. */
 TAVOIMAGE_API int32_t TAVO_SaveImageToFile(ImageHandle image, const char *path);

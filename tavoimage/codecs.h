@@ -1,11 +1,26 @@
 // File codecs of tavoimage: PNG and JPEG through libpng and libjpeg-turbo,
 // uncompressed BMP by a reader and writer of our own. Internal.
+//
+// The per-format functions work on an open stdio stream and never throw:
+// allocation failures become TAVOIMG_ERR_MEMORY (readers) or
+// TAVOIMG_ERR_WRITE (writers). Readers write `image` only on success.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "tavoimage/image_table.h"
+
+// Marks the functions that call setjmp: kept out of line, so that their
+// frames hold nothing of their callers' C++ objects.
+#if defined(_MSC_VER)
+#  define TAVOIMAGE_NOINLINE __declspec(noinline)
+#else
+#  define TAVOIMAGE_NOINLINE __attribute__((noinline))
+#endif
 
 namespace tavoimage {
 
@@ -16,8 +31,28 @@ namespace tavoimage {
 int32_t decodeImageFile(const std::string &path, bool keepAlpha, Image &image);
 
 // Encodes a non-empty image to a file whose format follows the path's
-// extension (.png, .jpg/.jpeg, .bmp, case-insensitive).
+// extension (.png, .jpg/.jpeg, .bmp, case-insensitive). A file that was
+// opened but could not be written completely is removed.
 // Returns 0 or TAVOIMG_ERR_FORMAT / _WRITE.
 int32_t encodeImageFile(const Image &image, const std::string &path);
+
+// Per-format readers. `file` is positioned at the start of the file, whose
+// magic bytes the caller has already recognised. Results have 3 channels
+// (R G B) or, with keepAlpha, 4 (R G B A).
+int32_t decodePng(std::FILE *file, bool keepAlpha, Image &image);
+int32_t decodeJpeg(std::FILE *file, bool keepAlpha, Image &image);
+int32_t decodeBmp(std::FILE *file, bool keepAlpha, Image &image);
+
+// Per-format writers of a non-empty image (1, 3 or 4 channels) to a file
+// opened for binary writing. They return 0 or TAVOIMG_ERR_WRITE; the caller
+// closes the file and checks that the close succeeded.
+int32_t encodePng(const Image &image, std::FILE *file);
+int32_t encodeJpeg(const Image &image, std::FILE *file);
+int32_t encodeBmp(const Image &image, std::FILE *file);
+
+// Resizes `pixels` to `byteCount` bytes; false (and `pixels` unchanged in
+// size) when the memory cannot be had. Lets the codecs' setjmp frames
+// allocate without an exception crossing them.
+bool tryResize(std::vector<uint8_t> &pixels, std::size_t byteCount) noexcept;
 
 }  // namespace tavoimage

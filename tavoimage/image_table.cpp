@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "tavoimage/codecs.h"
@@ -94,7 +95,11 @@ extern "C" {
 
 int32_t TAVO_CreateEmptyImage(ImageHandle *out) {
     if (out == nullptr) return TAVOIMG_ERR_NULL;
-    *out = tavoimage::addImage(Image{});
+    try {
+        *out = tavoimage::addImage(Image{});
+    } catch (const std::bad_alloc &) {  // the table could not grow
+        return TAVOIMG_ERR_MEMORY;
+    }
     return TAVOIMG_OK;
 }
 
@@ -106,16 +111,28 @@ int32_t TAVO_CopyImage(ImageHandle source, ImageHandle destination) {
     const Image *from = findImage(source);
     Image *to = findImage(destination);
     if (from == nullptr || to == nullptr) return TAVOIMG_ERR_HANDLE;
-    if (from != to) *to = *from;
+    if (from == to) return TAVOIMG_OK;
+    try {
+        // Copied aside first: a failing allocation must leave the
+        // destination whole, not with the new size and the old pixels.
+        Image copy = *from;
+        *to = std::move(copy);
+    } catch (const std::bad_alloc &) {
+        return TAVOIMG_ERR_MEMORY;
+    }
     return TAVOIMG_OK;
 }
 
 static int32_t loadImageFile(ImageHandle *out, const char *path, bool keepAlpha) {
     if (out == nullptr || path == nullptr) return TAVOIMG_ERR_NULL;
-    Image image;
-    const int32_t status = tavoimage::decodeImageFile(path, keepAlpha, image);
-    if (status != TAVOIMG_OK) return status;
-    *out = tavoimage::addImage(std::move(image));
+    try {
+        Image image;
+        const int32_t status = tavoimage::decodeImageFile(path, keepAlpha, image);
+        if (status != TAVOIMG_OK) return status;
+        *out = tavoimage::addImage(std::move(image));
+    } catch (const std::bad_alloc &) {
+        return TAVOIMG_ERR_MEMORY;
+    }
     return TAVOIMG_OK;
 }
 
@@ -138,16 +155,20 @@ int32_t TAVO_LoadImageFromBuffer(ImageHandle *out, const uint8_t *pixels, int32_
         if (pixels == nullptr) return TAVOIMG_ERR_NULL;
         if (scanLine < rowBytes) return TAVOIMG_ERR_ARGUMENT;
     }
-    Image image;
-    image.width = width;
-    image.height = height;
-    image.channels = channels;
-    image.pixels.resize(static_cast<std::size_t>(rowBytes * height));
-    for (int32_t y = 0; y < height && !empty; ++y) {
-        std::memcpy(image.pixels.data() + y * rowBytes, pixels + static_cast<int64_t>(y) * scanLine,
-                    static_cast<std::size_t>(rowBytes));
+    try {
+        Image image;
+        image.width = width;
+        image.height = height;
+        image.channels = channels;
+        image.pixels.resize(static_cast<std::size_t>(rowBytes * height));
+        for (int32_t y = 0; y < height && !empty; ++y) {
+            std::memcpy(image.pixels.data() + y * rowBytes, pixels + static_cast<int64_t>(y) * scanLine,
+                        static_cast<std::size_t>(rowBytes));
+        }
+        *out = tavoimage::addImage(std::move(image));
+    } catch (const std::bad_alloc &) {  // up to 512 MiB are asked for
+        return TAVOIMG_ERR_MEMORY;
     }
-    *out = tavoimage::addImage(std::move(image));
     return TAVOIMG_OK;
 }
 
@@ -195,7 +216,11 @@ int32_t TAVO_SaveImageToFile(ImageHandle image, const char *path) {
     if (found == nullptr) return TAVOIMG_ERR_HANDLE;
     if (path == nullptr) return TAVOIMG_ERR_NULL;
     if (static_cast<int64_t>(found->width) * found->height == 0) return TAVOIMG_ERR_ARGUMENT;
-    return tavoimage::encodeImageFile(*found, path);
+    try {
+        return tavoimage::encodeImageFile(*found, path);
+    } catch (const std::bad_alloc &) {  // the path string
+        return TAVOIMG_ERR_WRITE;
+    }
 }
 
 }  // extern "C"
