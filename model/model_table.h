@@ -1,5 +1,8 @@
 // The model table (Part 2.2): handles, slots and their reuse. The table itself
-// lives in the library state (frame/library_state.h).
+// lives in the library state (frame/library_state.h: libraryState().models,
+// an empty slot being a null pointer); the exported life cycle and accessors
+// (TAVO_InitModel ... TAVO_GetModel3DPoints, include/kelmo.h) are defined in
+// model_table.cpp.
 #pragma once
 
 #include <cstdint>
@@ -9,13 +12,20 @@
 namespace kelmo {
 
 // The model named by a handle, or null when the handle is invalid (negative,
-// not below the table's length, or an empty slot).
+// not below the table's length, or an empty slot). Every function that takes
+// a model handle resolves it here and returns TAVO_ERR_INVALID_HANDLE on null.
 TModel *resolveModel(int32_t handle);
 
-// Part 2.2, Copying steps 1 to 10: copies `source` into `destination`.
+// Part 2.2, Copying steps 1 to 9: copies `source` into `destination` (regions,
+// face grid, rotation, scale, teeth and mask flags, deformation, feature points
+// and vertices, extra region, texture pixels through TAVO_CopyImage). The
+// destination keeps its perspective, expression class, interpolator, control
+// points and shared image handles. `source` and `destination` may be the same
+// model. May throw std::bad_alloc; the destination is then unchanged.
 void copyModel(const TModel &source, TModel &destination);
 
-// Destroys every model and empties the table (Part 1.1, finalisation steps 1-2).
+// Destroys every model, from index 0 upward, and empties the table (Part 1.1,
+// finalisation steps 1-2). The next TAVO_InitModel hands out handle 0.
 void destroyAllModels();
 
 }  // namespace kelmo
