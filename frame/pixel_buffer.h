@@ -18,23 +18,38 @@ enum class PixelMode : int32_t {
     Bytes16 = 5,     // copied only
 };
 
-// Bytes per pixel of a mode; 0 for an unknown mode.
+// Bytes per pixel of a mode (Part 1.4 table: 1, 3, 4, 4, 12, 16); 0 for an
+// unknown mode.
 int32_t bytesPerPixel(PixelMode mode);
 
+// Invariant kept by every constructor: the array is either absent
+// (arraySize() == 0, bytes() == nullptr) or holds at least
+// width * height * bytesPerPixel(mode) + 1 bytes, the spare byte of Part 1.4
+// included. Code that changes width, height or mode by hand owns the invariant.
 class PixelBuffer {
 public:
     // An empty buffer: no array, width and height 0.
     PixelBuffer() = default;
     // A new buffer of width x height pixels: an array of
-    // width * height * bytesPerPixel(mode) + 1 bytes, zero-filled.
+    // width * height * bytesPerPixel(mode) + 1 bytes, zero-filled. An unknown
+    // mode gives no array. Throws std::invalid_argument for a negative width
+    // or height and std::length_error when the byte count does not fit in
+    // memory's address range (a caller bug inside the library; the TAVO_
+    // boundary turns such exceptions into statuses); std::bad_alloc may pass.
     PixelBuffer(int32_t width, int32_t height, PixelMode mode);
-    // Part 1.4, from an image handle in mode 0, 1 or 2; a handle of -1 (or any
-    // handle the imaging library rejects) gives an empty buffer, and any other
-    // mode gives no array.
+    // Part 1.4, from an image handle in mode 0, 1 or 2: width and height from
+    // the imaging library, an array of TAVO_GetImageBufferSize + 1 bytes,
+    // filled by TAVO_SaveImageToBuffer only when width * height != 0. A handle
+    // of -1 (or any handle the imaging library rejects) gives an empty buffer
+    // in the requested mode; any other mode keeps the image's width and height
+    // but makes no array. May throw std::bad_alloc.
     static PixelBuffer fromImage(ImageHandle image, PixelMode mode);
 
-    PixelBuffer(const PixelBuffer &other);             // deep copy
-    PixelBuffer &operator=(const PixelBuffer &other);  // deep copy
+    // Deep copy (Part 1.4): a new array of width * height * bytesPerPixel + 1
+    // bytes holding the pixels bit for bit, the spare byte 0; width, height
+    // and mode copied. A buffer without an array copies to one without.
+    PixelBuffer(const PixelBuffer &other);
+    PixelBuffer &operator=(const PixelBuffer &other);
     PixelBuffer(PixelBuffer &&) noexcept = default;
     PixelBuffer &operator=(PixelBuffer &&) noexcept = default;
     ~PixelBuffer() = default;
