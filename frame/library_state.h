@@ -39,6 +39,16 @@ struct LibraryState {
 
     // Part 2.2: the model table; an empty slot is a null pointer.
     std::vector<std::unique_ptr<TModel>> models;
+
+    // Part 4.1, process-wide camera state: the global perspective angle (the
+    // vertical field of view, in degrees, of TAVO_ProjectModelVertices) with
+    // its camera distance 400 / angle kept beside it, and the render size that
+    // rendering and projection address. Set from library load, never reset by
+    // initialisation or finalisation.
+    float globalPerspective = 1.0f;
+    float globalCameraDistance = 400.0f;
+    int32_t renderWidth = 0;
+    int32_t renderHeight = 0;
 };
 
 // The single instance, created on first use.

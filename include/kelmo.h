@@ -61,15 +61,17 @@ typedef struct TPointf {
  * sock image handles, teethFromModelTexture 1 and maskUsage 1 when
  * disableMask is 0 (0 for any other value).
  * handle: receives the new model's handle; must not be null.
- * Returns 0, TAVO_ERR_GENERAL (handle null; nothing is created). */
+ * Returns 0, TAVO_ERR_GENERAL (handle null, or out of memory; nothing is
+ * created and *handle is not written). */
 KELMO_API int32_t TAVO_InitModel(int32_t *handle, int32_t disableMask);
 
 /* Copies the model `source` into the existing model `destination`: regions,
  * face grid, rotation, scale, teeth flag, mask flag, deformation matrix,
  * feature points and vertices, extra region, and the texture's pixels.  The
  * destination keeps its perspective, expression class, interpolator, control
- * points and shared image handles.
- * Returns 0, TAVO_ERR_INVALID_HANDLE (either handle invalid). */
+ * points and shared image handles.  source == destination changes nothing.
+ * Returns 0, TAVO_ERR_INVALID_HANDLE (either handle invalid),
+ * TAVO_ERR_GENERAL (out of memory); on failure the destination is unchanged. */
 KELMO_API int32_t TAVO_CopyModel(int32_t source, int32_t destination);
 
 /* Destroys a model with its texture and empties its slot; the handle is
@@ -150,9 +152,11 @@ KELMO_API int32_t TAVO_FinalizeKelmo(void);
  * must not be null.  frame: receives a new image that the caller frees with
  * TAVO_FreeImage; must not be null.  framePoints: receives the 66 points in
  * frame pixels, truncated toward zero; must not be null.  width, height: 1 to
- * TAVOIMG_MAX_SIDE.
- * Returns 0, TAVO_ERR_GENERAL (null pointer, invalid photo or size; nothing is
- * created or written). */
+ * TAVOIMG_MAX_SIDE, width * height at most TAVOIMG_MAX_PIXELS.
+ * Returns 0, TAVO_ERR_GENERAL (null pointer, invalid or empty photo, invalid
+ * size, or a frame that the imaging library cannot make at that size, e.g. an
+ * aspect so extreme that the widened crop exceeds its limits; nothing is
+ * created or written and the photo is left as it was). */
 KELMO_API int32_t TAVO_ExtractFaceFrame(ImageHandle photo, const int32_t *points, ImageHandle *frame,
                                         int32_t *framePoints, int32_t width, int32_t height);
 

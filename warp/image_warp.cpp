@@ -1,1 +1,251 @@
-// being written
+// The image warp (Part 6.1): the square-root table, TAVO_WarpImageRBF and the
+// TAVO_MorphImageRB placeholder.
+#include "warp/image_warp.h"
+
+#include <cassert>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "frame/file_access.h"
+#include "frame/library_state.h"
+#include "frame/pixel_buffer.h"
+#include "frame/resampling.h"
+#include "kelmo.h"
+#include "tavoimage.h"
+
+namespace kelmo {
+
+namespace {
+
+// An image of the imaging library that this unit created, freed with the scope
+// (Part 6.1, step 10: the temporary images are freed before returning).
+class OwnedImage {
+public:
+    OwnedImage() = default;
+    OwnedImage(const OwnedImage &) = delete;
+    OwnedImage &operator=(const OwnedImage &) = delete;
+    ~OwnedImage() {
+        if (handle != -1) {
+            TAVO_FreeImage(handle);
+        }
+    }
+    ImageHandle handle = -1;
+};
+
+// Reads "sqrt.dat" into a new table; empty when the file cannot be opened or
+// is shorter than the table (Part 6.1: only the first 8,388,608 bytes count).
+std::vector<float> readSqrtFile(const std::string &path) {
+    const FilePtr file = openFile(path, "rb");
+    if (!file) {
+        return {};
+    }
+    std::vector<unsigned char> bytes(kSqrtFileBytes);
+    if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
+        return {};
+    }
+    return decodeSqrtTable(bytes);
+}
+
+// Bytes per pixel of TAVO_IMAGEMODE 0, 1 and 2 (Part 6.1, step 8); 0 for any
+// other mode.
+int32_t channelsOfMode(int32_t mode) {
+    switch (mode) {
+    case TAVO_IMAGEMODE_GREY:
+        return 1;
+    case TAVO_IMAGEMODE_COLOR:
+        return 3;
+    case TAVO_IMAGEMODE_COLOR_ALPHA:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *sourcePoints,
+                  const int32_t *destinationPoints, int32_t count, int32_t mode) {
+    // The validation of the contract in include/kelmo.h, all before anything
+    // is created or changed.
+    if (count < 0 || count > kMaxWarpPointCount) {
+        return TAVO_ERR_GENERAL;
+    }
+    if (count > 0 && (sourcePoints == nullptr || destinationPoints == nullptr)) {
+        return TAVO_ERR_GENERAL;
+    }
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t destinationWidth = 0;
+    if (TAVO_GetImageWidth(source, &width) != TAVOIMG_OK || TAVO_GetImageHeight(source, &height) != TAVOIMG_OK ||
+        TAVO_GetImageWidth(destination, &destinationWidth) != TAVOIMG_OK) {
+        return TAVO_ERR_GENERAL;
+    }
+    // Step 1: the bound that keeps every squared distance between two pixels
+    // of the image inside the square-root table; equality passes.
+    const int64_t squaredDiagonal = static_cast<int64_t>(width) * width + static_cast<int64_t>(height) * height;
+    if (squaredDiagonal > kMaxWarpSquaredDiagonal) {
+        return TAVO_ERR_GENERAL;
+    }
+    // Part 6.1, Left to the implementer: a source one pixel wide or high has a
+    // half size of 0 while its full size is not; it is rejected.
+    if (width == 1 || height == 1) {
+        return TAVO_ERR_GENERAL;
+    }
+    // Failure handling: an unknown mode resamples nothing and leaves the
+    // destination as it was; the result is 0. Skipping the work is
+    // indistinguishable from doing it and throwing it away.
+    const int32_t channels = channelsOfMode(mode);
+    if (channels == 0) {
+        return 0;
+    }
+    // Step 10: when W x H is 0 the destination receives an empty image; the
+    // steps before it have nothing to compute on an empty grid.
+    if (width == 0 || height == 0) {
+        OwnedImage empty;
+        TAVO_CreateEmptyImage(&empty.handle);
+        TAVO_CopyImage(empty.handle, destination);
+        return 0;
+    }
+
+    // Steps 2 to 4.
+    TInterpolator interpolator = makeWarpInterpolator(width, height, sourcePoints, destinationPoints, count);
+    interpolator.solve();
+
+    // Step 5: the two full-size maps (zero-filled: every entry is written by
+    // resizeMap, the fill only guards against a short write).
+    const std::size_t pixelCount = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    std::vector<float> xMap(pixelCount, 0.0f);
+    std::vector<float> yMap(pixelCount, 0.0f);
+    interpolator.buildDisplacementMaps(width, height, xMap, yMap);
+
+    // Step 6: displacements become source positions. (A displacement that is
+    // not a number, possible only when hostile points far off the image make
+    // the solve blow up, is a position that remap treats as outside: that
+    // pixel keeps its initial 0.)
+    for (int32_t j = 0; j < height; ++j) {
+        float *xRow = xMap.data() + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
+        float *yRow = yMap.data() + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
+        for (int32_t i = 0; i < width; ++i) {
+            xRow[i] += static_cast<float>(i);
+            yRow[i] += static_cast<float>(j);
+        }
+    }
+
+    // Step 7: capture the source's pixels through a temporary copy, so that
+    // source and destination may be the same image.
+    const auto pixelMode = static_cast<PixelMode>(mode);
+    OwnedImage working;
+    TAVO_CreateEmptyImage(&working.handle);
+    TAVO_CopyImage(source, working.handle);
+    const PixelBuffer captured = PixelBuffer::fromImage(working.handle, pixelMode);
+    const std::size_t byteCount = pixelCount * static_cast<std::size_t>(channels);
+    if (captured.width != width || captured.height != height || captured.arraySize() < byteCount) {
+        // Only an imaging failure inside the library (memory) gets here; the
+        // remap must not read a short buffer, and the destination is untouched.
+        return TAVO_ERR_GENERAL;
+    }
+
+    // Step 8: the output, W x H x b + 1 bytes. Pixels that the remap leaves
+    // (a position outside the source) stay 0.
+    PixelBuffer output(width, height, pixelMode);
+
+    // Step 9: bilinear remap in the variant for b channels.
+    const int32_t rowBytes = width * channels;
+    const int32_t mapStep = 4 * width;
+    [[maybe_unused]] const int32_t remapStatus =
+        remap(channels, captured.bytes(), width, height, rowBytes, IntRect{0, 0, width, height}, xMap.data(),
+              mapStep, yMap.data(), mapStep, output.bytes(), rowBytes, width, height, kInterpolationBilinear);
+    assert(remapStatus == kResampleOk);
+
+    // Step 10: the result becomes the destination. The imaging statuses are
+    // not consulted (Part 6.1); a failed load leaves the handle at -1, which
+    // the copy rejects, so the destination then keeps its content.
+    OwnedImage result;
+    TAVO_LoadImageFromBuffer(&result.handle, output.bytes(), width, height, rowBytes,
+                             static_cast<TAVO_IMAGEMODE>(mode));
+    TAVO_CopyImage(result.handle, destination);
+    // Step 11: the maps, buffers and both temporary images go with the scope.
+    return 0;
+}
+
+}  // namespace
+
+std::vector<float> decodeSqrtTable(std::span<const unsigned char> bytes) {
+    assert(bytes.size() >= kSqrtFileBytes);
+    std::vector<float> table(kSqrtTableEntries);
+    for (std::size_t i = 0; i < kSqrtTableEntries; ++i) {
+        // Part 6.1, the table file: little-endian IEEE floats, decoded byte by
+        // byte so that the host's byte order does not matter.
+        const unsigned char *entry = bytes.data() + 4 * i;
+        const uint32_t bits = static_cast<uint32_t>(entry[0]) | (static_cast<uint32_t>(entry[1]) << 8) |
+                              (static_cast<uint32_t>(entry[2]) << 16) | (static_cast<uint32_t>(entry[3]) << 24);
+        float value = 0.0f;
+        std::memcpy(&value, &bits, sizeof value);
+        table[i] = value;
+    }
+    return table;
+}
+
+TInterpolator makeWarpInterpolator(int32_t width, int32_t height, const int32_t *sourcePoints,
+                                   const int32_t *destinationPoints, int32_t count) {
+    TInterpolator interpolator;
+    // Step 2: a control point at each destination point, valued source minus
+    // destination; the differences are taken in integers (64 bits, so that no
+    // pair of 32-bit points can overflow) and then converted.
+    for (int32_t k = 0; k < count; ++k) {
+        const int64_t sourceX = sourcePoints[2 * k];
+        const int64_t sourceY = sourcePoints[2 * k + 1];
+        const int64_t destinationX = destinationPoints[2 * k];
+        const int64_t destinationY = destinationPoints[2 * k + 1];
+        interpolator.addControlPoint(static_cast<float>(destinationX), static_cast<float>(destinationY),
+                                     static_cast<float>(sourceX - destinationX),
+                                     static_cast<float>(sourceY - destinationY));
+    }
+    // Step 3: the four corners, pinned, after the caller's points (so a corner
+    // that coincides with a caller's point is the one that moves).
+    const auto right = static_cast<float>(width - 1);
+    const auto bottom = static_cast<float>(height - 1);
+    interpolator.addControlPoint(0.0f, 0.0f, 0.0f, 0.0f);
+    interpolator.addControlPoint(right, 0.0f, 0.0f, 0.0f);
+    interpolator.addControlPoint(0.0f, bottom, 0.0f, 0.0f);
+    interpolator.addControlPoint(right, bottom, 0.0f, 0.0f);
+    return interpolator;
+}
+
+}  // namespace kelmo
+
+// Part 6.1, loading the table: directory + "sqrt.dat" (no separator added),
+// 8,388,608 bytes read into a temporary and committed only when all arrived;
+// a missing or short file, or a failed allocation, leaves the table as it was.
+int32_t TAVO_InitRBF(const char *directory) {
+    if (directory == nullptr) {
+        return 0;
+    }
+    try {
+        std::vector<float> table = kelmo::readSqrtFile(std::string(directory) + "sqrt.dat");
+        if (!table.empty()) {
+            kelmo::libraryState().sqrtTable = std::move(table);
+        }
+    } catch (...) {
+        // std::bad_alloc: the table keeps its content; the result is still 0.
+    }
+    return 0;
+}
+
+// Part 6.1, warping; contract in include/kelmo.h.
+int32_t TAVO_WarpImageRBF(ImageHandle source, ImageHandle destination, const int32_t *sourcePoints,
+                          const int32_t *destinationPoints, int32_t count, TAVO_IMAGEMODE mode) {
+    try {
+        return kelmo::warpImage(source, destination, sourcePoints, destinationPoints, count,
+                                static_cast<int32_t>(mode));
+    } catch (...) {
+        // std::bad_alloc and the like: thrown before step 10 changes the
+        // destination, so nothing has changed.
+        return TAVO_ERR_GENERAL;
+    }
+}
+
+// Part 6.1: an exported placeholder that reads none of its arguments.
+int32_t TAVO_MorphImageRB(unsigned int, unsigned int, TPointf *, TPointf *, int, TAVO_IMAGEMODE, float, float,
+                          int) {
+    return 0;
+}

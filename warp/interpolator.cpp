@@ -1,1 +1,219 @@
-// being written
+#include "warp/interpolator.h"
+
+#include <lapacke.h>
+
+#include <cassert>
+#include <cmath>
+#include <cstddef>
+
+#include "frame/library_state.h"
+#include "frame/resampling.h"
+
+namespace kelmo {
+
+namespace {
+
+// Part 6.1, adding a control point, step 1: "within half a pixel" on both axes.
+bool coincides(const TPointf &point, float x, float y) {
+    return std::fabs(x - point.x) < 0.5f && std::fabs(y - point.y) < 0.5f;
+}
+
+// Part 6.1, building the displacement maps, step 2: integer copies of the
+// control points by truncation toward zero. The warp only makes control points
+// from 32-bit integers (at most 2^31 in magnitude as floats, nudges included),
+// so the clamp to that range never changes them; it keeps the conversion
+// defined, and every squared distance within 64 bits, for any other caller.
+int64_t truncateCoordinate(float value) {
+    constexpr float kLimit = 2147483648.0f;  // 2^31
+    if (std::isnan(value)) {
+        return 0;
+    }
+    if (value > kLimit) {
+        return static_cast<int64_t>(kLimit);
+    }
+    if (value < -kLimit) {
+        return -static_cast<int64_t>(kLimit);
+    }
+    return static_cast<int64_t>(value);
+}
+
+}  // namespace
+
+void TInterpolator::addControlPoint(float x, float y, float dx, float dy) {
+    // Part 6.1, adding a control point, step 1: move by (+1, +1) and test all
+    // points again from the first, until the point is free.
+    bool moved = true;
+    while (moved) {
+        moved = false;
+        for (const TPointf &existing : controlPoints) {
+            if (coincides(existing, x, y)) {
+                // At 2^24 and beyond, +1 no longer changes a float: stop rather
+                // than loop for ever, and append the point where it is (only
+                // points far off any image get here; the solve then meets a
+                // singular system, which Part 6.1 tolerates). While either
+                // coordinate still moves by at least 1, each existing point can
+                // block at most one position, so the loop ends.
+                if (x + 1.0f == x && y + 1.0f == y) {
+                    break;
+                }
+                x += 1.0f;
+                y += 1.0f;
+                moved = true;
+                break;
+            }
+        }
+    }
+    // Step 2.
+    controlPoints.push_back(TPointf{x, y});
+    values.push_back(TPointf{dx, dy});
+}
+
+void TInterpolator::solve() {
+    const std::size_t n = controlPoints.size();
+    // Solving, step 1.
+    if (n == 0) {
+        return;
+    }
+    assert(values.size() == n);
+    // Step 2: M[i][j] = sqrt((y_i - y_j)^2 + (x_i - x_j)^2) in single precision,
+    // row-major; the kernel is the plain distance, no polynomial part.
+    std::vector<float> matrix(n * n);
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = 0; j < n; ++j) {
+            const float dy = controlPoints[i].y - controlPoints[j].y;
+            const float dx = controlPoints[i].x - controlPoints[j].x;
+            matrix[i * n + j] = std::sqrt(dy * dy + dx * dx);
+        }
+    }
+    // Step 3: n rows of two columns, row k = (dx_k, dy_k).
+    std::vector<float> rightHandSide(2 * n);
+    for (std::size_t k = 0; k < n; ++k) {
+        rightHandSide[2 * k] = values[k].x;
+        rightHandSide[2 * k + 1] = values[k].y;
+    }
+    // Step 4: row-major (101), n equations, 2 right-hand sides, leading
+    // dimensions n and 2. The status is deliberately not consulted (Part 6.1):
+    // a singular system leaves what the solver wrote.
+    std::vector<lapack_int> pivots(n);
+    const auto order = static_cast<lapack_int>(n);
+    static_cast<void>(LAPACKE_sgesv(LAPACK_ROW_MAJOR, order, 2, matrix.data(), order, pivots.data(),
+                                    rightHandSide.data(), 2));
+    // Step 5: append the solution rows in order.
+    for (std::size_t k = 0; k < n; ++k) {
+        coefficients.push_back(TPointf{rightHandSide[2 * k], rightHandSide[2 * k + 1]});
+    }
+}
+
+void TInterpolator::evaluateHalfSizeMaps(int32_t width, int32_t height, std::span<const float> sqrtTable,
+                                         std::span<float> halfX, std::span<float> halfY) const {
+    // Building the displacement maps, step 1: the half size, truncated.
+    const int32_t halfWidth = width / 2;
+    const int32_t halfHeight = height / 2;
+    const std::size_t cellCount = static_cast<std::size_t>(halfWidth) * static_cast<std::size_t>(halfHeight);
+    assert(halfX.size() >= cellCount && halfY.size() >= cellCount);
+    assert(coefficients.size() >= controlPoints.size());
+    static_cast<void>(cellCount);
+
+    // Step 2: integer copies of the control points.
+    const std::size_t n = controlPoints.size();
+    std::vector<int64_t> pointX(n);
+    std::vector<int64_t> pointY(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        pointX[k] = truncateCoordinate(controlPoints[k].x);
+        pointY[k] = truncateCoordinate(controlPoints[k].y);
+    }
+
+    const int64_t *px = pointX.data();
+    const int64_t *py = pointY.data();
+    const TPointf *weights = coefficients.data();
+    const float *table = sqrtTable.data();
+    const uint64_t tableSize = sqrtTable.size();
+    float *outX = halfX.data();
+    float *outY = halfY.data();
+    const float lastUsableX = static_cast<float>(width - 2);
+    const float lastUsableY = static_cast<float>(height - 2);
+
+    // Step 3, Part 6.1 Concurrency: one parallel loop over the half-size
+    // columns with a static schedule; each thread writes only its own columns
+    // and reads everything else, so nothing is locked. Every value depends on
+    // its own (i, j) only, so the result is the same for any number of threads.
+#pragma omp parallel for schedule(static)
+    for (int32_t i = 0; i < halfWidth; ++i) {
+        const int64_t x = 2 * static_cast<int64_t>(i);
+        const float xf = static_cast<float>(x);
+        for (int32_t j = 0; j < halfHeight; ++j) {
+            const int64_t y = 2 * static_cast<int64_t>(j);
+            const float yf = static_cast<float>(y);
+            // Sums in single precision from the last control point to the
+            // first. The squared distance is an integer; |differences| stay
+            // below 2^31 + 2^11, so each square fits in 63 bits and their sum
+            // in 64 unsigned bits.
+            float u = 0.0f;
+            float v = 0.0f;
+            for (std::size_t k = n; k-- > 0;) {
+                const int64_t differenceX = x - px[k];
+                const int64_t differenceY = y - py[k];
+                const uint64_t index = static_cast<uint64_t>(differenceX * differenceX) +
+                                       static_cast<uint64_t>(differenceY * differenceY);
+                // Part 6.1, Left to the implementer: a point off the image can
+                // give a squared distance beyond the table's last entry; its
+                // square root is then computed, in single precision, instead of
+                // reading outside the table.
+                const float distance =
+                    index < tableSize ? table[index] : std::sqrt(static_cast<float>(index));
+                u += weights[k].x * distance;
+                v += weights[k].y * distance;
+            }
+            // The clamps, in this order and in floats: every sampled source
+            // position lies at least one pixel inside the image.
+            if (xf + u < 1.0f) {
+                u = 1.0f - xf;
+            }
+            if (yf + v < 1.0f) {
+                v = 1.0f - yf;
+            }
+            if (xf + u > lastUsableX) {
+                u = lastUsableX - xf;
+            }
+            if (yf + v > lastUsableY) {
+                v = lastUsableY - yf;
+            }
+            const std::size_t cell = static_cast<std::size_t>(j) * static_cast<std::size_t>(halfWidth) +
+                                     static_cast<std::size_t>(i);
+            outX[cell] = u;
+            outY[cell] = v;
+        }
+    }
+}
+
+void TInterpolator::buildDisplacementMaps(int32_t width, int32_t height, std::span<float> xMap,
+                                          std::span<float> yMap) const {
+    assert(width >= 2 && height >= 2);
+    assert(xMap.size() >= static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    assert(yMap.size() >= static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    // Steps 1 to 3: the half-size maps, temporary to this operation.
+    const int32_t halfWidth = width / 2;
+    const int32_t halfHeight = height / 2;
+    const std::size_t cellCount = static_cast<std::size_t>(halfWidth) * static_cast<std::size_t>(halfHeight);
+    std::vector<float> halfX(cellCount);
+    std::vector<float> halfY(cellCount);
+    evaluateHalfSizeMaps(width, height, libraryState().sqrtTable, halfX, halfY);
+
+    // Step 4: enlarge each map with resizeMap, bilinear, factors W / w and
+    // H / h in double precision; the scaled size is then W x H (Part 1.3).
+    const double xFactor = static_cast<double>(width) / static_cast<double>(halfWidth);
+    const double yFactor = static_cast<double>(height) / static_cast<double>(halfHeight);
+    const IntRect halfRect{0, 0, halfWidth, halfHeight};
+    const int32_t halfStep = 4 * halfWidth;
+    const int32_t fullStep = 4 * width;
+    [[maybe_unused]] const int32_t statusX =
+        resizeMap(halfX.data(), halfWidth, halfHeight, halfStep, halfRect, xMap.data(), fullStep, width, height,
+                  xFactor, yFactor, kInterpolationBilinear);
+    [[maybe_unused]] const int32_t statusY =
+        resizeMap(halfY.data(), halfWidth, halfHeight, halfStep, halfRect, yMap.data(), fullStep, width, height,
+                  xFactor, yFactor, kInterpolationBilinear);
+    assert(statusX == kResampleOk && statusY == kResampleOk);
+    // Step 5: the half-size maps go with this scope.
+}
+
+}  // namespace kelmo
