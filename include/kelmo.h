@@ -141,6 +141,41 @@ KELMO_API int32_t TAVO_InitKelmo(const char *directory);
  * stay loaded.  Safe to call twice.  Returns 0. */
 KELMO_API int32_t TAVO_FinalizeKelmo(void);
 
+/* ---- Part 3.1: model from a photo --------------------------------------- */
+
+/* Fits the generic head to a frontal photo and makes the model that head:
+ * a 256 x 256 upright face frame cut from the photo becomes the model's
+ * texture (with the alpha mask in its fourth byte when the model's mask flag
+ * is set); the expression (mouth open or closed, smiling or neutral) is read
+ * from the points and the matching expression mesh is copied in; its feature
+ * vertices are aligned with the photo's points, the head is deformed to
+ * follow them, the teeth are placed, the sock region and the mouth cavity are
+ * rebuilt and texture coordinates are projected.  Afterwards the model has
+ * nine regions (region 6 keeps what it held) and 56 control points.  The photo
+ * is rotated in place during the call and restored before it returns; the
+ * points are only read.
+ * photo: a valid, non-empty image.
+ * points: integer pairs (x then y, photo pixels), 66 pairs, or 62 when
+ * pointSet is 1, 40 when it is 2; must not be null.  With 62 or 40 pairs the
+ * missing points are supplied from the generic head, fitted to the given
+ * ones by a uniform scale and translation.
+ * scale: when not null, receives the model units per photo pixel, the feature
+ * points 0 and 1's model x distance over their photo x distance (an infinity
+ * or NaN when they share their x).
+ * noSmile: never take a smiling mesh.  closedMouth: never take an open-mouth
+ * mesh (both together: always the closed neutral mesh).
+ * Returns 0; TAVO_ERR_INVALID_HANDLE; TAVO_ERR_GENERAL (points null, library
+ * not initialised, an expression mesh or table lacking a vertex that the
+ * fitting reads, photo invalid or empty, a face frame the imaging library
+ * cannot make, out of memory); on failure the model is unchanged and *scale
+ * is not written. */
+KELMO_API int32_t TAVO_CreateModelFromPhotoEx(int32_t handle, ImageHandle photo, const int32_t *points,
+                                              int32_t pointSet, float *scale, bool noSmile, bool closedMouth);
+
+/* TAVO_CreateModelFromPhotoEx with noSmile and closedMouth false. */
+KELMO_API int32_t TAVO_CreateModelFromPhoto(int32_t handle, ImageHandle photo, const int32_t *points,
+                                            int32_t pointSet, float *scale);
+
 /* ---- Part 3.2: face frame extraction ------------------------------------- */
 
 /* Cuts an upright face frame of width x height pixels out of a photo: the line

@@ -1,7 +1,7 @@
 // A synthetic generic head large enough for creation from a photo (Parts 3.1
 // and 3.4): region 0 is a face-like dome of 55 x 55 = 3025 vertices whose
 // fixed indices (the sock ring 718, 2775, 228, 1829, 441, 2038, 1130, 2976 on
-// the rim; the lips 371 and 415 and the mouth gap 1683 on the mouth) sit in
+// the rim; the inner lips 415 and 371 and the upper lip 1683 on the mouth) sit in
 // sensible places, with a 38-vertex mouth ring for the list7 table and 66
 // feature points in a face layout (eyes, corners of the mouth, inner lips,
 // contour, brows, nose). Header-only so that the benchmarks can use it without
@@ -11,7 +11,8 @@
 // row j (0..54) sit at x = -1 + 2i/54, y = -1.25 + 2.5j/54 on the dome
 // z = 1 + 0.01e - 0.3x^2 - 0.15y^2 (e = expression). The mouth ring runs
 // around the rectangle of columns 21..33 and rows 11..18; the inner lips are
-// (27, 15) (upper, vertex 371) and (27, 14) (lower, vertex 415); the corners
+// (27, 15) (upper, vertex 415) and (27, 14) (lower, vertex 371), vertex 1683
+// is (27, 17) on the upper lip; the corners
 // of the mouth (feature points 3 and 4) are (21, 14) and (33, 14). The
 // expressions move the mouth: open ones (1, 3) lower the lower lip by up to
 // 0.08 and the corners by 0.04; smiling ones (2, 3) raise the corners by 0.12.
@@ -43,9 +44,9 @@ inline int naturalIndex(GridPoint point) { return point.second * kFullHeadSide +
 // Fixed region-0 indices of Parts 3.1 and 3.4 and where they sit.
 inline const std::vector<std::pair<int32_t, GridPoint>> &fixedVertices() {
     static const std::vector<std::pair<int32_t, GridPoint>> fixed = {
-        {371, {27, 15}},  {415, {27, 14}},  {1683, {27, 21}},  // upper and lower inner lip, mouth gap
-        {718, {27, 0}},   {2775, {0, 0}},   {228, {0, 27}},   {1829, {0, 54}},  // sock ring on the rim
-        {441, {27, 54}},  {2038, {54, 54}}, {1130, {54, 27}}, {2976, {54, 0}},
+        {415, {27, 15}}, {371, {27, 14}},  {1683, {27, 17}},                   // upper and lower inner lip, upper lip
+        {718, {27, 0}},  {2775, {0, 0}},   {228, {0, 27}},   {1829, {0, 54}},  // sock ring on the rim
+        {441, {27, 54}}, {2038, {54, 54}}, {1130, {54, 27}}, {2976, {54, 0}},
     };
     return fixed;
 }
@@ -89,11 +90,11 @@ inline const std::array<GridPoint, kFeaturePointCount> &featureGridPoints() {
     static const std::array<GridPoint, kFeaturePointCount> points = [] {
         std::array<GridPoint, kFeaturePointCount> p{};
         p.fill({-1, -1});
-        p[3] = {21, 14};   // corners of the mouth
+        p[3] = {21, 14};  // corners of the mouth
         p[4] = {33, 14};
-        p[61] = {27, 15};  // inner lips (vertices 371 and 415)
+        p[61] = {27, 15};  // inner lips (vertices 415 and 371)
         p[64] = {27, 14};
-        p[2] = {27, 25};   // the four points left out of the control points
+        p[2] = {27, 25};  // the four points left out of the control points
         p[22] = {27, 50};
         p[43] = {27, 5};
         p[44] = {27, 30};
@@ -204,7 +205,7 @@ inline std::vector<TRegion> fullHeadRegions(int expression) {
     }
     std::vector<TRegion> regions;
     regions.push_back(std::move(head));
-    regions.push_back(patch(3, 3, -0.6f, 0.3f, 0.2f, 0.2f, 1.1f));    // eyeballs
+    regions.push_back(patch(3, 3, -0.6f, 0.3f, 0.2f, 0.2f, 1.1f));  // eyeballs
     regions.push_back(patch(3, 3, 0.4f, 0.3f, 0.2f, 0.2f, 1.1f));
     regions.push_back(patch(3, 2, -0.2f, -0.58f, 0.4f, 0.08f, 0.85f));  // upper teeth
     regions.push_back(patch(3, 2, -0.2f, -0.70f, 0.4f, 0.08f, 0.85f));  // lower teeth
@@ -218,10 +219,14 @@ inline std::vector<int32_t> fullHeadLandmarkTable() {
     using namespace full_head_detail;
     std::vector<int32_t> table(kFeaturePointCount);
     for (int k = 0; k < kFeaturePointCount; ++k) {
-        if (k == 0 || k == 1) table[static_cast<std::size_t>(k)] = 4;
-        else if (k == 29 || k == 33) table[static_cast<std::size_t>(k)] = 0;
-        else if (k == 30 || k == 34) table[static_cast<std::size_t>(k)] = 8;
-        else table[static_cast<std::size_t>(k)] = vertexAt(featureGridPoints()[static_cast<std::size_t>(k)]);
+        if (k == 0 || k == 1)
+            table[static_cast<std::size_t>(k)] = 4;
+        else if (k == 29 || k == 33)
+            table[static_cast<std::size_t>(k)] = 0;
+        else if (k == 30 || k == 34)
+            table[static_cast<std::size_t>(k)] = 8;
+        else
+            table[static_cast<std::size_t>(k)] = vertexAt(featureGridPoints()[static_cast<std::size_t>(k)]);
     }
     return table;
 }
@@ -241,7 +246,8 @@ inline std::array<TVector3f, kFeaturePointCount> fullHeadFeaturePoints(int expre
     for (int k = 0; k < kFeaturePointCount; ++k) {
         const int region = (k == 0 || k == 29 || k == 30) ? 1 : (k == 1 || k == 33 || k == 34) ? 2 : 0;
         points[static_cast<std::size_t>(k)] =
-            regions[static_cast<std::size_t>(region)].vertices[static_cast<std::size_t>(table[static_cast<std::size_t>(k)])];
+            regions[static_cast<std::size_t>(region)]
+                .vertices[static_cast<std::size_t>(table[static_cast<std::size_t>(k)])];
     }
     return points;
 }
