@@ -275,6 +275,16 @@ int32_t rotateImage(const Image &source, double angle, double centreX, double ce
     double cosine = 1.0;
     double sine = 0.0;
     cosineAndSine(angle, cosine, sine);
+    if (cosine == 1.0 && sine == 0.0) {
+        // A whole number of turns samples every pixel at its own centre with
+        // weight 1: the result is the source, so copy it (face frames of level
+        // faces, Part 3.2, rotate whole photos by 0 degrees).
+        if (&destination != &source) {
+            Image copy = source;  // may throw: the destination stays whole
+            destination = std::move(copy);
+        }
+        return TAVOIMG_OK;
+    }
 
     Image result;
     result.width = source.width;
