@@ -195,6 +195,114 @@ KELMO_API int32_t TAVO_CreateModelFromPhoto(int32_t handle, ImageHandle photo, c
 KELMO_API int32_t TAVO_ExtractFaceFrame(ImageHandle photo, const int32_t *points, ImageHandle *frame,
                                         int32_t *framePoints, int32_t width, int32_t height);
 
+/* ---- Part 4.1 / 4.2 / 4.4: camera, projection, rendering, textures ------- *
+ * The transform of a model (rotation, scale, deformation matrix, perspective
+ * angle) is applied only when it is rendered or projected; the vertices never
+ * change.  Angles are in degrees. */
+
+/* Sets the global perspective angle (vertical field of view, degrees) that
+ * TAVO_ProjectModelVertices and TAVO_GetModel2DProjection use, and its camera
+ * distance 400 / angle.  Any value is stored; projecting with an angle of 0
+ * or below (or NaN) then fails.  Returns 0. */
+KELMO_API int32_t TAVO_SetPerspective(float angle);
+
+/* Sets the model's own perspective angle, used when it is rendered (values
+ * below 0.001 render as 0.001).
+ * Returns 0, TAVO_ERR_INVALID_HANDLE. */
+KELMO_API int32_t TAVO_SetModelPerspective(int32_t handle, float angle);
+
+/* Sets the model's rotation angles about x, y and z, replacing earlier ones:
+ * a vertex is rotated about x, then y, then z (fixed axes).
+ * Returns 0, TAVO_ERR_INVALID_HANDLE. */
+KELMO_API int32_t TAVO_RotateModel(int32_t handle, float x, float y, float z);
+
+/* Sets the model's scale factors along x, y and z, replacing earlier ones.
+ * Returns 0, TAVO_ERR_INVALID_HANDLE. */
+KELMO_API int32_t TAVO_ScaleModel(int32_t handle, float x, float y, float z);
+
+/* Sets element `index` (0 to 15, column by column: row index % 4, column
+ * index / 4) of the model's 4x4 deformation matrix; elements 12 to 14 are a
+ * translation.
+ * Returns 0, TAVO_ERR_INVALID_HANDLE, TAVO_ERR_GENERAL (index outside 0 to 15;
+ * nothing is written). */
+KELMO_API int32_t TAVO_SetDeformationMatrixElement(int32_t handle, int32_t index, float value);
+
+/* Chooses the teeth textures of rendering: true, the model's own texture;
+ * false, the shared teeth images, blended by their alpha.
+ * Returns 0, TAVO_ERR_INVALID_HANDLE. */
+KELMO_API int32_t TAVO_ChooseTeethTextures(int32_t handle, bool flag);
+
+/* Sets the render size (pixels) that rendering and projection address.  Any
+ * values are stored; a size without area (or negative) renders an empty
+ * image.  Returns 0. */
+KELMO_API int32_t TAVO_BeginRendering(int32_t width, int32_t height);
+
+/* Does nothing; the render size stays.  Returns 0. */
+KELMO_API int32_t TAVO_EndRendering(void);
+
+/* Projects every vertex of a region with the model's transform and the global
+ * perspective angle onto the render size, as image pixels (origin top-left, y
+ * down), truncated toward zero.  A vertex at eye depth 0 (no projection)
+ * gives (0, render height).
+ * points: room for 2 x TAVO_GetModelNumVertices integers (x then y); must not
+ * be null.
+ * Returns 0; TAVO_ERR_GENERAL (points null, region outside the model, global
+ * angle 0 or below; nothing written); TAVO_ERR_INVALID_HANDLE. */
+KELMO_API int32_t TAVO_ProjectModelVertices(int32_t handle, int32_t region, int32_t *points);
+
+/* Projects the model's 66 feature points as TAVO_ProjectModelVertices does
+ * (each from its vertex in region 0, 1, 2 or the model's extra region) and
+ * writes them relative to the centre of the render size: x - trunc(width / 2),
+ * y - trunc(height / 2).
+ * points: room for 132 integers; must not be null.
+ * Returns 0; TAVO_ERR_GENERAL (points null, global angle 0 or below, or a
+ * feature point whose region or vertex the model lacks; nothing written);
+ * TAVO_ERR_INVALID_HANDLE. */
+KELMO_API int32_t TAVO_GetModel2DProjection(int32_t handle, int32_t *points);
+
+/* Renders the textured model at the render size and makes `image` the result
+ * (four channels, top row first; empty when the render size has no area):
+ * the face (regions 0 to 2) through the hole of the mouth cavity (region 7,
+ * rebuilt from the lip vertices first: this changes the model), and the
+ * mouth's inside (sock region 5, teeth 3 and 4) wherever the face left
+ * black pixels.
+ * image: an existing image, the caller's.
+ * Returns 0; TAVO_ERR_INVALID_HANDLE; TAVO_ERR_GENERAL (image invalid, render
+ * size beyond the imaging library's limits, out of memory; nothing changes). */
+KELMO_API int32_t TAVO_RenderModelToImage(int32_t handle, ImageHandle image);
+
+/* Makes the model's texture a copy of `image` (the caller keeps `image`).
+ * Returns 0, TAVO_ERR_INVALID_HANDLE, or the imaging library's status when
+ * the copy fails (image invalid; the texture is unchanged). */
+KELMO_API int32_t TAVO_SetModelTexture(int32_t handle, ImageHandle image);
+
+/* Makes the existing image `image` a copy of the model's texture.
+ * Returns 0, TAVO_ERR_INVALID_HANDLE, or the imaging library's status. */
+KELMO_API int32_t TAVO_GetModelTexture(int32_t handle, ImageHandle image);
+
+/* Makes the existing image `image` a copy of the texture that rendering uses
+ * for a region: the model's texture for 0 to 2; for 3 and 4 the model's
+ * texture or the shared upper- and lower-teeth images (see
+ * TAVO_ChooseTeethTextures); the shared sock image for 5.
+ * Returns 0; TAVO_ERR_INVALID_HANDLE; TAVO_ERR_GENERAL (region outside the
+ * model); TAVO_ERR_NO_TEXTURE (region 6 and above; the image is unchanged);
+ * or the imaging library's status of the copy. */
+KELMO_API int32_t TAVO_GetModelRegionTexture(int32_t handle, int32_t region, ImageHandle image);
+
+/* Writes one texture coordinate (u, v) per vertex of a region, in vertex
+ * order: the coordinate of the last quad that names the vertex, (0, 0) for a
+ * vertex that no quad names.
+ * coordinates: room for 2 x TAVO_GetModelNumVertices floats; must not be null.
+ * Returns 0, TAVO_ERR_INVALID_HANDLE, TAVO_ERR_GENERAL (coordinates null or
+ * region outside the model; nothing written). */
+KELMO_API int32_t TAVO_GetModelRegionTextureCoords(int32_t handle, int32_t region, float *coordinates);
+
+/* Writes the model's 66 face-grid points (texture pixels) as integer pairs,
+ * truncated toward zero.
+ * points: room for 132 integers; must not be null.
+ * Returns 0, TAVO_ERR_INVALID_HANDLE, TAVO_ERR_GENERAL (points null). */
+KELMO_API int32_t TAVO_GetModelGrid(int32_t handle, int32_t *points);
+
 /* ---- Part 4.3: alpha channel --------------------------------------------- */
 
 /* Loads an alpha mask image and its landmark grid (".grd": a count N, then N

@@ -8,6 +8,7 @@ packages=(
   libpng-dev libjpeg62-turbo-dev
   liblapacke-dev libopenblas-dev libgomp1
   libgtest-dev libgmock-dev libbenchmark-dev
+  libglu1-mesa-dev libosmesa6-dev
 )
 
 missing=()

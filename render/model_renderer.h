@@ -1,0 +1,75 @@
+// Rendering a model (Part 4.2): the colour and depth buffers, the texture
+// sampling and pixel writing of a span, the drawing of a region, the passes,
+// the composite and the flip of TAVO_RenderModelToImage. The triangle walk
+// itself is render/rasteriser.h.
+#pragma once
+
+#include <cstdint>
+
+#include "frame/pixel_buffer.h"
+#include "kelmo.h"
+#include "model/model.h"
+#include "render/camera.h"
+
+namespace kelmo {
+
+// Part 4.2, Data model: the depth buffer's value before anything is drawn.
+inline constexpr float kEmptyDepth = 1e20f;
+
+// A mode-2 texture as the sampler reads it: rows of width * 4 bytes, row 0
+// the top row of the image. Empty (no pixels) when it has no area.
+struct TextureView {
+    const uint8_t *pixels = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+
+    bool empty() const { return pixels == nullptr || width <= 0 || height <= 0; }
+    // A view of a mode-2 PixelBuffer (empty if the buffer has no array).
+    static TextureView of(const PixelBuffer &buffer);
+};
+
+// Part 4.2, Sampling: the bilinear sample at texel position (u, v), one float
+// per byte of the pixel. Part 4.2 leaves the texel beyond the last row or
+// column open: each of the two columns (and rows) is clamped to the texture,
+// so a position on or past the last column samples that column with weight 1
+// and a position left of column 0 (or NaN) samples column 0
+// (docs/decisions.md). The texture must not be empty.
+void sampleTexture(const TextureView &texture, float u, float v, float sample[4]);
+
+// What a drawn pixel does (Part 4.2, Writing a pixel): all four bytes replaced
+// by the sample; bytes 0 to 2 blended by the sample's fourth byte; or only the
+// depth kept (the mouth-cavity region, whose colour the renderer erases).
+enum class PixelWrite { Replace, Blend, DepthOnly };
+
+// The rows a drawing wrote to: first to last, inclusive; empty when last <
+// first.
+struct RowRange {
+    int32_t first = INT32_MAX;
+    int32_t last = -1;
+
+    bool empty() const { return last < first; }
+    void include(const RowRange &other) {
+        if (other.first < first) first = other.first;
+        if (other.last > last) last = other.last;
+    }
+};
+
+// Part 4.2, drawing a region: the per-vertex texture-coordinate table, the
+// projection of the vertices with the viewport (0, 0, W - 1, H - 1) of the
+// buffers, and the two triangles (a, b, c), (c, d, a) of every quad. Quads
+// that name missing vertices, and quads with a vertex at eye depth 0, are not
+// drawn; an empty texture draws nothing (docs/decisions.md). `colour` is a
+// mode-2 buffer and `depth` a mode-3 buffer of the same size. Returns the
+// rows that spans were written to (the depth buffer's other rows are as they
+// were). May throw std::bad_alloc.
+RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &region, const TextureView &texture,
+                const Matrix4 &projection, const Matrix4 &view, PixelWrite write);
+
+// Part 4.2, rendering a model, steps 1 to 15, into the existing image
+// `destination` with the render size of the library state. Returns
+// TAVO_OK; TAVO_ERR_GENERAL, with nothing changed, when `destination` is not
+// a valid image, the render size exceeds the imaging library's limits or
+// memory runs out. May not throw.
+int32_t renderModelToImage(TModel &model, ImageHandle destination);
+
+}  // namespace kelmo

@@ -1,0 +1,170 @@
+// Part 4.2, drawing a triangle: the walk from set-up to spans.
+#include "render/rasteriser.h"
+
+#include <cmath>
+#include <utility>
+
+namespace kelmo {
+
+namespace {
+
+// A vertex record (step 1): window x and y, texel u and v, and the depth
+// key k (holding the model-space z until the key is made).
+struct Record {
+    float x, y, u, v, k;
+};
+
+// An edge (step 4): its values at the current row and its slopes per row.
+struct Edge {
+    float x, u, v, k;
+    float dx, du, dv, dk;
+
+    // Starts the edge from `from` to `to` at row `startRow`, its values
+    // advanced by (startRow - from.y) times its slopes (step 5).
+    static Edge between(const Record &from, const Record &to, float startRow) {
+        const float dy = to.y - from.y;
+        Edge edge;
+        edge.dx = (to.x - from.x) / dy;
+        edge.du = (to.u - from.u) / dy;
+        edge.dv = (to.v - from.v) / dy;
+        edge.dk = (to.k - from.k) / dy;
+        const float advance = startRow - from.y;
+        edge.x = from.x + advance * edge.dx;
+        edge.u = from.u + advance * edge.du;
+        edge.v = from.v + advance * edge.dv;
+        edge.k = from.k + advance * edge.dk;
+        return edge;
+    }
+
+    // Moves the edge down `rows` rows at once (step 6, a triangle that starts
+    // below row 0): the values advanced by rows times the slopes.
+    void skipRows(float rows) {
+        if (rows == 0.0f) return;
+        x = x + rows * dx;
+        u = u + rows * du;
+        v = v + rows * dv;
+        k = k + rows * dk;
+    }
+
+    // One row up (steps 8 and the edge walking by addition).
+    void step() {
+        x += dx;
+        u += du;
+        v += dv;
+        k += dk;
+    }
+};
+
+}  // namespace
+
+void rasteriseTriangle(const TriangleCorner &corner1, const TriangleCorner &corner2, const TriangleCorner &corner3,
+                       int32_t width, int32_t height, int32_t textureHeight, SpanWriter &writer) {
+    if (!std::isfinite(corner1.windowX) || !std::isfinite(corner1.windowY) || !std::isfinite(corner2.windowX) ||
+        !std::isfinite(corner2.windowY) || !std::isfinite(corner3.windowX) || !std::isfinite(corner3.windowY))
+        return;
+    // Step 1: the records. The depth key of the untransformed vertex,
+    // 1 / (10 + z), is made below once the triangle is known to have a row
+    // (the same value, one division fewer per vertex of a triangle without).
+    auto record = [](const TriangleCorner &c) { return Record{c.windowX, c.windowY, c.u, c.v, c.modelZ}; };
+    Record first = record(corner1);
+    Record middle = record(corner2);
+    Record last = record(corner3);
+    // Step 2: three compare-and-swaps; equal values keep their order.
+    if (first.y > middle.y) std::swap(first, middle);
+    if (first.y > last.y) std::swap(first, last);
+    if (middle.y > last.y) std::swap(middle, last);
+
+    // Step 6: rows from max(0, ceil(first.y)) while below min(ceil(last.y),
+    // height - 1). Compared as floats before any conversion, so that no
+    // coordinate outside the int range is ever converted.
+    const float firstRow = ceilOf(first.y);
+    const float middleRow = ceilOf(middle.y);
+    const float lastRow = ceilOf(last.y);
+    const float rowBegin = firstRow > 0.0f ? firstRow : 0.0f;
+    const float rowLimit = static_cast<float>(height - 1);
+    const float rowEnd = lastRow < rowLimit ? lastRow : rowLimit;
+    // No row: nothing to set up (this also covers a triangle whose window y
+    // values are all equal, whose set-up would divide by zero).
+    if (!(rowBegin < rowEnd)) return;
+    for (Record *r : {&first, &middle, &last}) r->k = 1.0f / (kDepthKeyOffset + r->k);
+
+    // Step 3: constant gradients across the triangle.
+    const float ratio = (middle.y - first.y) / (last.y - first.y);
+    const float longX = first.x + (last.x - first.x) * ratio;
+    const float longU = first.u + (last.u - first.u) * ratio;
+    const float longV = first.v + (last.v - first.v) * ratio;
+    const float longK = first.k + (last.k - first.k) * ratio;
+    const float spanWidth = longX - middle.x;
+    const float du = (longU - middle.u) / spanWidth;
+    float dv = (longV - middle.v) / spanWidth;  // step 10 may change it for the rest of the triangle
+    const float dk = (longK - middle.k) / spanWidth;
+
+    // Steps 4 and 5: the long edge, and the short edge that spans the first row.
+    Edge longEdge = Edge::between(first, last, firstRow);
+    Edge shortEdge =
+        middleRow > firstRow ? Edge::between(first, middle, firstRow) : Edge::between(middle, last, middleRow);
+    // Step 6: a triangle that starts below row 0 has both edges advanced to
+    // row 0, the short edge being the one that spans row 0.
+    if (firstRow < 0.0f) {
+        longEdge.skipRows(-firstRow);
+        if (middleRow > 0.0f) {
+            shortEdge.skipRows(-firstRow);
+        } else {
+            shortEdge = Edge::between(middle, last, middleRow);
+            shortEdge.skipRows(-middleRow);
+        }
+    }
+
+    const float columnLimit = static_cast<float>(width);
+    const float textureLastRow = static_cast<float>(textureHeight - 1);
+    const auto yBegin = static_cast<int32_t>(rowBegin);
+    const auto yEnd = static_cast<int32_t>(rowEnd);
+    for (int32_t y = yBegin; y < yEnd; ++y) {
+        // Step 7: from the middle's row on, the short edge runs middle to last.
+        if (static_cast<float>(y) == middleRow) shortEdge = Edge::between(middle, last, middleRow);
+        // Step 8: the left end is the edge with the smaller x, the long edge
+        // when both are equal. The span is kept only if count != 0, x0 >= 0
+        // and x0 + count < width, which in whole-number floats reads
+        // ceil(left) >= 0, ceil(right) < width, ceil(right) != ceil(left); a NaN
+        // fails them all.
+        const bool shortIsLeft = shortEdge.x < longEdge.x;
+        const Edge &left = shortIsLeft ? shortEdge : longEdge;
+        const Edge &right = shortIsLeft ? longEdge : shortEdge;
+        const float leftColumn = ceilOf(left.x);
+        const float rightColumn = ceilOf(right.x);
+        if (leftColumn >= 0.0f && rightColumn < columnLimit && rightColumn != leftColumn) {
+            Span span;
+            span.row = y;
+            span.firstColumn = static_cast<int32_t>(leftColumn);
+            span.count = static_cast<int32_t>(rightColumn) - span.firstColumn;
+            // Step 9: u and v advanced to the first pixel's centre column; the
+            // depth key without that advance.
+            const float advance = leftColumn - left.x;
+            float v = left.v + advance * dv;
+            span.u = left.u + advance * du;
+            span.depthKey = left.k;
+            // Step 10: keep v inside the texture along the span; a changed dv
+            // stays for the following rows. The divisions are in double
+            // precision; count - 1 is never 0 when they run (v + 0 * dv
+            // cannot leave [0, textureHeight - 1] once v was clamped).
+            const auto lastPixel = static_cast<float>(span.count - 1);
+            if (v < 0.0f) v = 0.0f;
+            if (v + lastPixel * dv < 0.0f)
+                dv = static_cast<float>((0.01 - static_cast<double>(v)) / static_cast<double>(span.count - 1));
+            if (v > textureLastRow) v = textureLastRow;
+            if (v + lastPixel * dv > textureLastRow)
+                dv = static_cast<float>((static_cast<double>(textureLastRow - v) - 0.01) /
+                                        static_cast<double>(span.count - 1));
+            span.v = v;
+            span.du = du;
+            span.dv = dv;
+            span.dk = dk;
+            writer.writeSpan(span);
+        }
+        // Drawn or skipped, both edges advance one row.
+        longEdge.step();
+        shortEdge.step();
+    }
+}
+
+}  // namespace kelmo

@@ -1,0 +1,73 @@
+// The triangle walk of the software rasteriser (Part 4.2, "Drawing a
+// triangle", steps 1 to 10): set-up, constant gradients, edge walking from
+// ceil(y), the row and span rejection and the v clamp. What is sampled and
+// written on a span (step 11) is the caller's: it receives each span through
+// a callback, so that the walk can be read, tested and measured on its own.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+namespace kelmo {
+
+// Part 4.2, drawing a region step 3: the depth key of a vertex is
+// 1 / (kDepthKeyOffset + its model-space z).
+inline constexpr float kDepthKeyOffset = 10.0f;
+
+// One corner of a triangle as the walk takes it: window position (y grows
+// upwards), texel position (column u, row v, Part 4.2 drawing a region step
+// 3.2) and the model-space z from which the depth key is made.
+struct TriangleCorner {
+    float windowX = 0.0f;
+    float windowY = 0.0f;
+    float u = 0.0f;
+    float v = 0.0f;
+    float modelZ = 0.0f;
+};
+
+// A span handed to the writer: `count` pixels of row `row` from column
+// `firstColumn`, with the values at the first pixel and the constant
+// gradients per pixel in x. Always 0 <= row < height - 1, count > 0,
+// firstColumn >= 0 and firstColumn + count < width.
+struct Span {
+    int32_t row = 0;
+    int32_t firstColumn = 0;
+    int32_t count = 0;
+    float u = 0.0f;
+    float v = 0.0f;
+    float depthKey = 0.0f;
+    float du = 0.0f;
+    float dv = 0.0f;
+    float dk = 0.0f;
+};
+
+// std::ceil for every float, bit for bit (-0 for -1 < x <= -0 included),
+// without the library call that baseline x86-64 (no SSE4.1 rounding
+// instruction) makes of it: the walk takes two ceilings per row.
+inline float ceilOf(float x) {
+    // From 2^23 up every float is whole; NaN and the infinities pass as they are.
+    if (!(std::fabs(x) < 8388608.0f)) return x;
+    const float truncated = static_cast<float>(static_cast<int32_t>(x));
+    return std::copysign(truncated < x ? truncated + 1.0f : truncated, x);
+}
+
+// Receives the spans of a triangle (step 11 is the receiver's: the depth
+// test, the sampling and the writing of every pixel).
+class SpanWriter {
+public:
+    virtual void writeSpan(const Span &span) = 0;
+
+protected:
+    ~SpanWriter() = default;
+};
+
+// Part 4.2, drawing a triangle, steps 1 to 10, for a target of width x height
+// pixels and a texture of `textureHeight` rows (used by the v clamp of step
+// 10). Calls writer.writeSpan for every span that step 8 keeps, rows in
+// increasing order. A triangle with a corner whose window position is not
+// finite is not drawn (docs/decisions.md, Part 4.2); any other input, however
+// large, only ever yields spans inside the target.
+void rasteriseTriangle(const TriangleCorner &corner1, const TriangleCorner &corner2, const TriangleCorner &corner3,
+                       int32_t width, int32_t height, int32_t textureHeight, SpanWriter &writer);
+
+}  // namespace kelmo
