@@ -49,6 +49,13 @@ struct LibraryState {
     float globalCameraDistance = 400.0f;
     int32_t renderWidth = 0;
     int32_t renderHeight = 0;
+
+    // Platform file access (frame/file_access.h): the folder that the Windows
+    // drive "C:" stands for on other platforms, so that Part 2.4's fixed path
+    // "C:\orvane\VisibleMeshes.vsl" opens as <driveRoot>/orvane/... . Set by
+    // the extension TAVO_SetDriveRoot; never reset by initialisation or
+    // finalisation. Unused on Windows.
+    std::string driveRoot = "/";
 };
 
 // The single instance, created on first use.

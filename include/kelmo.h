@@ -369,6 +369,137 @@ KELMO_API int32_t TAVO_InitRBF(const char *directory);
 KELMO_API int32_t TAVO_WarpImageRBF(ImageHandle source, ImageHandle destination, const int32_t *sourcePoints,
                                     const int32_t *destinationPoints, int32_t count, TAVO_IMAGEMODE mode);
 
+/* ---- Part 5.1: vertex lists, vertex files and morphs ---------------------- *
+ * A morph model is an ordinary model whose vertices are read as displacements:
+ * vertex j of region r of the morph model displaces vertex j of region r of
+ * the model it is applied to. */
+
+/* Replaces the vertices of a model with those of a vertex file: binary,
+ * little-endian, one block per region, in region order, each a signed 32-bit
+ * count N then N x 3 floats (x, y, z); the blocks end where fewer than 4 bytes
+ * remain.  The model ends with one region per block (so an empty file leaves
+ * it without regions); each region's quads, texture quads and texture
+ * coordinates stay as they were, regions beyond the file's are destroyed, new
+ * ones hold only vertices.  The usual way to fill a morph model.
+ * path: must not be null.
+ * Returns 0; TAVO_ERR_INVALID_HANDLE; TAVO_ERR_GENERAL (path null, the file
+ * cannot be opened, a block with a negative count or fewer floats than its
+ * count, more than 65536 blocks, out of memory); on failure the model is
+ * unchanged. */
+KELMO_API int32_t TAVO_LoadExpressionToModel(int32_t handle, const char *path);
+
+/* Adds a morph to a model: for each region present in both models and each
+ * vertex present in both regions, model vertex += weight x morph vertex; in
+ * region 0 the displacement is further multiplied by field[j] (weight x
+ * displacement x field[j], in that order) when `field` is not null.  Then the
+ * sock region (5) is pinned again to region 0: its vertices 1 to 8 become
+ * region 0's vertices 718, 2775, 228, 1829, 441, 2038, 1130, 2976 and vertex 0
+ * takes the x of vertex 3 and the y and z of vertex 1 (skipped when the model
+ * lacks region 5, its nine vertices or those region-0 vertices).  Repeated
+ * calls accumulate; a negative weight moves the other way.  morphHandle may
+ * equal handle.
+ * field: null, or one float per vertex of the morph model's region 0 (at least
+ * as many as move: the smaller of the two models' region-0 vertex counts).
+ * Returns 0; TAVO_ERR_INVALID_HANDLE (either handle invalid);
+ * TAVO_ERR_GENERAL (out of memory); on failure the model is unchanged. */
+KELMO_API int32_t TAVO_ApplyMorphHField(int32_t handle, int32_t morphHandle, float weight, const float *field);
+
+/* TAVO_ApplyMorphHField without a field. */
+KELMO_API int32_t TAVO_ApplyMorph(int32_t handle, int32_t morphHandle, float weight);
+
+/* A placeholder of the original interface: reads nothing, does nothing (it
+ * does not report the expression class of a model).  Returns 0. */
+KELMO_API int32_t TAVO_GetFaceExpression(void);
+
+/* C-callable forms of TAVO_GetModelVertices and TAVO_SetModelVertices (whose
+ * C++ signatures carry nested std::vector lists, below): the same exchange of
+ * all of a model's vertices, region by region, through flat buffers. */
+
+/* Writes the vertex count of every region (in region order) into
+ * vertexCounts and every vertex of every region, region after region, into
+ * vertices.  Size them from TAVO_GetModelNumRegions and the sum of
+ * TAVO_GetModelNumVertices.
+ * vertexCounts: room for countCapacity integers; must not be null.
+ * vertices: room for vertexCapacity entries; may be null when vertexCapacity
+ * is 0.
+ * Returns 0; TAVO_ERR_GENERAL (vertexCounts null, a capacity negative or
+ * smaller than the model needs, vertices null with a capacity above 0;
+ * nothing written); TAVO_ERR_INVALID_HANDLE.  Pointer checks come first, as
+ * for the Part 2.2 accessors. */
+KELMO_API int32_t TAVO_GetModelVertexLists(int32_t handle, int32_t *vertexCounts, int32_t countCapacity,
+                                           TVector3f *vertices, int32_t vertexCapacity);
+
+/* Gives the model exactly regionCount regions (surplus regions destroyed from
+ * the end, missing ones appended empty) and makes the vertices of region r
+ * the next vertexCounts[r] entries of vertices; quads, texture quads and
+ * texture coordinates stay as they were, even where a count changes.
+ * vertexCounts: regionCount counts, none negative; may be null when
+ * regionCount is 0.  vertices: their sum of entries (at most 2^31 - 1); may be
+ * null when the sum is 0.
+ * Returns 0; TAVO_ERR_GENERAL (a count negative, a sum too large, a needed
+ * pointer null, out of memory; nothing changes); TAVO_ERR_INVALID_HANDLE. */
+KELMO_API int32_t TAVO_SetModelVertexLists(int32_t handle, int32_t regionCount, const int32_t *vertexCounts,
+                                           const TVector3f *vertices);
+
+/* ---- Part 5.2: model deformation ----------------------------------------- */
+
+/* Converts a morph model, in place, from displacements authored on the
+ * generic expression mesh into displacements for `handle`, a model created
+ * from a photo (TAVO_CreateModelFromPhoto): in regions 0, 1 and 2, each
+ * displacement d of vertex j becomes f(e + d) - m, where e is vertex j of the
+ * expression mesh the model was made from, f the model's own fitted
+ * deformation and m the model's vertex j.  Regions 3 and above of the morph
+ * model keep their displacements.  The model is only read; apply the result
+ * with TAVO_ApplyMorph.  Calling it twice converts twice.
+ * Returns 0; TAVO_ERR_INVALID_HANDLE (either handle invalid);
+ * TAVO_ERR_GENERAL (the model was not created from a photo or the library is
+ * not initialised; the morph model, the model or the expression mesh has
+ * fewer than three regions; a morph region 0 to 2 has more vertices than the
+ * same region of the expression mesh or of the model; out of memory); on
+ * failure the morph model is unchanged. */
+KELMO_API int32_t TAVO_AdjustModelDeformation(int32_t handle, int32_t morphHandle);
+
+/* ---- Part 5.3: linear muscle contraction --------------------------------- */
+
+/* Contracts one straight muscle from the attachment point A (fixed) to the
+ * insertion point B: every vertex of regions 0 to regionCount - 1 inside the
+ * muscle's cone moves toward A, in x and y only (z never changes).  The cone
+ * starts at A and reaches E = B + extension x (B - A); its half-angle runs
+ * around the axis from F's angle to G's (F and G bound it).  The pull is
+ * strength x weight, fading with the angle from the axis (the faster the
+ * larger `sharpness`) and with the distance from A: it rises from 0 at A to
+ * its full value at |B - A| and falls to 0 at |E - A|.  Vertices farther than
+ * |E - A| or within 0.01 of A, with a weight of 0 or a pull below 1e-10 stay.
+ * Degenerate cones never make a vertex NaN: F or G on the axis make the
+ * half-angle G's everywhere; a vertex whose half-angle is 0, or at the outer
+ * radius when it equals the inner one, stays.
+ * a, b, f, g: the points A, B, F, G in model units, read once on entry (they
+ * may point into the model's vertices); must not be null.
+ * weights: null, or one float per vertex index of the largest processed
+ * region (the same array serves every region).
+ * regionCount: regions 0 to regionCount - 1, clamped to the model's count;
+ * 0 or less moves nothing.
+ * Returns 0; TAVO_ERR_INVALID_HANDLE; TAVO_ERR_GENERAL (a point null, or F,
+ * G or B equal to A; nothing moves). */
+KELMO_API int32_t TAVO_LinearMuscleContraction(int32_t handle, const TVector3f *a, const TVector3f *b,
+                                               const TVector3f *f, const TVector3f *g, float extension,
+                                               float strength, float sharpness, const float *weights,
+                                               int32_t regionCount);
+
+/* ---- Extension beyond the specification: the drive root ------------------- *
+ * The specification's paths are Windows paths, and the VRML import reads its
+ * visibility file at the fixed path "C:\orvane\VisibleMeshes.vsl".  On other
+ * platforms a path that starts with "C:" and a separator is opened below a
+ * root folder instead of the drive, "/" unless set here (so that file is
+ * /orvane/VisibleMeshes.vsl).  Process-wide; not reset by TAVO_InitKelmo or
+ * TAVO_FinalizeKelmo.  Has no effect on Windows. */
+
+/* Sets the folder that the drive "C:" stands for (copied; a trailing slash is
+ * optional).
+ * root: zero-terminated path; must not be null.
+ * Returns 0, TAVO_ERR_GENERAL (root null or out of memory; the root stays). */
+KELMO_API int32_t TAVO_SetDriveRoot(const char *root);
+
 #ifdef __cplusplus
 }
 
@@ -377,6 +508,50 @@ KELMO_API int32_t TAVO_WarpImageRBF(ImageHandle source, ImageHandle destination,
  * Returns 0. */
 KELMO_API int32_t TAVO_MorphImageRB(unsigned int, unsigned int, TPointf *, TPointf *, int, TAVO_IMAGEMODE, float,
                                     float, int);
+
+/* ---- C++ exports with their argument types (Overview, Conventions) ------- */
+
+#include <vector>
+
+/* Part 5.1: fills `lists` with one entry per region of the model, in region
+ * order, each a copy of that region's vertices (entries beyond the model's
+ * regions are dropped).  C hosts use TAVO_GetModelVertexLists.
+ * Returns 0; TAVO_ERR_INVALID_HANDLE; TAVO_ERR_GENERAL (out of memory; `lists`
+ * is unchanged). */
+KELMO_API int32_t TAVO_GetModelVertices(int handle, std::vector<std::vector<TVector3f>> &lists);
+
+/* Part 5.1: gives the model one region per entry of `lists` (surplus regions
+ * destroyed from the end, missing ones appended empty) and makes entry i the
+ * vertices of region i; quads, texture quads and texture coordinates stay as
+ * they were, even where a vertex count changes.  C hosts use
+ * TAVO_SetModelVertexLists.
+ * Returns 0; TAVO_ERR_INVALID_HANDLE; TAVO_ERR_GENERAL (out of memory; the
+ * model is unchanged). */
+KELMO_API int32_t TAVO_SetModelVertices(int handle, std::vector<std::vector<TVector3f>> lists);
+
+/* Part 2.4: replaces the model's mesh with a head read from a VRML 97 text
+ * file in the fixed layout of the exporting tool: six shapes (filling regions
+ * 1, 2, 0, 5, 4, 3 in that order), each with four bracketed lists, one entry
+ * per line: points "x y z", texture points "u v", coordinate indices and
+ * texture coordinate indices "a, b, c, d" (the rest of the line ignored); a
+ * list opens on a line holding "[" and ends on one holding "]", and the line
+ * after the opening line is always an entry.  Points are scaled by 0.03 and
+ * every vertex is tilted about x by -0.4 radians.  Region 0 keeps only the
+ * quads marked visible (byte value 1, one byte per quad; missing bytes hide)
+ * in the visibility file "C:\orvane\VisibleMeshes.vsl" (see
+ * TAVO_SetDriveRoot) and 52 fixed quads (those beyond its quad count are
+ * skipped), with its vertices renumbered.  The model ends with six regions;
+ * its texture, feature points and viewing parameters are unchanged, and an
+ * appended-region index of 6 or more is cleared to -1.
+ * path: must not be null.
+ * Returns 0; TAVO_ERR_INVALID_HANDLE (nothing read); TAVO_ERR_GENERAL (path
+ * null; the file or the visibility file cannot be opened; the file ends before
+ * the six shapes; a line over 1023 characters; a list over 7000 entries; a
+ * visibility file over 10000 bytes; an index beyond 32 bits or outside its
+ * region; texture quads not one per quad in regions 1 to 5; region 0 with
+ * fewer texture points than points; out of memory); on failure the model is
+ * unchanged. */
+KELMO_API int32_t TAVO_LoadModelVRML(const char *path, int handle);
 #endif
 
 #endif /* KELMO_H */

@@ -1,0 +1,22 @@
+// Writing the data directory of Part 1.1 from the generic head.
+#pragma once
+
+#include <string>
+
+#include "tools/generic_head/generic_head.h"
+
+namespace kelmo::generic_head {
+
+// Size of the alpha mask picture (pixels, square).
+inline constexpr int kAlphaMaskSize = 512;
+
+// The 66 landmarks of expression mesh `expression` seen by Part 4.1's
+// default camera in a picture of size x size pixels (x right, y down).
+std::array<TPointf, kLandmarkCount> projectedLandmarks(const GenericHead &head, int expression, int size);
+
+// Writes every file that Part 1.1 names into `directory` (which ends with a
+// separator; "wrl/" is created), and the morph files into "morphs/".
+// Throws std::runtime_error naming the file that could not be written.
+void writeDataDirectory(const GenericHead &head, const std::string &directory);
+
+}  // namespace kelmo::generic_head

@@ -1,0 +1,123 @@
+// The images of the data directory (see images.h).
+#include "tools/generic_head/images.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+#include "tavoimage.h"
+#include "tools/generic_head/vec.h"
+
+namespace kelmo::generic_head {
+
+int32_t saveImage(const RgbaImage &image, const std::string &path, bool dropAlpha) {
+    ImageHandle handle = -1;
+    int32_t status;
+    if (dropAlpha) {
+        std::vector<uint8_t> rgb(std::size_t(image.width) * image.height * 3);
+        for (std::size_t k = 0; k < std::size_t(image.width) * image.height; ++k)
+            std::copy_n(&image.rgba[k * 4], 3, &rgb[k * 3]);
+        status = TAVO_LoadImageFromBuffer(&handle, rgb.data(), image.width, image.height, image.width * 3,
+                                          TAVO_IMAGEMODE_COLOR);
+    } else {
+        status = TAVO_LoadImageFromBuffer(&handle, image.rgba.data(), image.width, image.height, image.width * 4,
+                                          TAVO_IMAGEMODE_COLOR_ALPHA);
+    }
+    if (status != TAVOIMG_OK) return status;
+    status = TAVO_SaveImageToFile(handle, path.c_str());
+    TAVO_FreeImage(handle);
+    return status;
+}
+
+namespace {
+
+struct P2 {
+    double x, y;
+};
+
+// Signed distance to a closed polygon, positive inside.
+double signedDistance(const std::vector<P2> &poly, P2 p) {
+    double best = 1e18;
+    bool inside = false;
+    for (std::size_t i = 0, j = poly.size() - 1; i < poly.size(); j = i++) {
+        const P2 a = poly[j], b = poly[i];
+        const double ex = b.x - a.x, ey = b.y - a.y;
+        const double t = clamp01(((p.x - a.x) * ex + (p.y - a.y) * ey) / (ex * ex + ey * ey));
+        const double dx = a.x + ex * t - p.x, dy = a.y + ey * t - p.y;
+        best = std::min(best, dx * dx + dy * dy);
+        if ((a.y > p.y) != (b.y > p.y) && p.x < a.x + (p.y - a.y) * ex / ey) inside = !inside;
+    }
+    return inside ? std::sqrt(best) : -std::sqrt(best);
+}
+
+}  // namespace
+
+RgbaImage makeAlphaMask(const std::array<TPointf, 66> &pt, int size) {
+    // The face outline: the jaw outline from the right at eye level around
+    // the chin to the left (feature points 2, 22, 5..13, 43, 44), closed over
+    // the forehead by a half ellipse up to the hairline, which lies half the
+    // brow-to-chin height above the brows.
+    static constexpr int kOutline[] = {2, 22, 5, 6, 7, 8, 9, 10, 11, 12, 13, 43, 44};
+    std::vector<P2> poly;
+    for (int k : kOutline) poly.push_back({pt[k].x, pt[k].y});
+    double browY = 1e9;
+    for (int k = 14; k <= 24; ++k)
+        if (k != 22) browY = std::min(browY, double(pt[k].y));
+    const double chinY = pt[9].y;
+    const double topY = browY - 0.5 * (chinY - browY);
+    const P2 left = poly.front(), right = poly.back();
+    const double cx = 0.5 * (left.x + right.x), hw = 0.5 * (right.x - left.x);
+    const double baseY = 0.5 * (left.y + right.y);
+    for (int k = 1; k < 24; ++k) {
+        const double phi = std::numbers::pi * k / 24.0;  // from the left point over the top to the right
+        poly.push_back({cx + hw * std::cos(phi), baseY - (baseY - topY) * std::sin(phi)});
+    }
+    const double feather = 0.1 * hw * 2.0;
+    RgbaImage img;
+    img.width = img.height = size;
+    img.rgba.assign(std::size_t(size) * size * 4, 0);
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            const double d = signedDistance(poly, {x + 0.5, y + 0.5});
+            const uint8_t a = static_cast<uint8_t>(std::lround(255.0 * smoothstep(-0.5 * feather, 0.5 * feather, d)));
+            uint8_t *p = &img.rgba[(std::size_t(y) * size + x) * 4];
+            // The colour repeats the mask so that the file shows it in any viewer.
+            p[0] = p[1] = p[2] = p[3] = a;
+        }
+    }
+    return img;
+}
+
+std::string alphaGridText(const std::array<TPointf, 66> &points) {
+    std::string text = "66\n";
+    char line[64];
+    for (const TPointf &p : points) {
+        std::snprintf(line, sizeof line, "%.2f %.2f\n", p.x, p.y);
+        text += line;
+    }
+    return text;
+}
+
+RgbaImage makeSockImage() {
+    // Dark red-brown, darkest in the middle (the throat). BuildSockRegion
+    // (Part 3.4) maps the sock point to the middle (0.5, 0.5) and the ring to
+    // the borders.
+    RgbaImage img;
+    img.width = img.height = 64;
+    img.rgba.assign(std::size_t(img.width) * img.height * 4, 255);
+    for (int y = 0; y < img.height; ++y) {
+        for (int x = 0; x < img.width; ++x) {
+            const double dx = (x + 0.5) / img.width - 0.5, dy = (y + 0.5) / img.height - 0.5;
+            const double r = std::min(1.0, std::sqrt(dx * dx + dy * dy) * 2.0);
+            const double t = std::pow(r, 1.5);
+            uint8_t *p = &img.rgba[(std::size_t(y) * img.width + x) * 4];
+            p[0] = static_cast<uint8_t>(std::lround(lerp(24.0, 96.0, t)));
+            p[1] = static_cast<uint8_t>(std::lround(lerp(6.0, 30.0, t)));
+            p[2] = static_cast<uint8_t>(std::lround(lerp(8.0, 34.0, t)));
+        }
+    }
+    return img;
+}
+
+}  // namespace kelmo::generic_head

@@ -1,0 +1,32 @@
+// Regions 3 and 4 of the generic head: the upper and the lower teeth, curved
+// strips along the dental arch with texture coordinates into the two teeth
+// images "wrl\Head_teethUpper.png" and "wrl\Head_teethLower.png" (Part 1.1).
+#pragma once
+
+#include "tools/generic_head/images.h"
+#include "tools/generic_head/mesh.h"
+
+namespace kelmo::generic_head {
+
+// In centimetres, where the teeth should be seen in the closed neutral face:
+// after Part 3.1's PlaceTeeth. The generator stores them with PlaceTeeth's
+// fixed moves undone (see placeTeethInverse).
+RegionMesh buildUpperTeethCm();
+RegionMesh buildLowerTeethCm();
+
+// The teeth images: opaque teeth and gums, transparent gaps between the
+// teeth; texture v grows upwards (the gums of the upper teeth at the top).
+RgbaImage makeUpperTeethImage();
+RgbaImage makeLowerTeethImage();
+
+// Part 3.1, PlaceTeeth, on teeth already in model units, for an expression
+// class (0..3) and the region-0 vertices 371 and 1683; used to show the teeth
+// as the library places them (previews) and, for class 0, undone to store
+// them (placeTeethInverse).
+void placeTeeth(RegionMesh &upper, RegionMesh &lower, int expressionClass, Vec3 vertex371, Vec3 vertex1683);
+
+// The inverse of PlaceTeeth's steps 2 and 3 for a closed neutral face: the
+// stored teeth that PlaceTeeth moves to `upper` and `lower` (model units).
+void placeTeethInverse(RegionMesh &upper, RegionMesh &lower);
+
+}  // namespace kelmo::generic_head
