@@ -7,7 +7,6 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
 #include <random>
 #include <string>
@@ -18,6 +17,7 @@
 #include "kelmo.h"
 #include "model/model_table.h"
 #include "render/camera.h"
+#include "render/golden_image.h"
 #include "render/model_renderer.h"
 #include "render/synthetic_head.h"
 
@@ -344,15 +344,7 @@ ImageHandle constantImage(int width, int height, Rgba colour) {
     return image;
 }
 
-std::vector<uint8_t> pixelsOf(ImageHandle image) {
-    int32_t size = 0;
-    EXPECT_EQ(TAVO_GetImageBufferSize(image, &size, TAVO_IMAGEMODE_COLOR_ALPHA), TAVOIMG_OK);
-    std::vector<uint8_t> pixels(static_cast<std::size_t>(size));
-    if (size > 0) {
-        EXPECT_EQ(TAVO_SaveImageToBuffer(image, pixels.data(), TAVO_IMAGEMODE_COLOR_ALPHA), TAVOIMG_OK);
-    }
-    return pixels;
-}
+using render_test::pixelsOf;
 
 // A rendered image, read back in mode 2 (rows top first).
 struct Rendered {
@@ -744,28 +736,11 @@ TEST_F(SyntheticHeadTest, MouthCavityPunchesAHoleInTheFacePassThatShowsTheTeeth)
     EXPECT_TRUE(sawTeeth);
 }
 
-// Golden images: compared bit for bit, so that any change of the rasteriser's
-// output shows. KELMO_UPDATE_GOLDENS=1 rewrites them.
+// Golden images (render/golden_image.h): compared bit for bit, so that any
+// change of the rasteriser's output shows. KELMO_UPDATE_GOLDENS=1 rewrites them.
 void expectMatchesGolden(const Rendered &rendered, const std::string &name) {
-    const std::string path = std::string(KELMO_GOLDEN_DIR) + "/" + name;
-    ImageHandle image = -1;
-    ASSERT_EQ(TAVO_LoadImageFromBuffer(&image, rendered.pixels.data(), rendered.width, rendered.height,
-                                       4 * rendered.width, TAVO_IMAGEMODE_COLOR_ALPHA),
-              TAVOIMG_OK);
-    const char *update = std::getenv("KELMO_UPDATE_GOLDENS");
-    if (update != nullptr && std::string(update) == "1") {
-        ASSERT_EQ(TAVO_SaveImageToFile(image, path.c_str()), TAVOIMG_OK) << path;
-    }
-    TAVO_FreeImage(image);
-    ImageHandle golden = -1;
-    ASSERT_EQ(TAVO_LoadImageFromFileWithAlpha(&golden, path.c_str()), TAVOIMG_OK)
-        << path << " is missing: run with KELMO_UPDATE_GOLDENS=1 to make it";
-    const std::vector<uint8_t> expected = pixelsOf(golden);
-    TAVO_FreeImage(golden);
-    ASSERT_EQ(expected.size(), rendered.pixels.size());
-    std::size_t differing = 0;
-    for (std::size_t k = 0; k < expected.size(); ++k) differing += expected[k] != rendered.pixels[k];
-    EXPECT_EQ(differing, 0u) << name << ": bytes differ from the golden image";
+    render_test::expectMatchesGolden(rendered.pixels, rendered.width, rendered.height,
+                                     std::string(KELMO_GOLDEN_DIR) + "/" + name);
 }
 
 TEST_F(SyntheticHeadTest, FrontViewMatchesTheGoldenImage) {

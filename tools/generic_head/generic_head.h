@@ -18,7 +18,7 @@ struct GenericHead {
     std::array<int, kLandmarkCount> landmarkVertex{};    // "grd66.txt": index in the landmark's region
     std::vector<int> lipRing;                            // "list7.txt": 38 region-0 indices
     std::array<int, 8> sockRing{};                       // 718, 2775, 228, 1829, 441, 2038, 1130, 2976
-    std::vector<double> lipTint;                         // per region-0 vertex, for previews
+    std::vector<double> lipTint;                         // per region-0 vertex, for the pictures
     Renumbering renumbering;                             // of region 0
     std::array<Eyeball, 2> eyeballs;                     // centimetres
 };

@@ -85,7 +85,7 @@ double lowerLidDrop();
 Vec3 rotateWithJaw(Vec3 cm, double degrees);
 
 // 0..1: how much a point of the neutral surface (centimetres) belongs to the
-// red of the lips; used to tint previews.
+// red of the lips; used to tint the pictures.
 double lipTint(Vec3 neutralCm);
 
 }  // namespace kelmo::generic_head

@@ -58,7 +58,7 @@ int main(int argc, char **argv) {
     try {
         const kelmo::generic_head::GenericHead head = kelmo::generic_head::buildGenericHead();
         kelmo::generic_head::writeDataDirectory(head, withSeparator(argv[1]));
-        if (argc == 4) kelmo::generic_head::writePictures(head, withSeparator(argv[3]));
+        if (argc == 4) kelmo::generic_head::writePictures(head, withSeparator(argv[1]), withSeparator(argv[3]));
     } catch (const std::exception &e) {
         std::fprintf(stderr, "%s: %s\n", argv[0], e.what());
         return 1;

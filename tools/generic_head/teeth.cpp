@@ -121,37 +121,6 @@ RgbaImage makeLowerTeethImage() {
     return paintTeeth(kLowerArch, kLowerEdges, sizeof(kLowerEdges) / sizeof(kLowerEdges[0]), false);
 }
 
-void placeTeeth(RegionMesh &upper, RegionMesh &lower, int expressionClass, Vec3 v371, Vec3 v1683) {
-    if (upper.vertices.empty()) return;
-    // Step 1 / 2.
-    auto lift = [&](RegionMesh &m, double dy, bool smiling) {
-        for (Vec3 &v : m.vertices) {
-            v.y += dy;
-            if (smiling) v.z -= (m.vertices[0].z - v.z) * 0.4 + 0.07;  // z0 read at this moment
-        }
-    };
-    const bool smiling = expressionClass == 2 || expressionClass == 3;
-    lift(upper, 0.1, smiling);
-    lift(lower, 0.25, smiling);
-    // Step 3.
-    const Vec3 centre = upper.vertices[0];
-    scaleRegion(upper, 0.95, 0.9, 0.5, centre);
-    scaleRegion(lower, 0.95, 0.9, 0.5, centre);
-    // Step 4.
-    if (expressionClass == 1 || expressionClass == 3) {
-        double minY = 10.0, maxY = -10.0;
-        for (const Vec3 &v : upper.vertices) {
-            minY = std::min(minY, v.y);
-            maxY = std::max(maxY, v.y);
-        }
-        const double d1 = v371.y - minY;
-        const double d2 = v1683.y - (maxY * 0.55 + minY * 0.45);
-        const double shift = std::max(d1, d2);
-        for (Vec3 &v : upper.vertices) v.y += shift;
-        for (Vec3 &v : lower.vertices) v.y += shift;
-    }
-}
-
 void placeTeethInverse(RegionMesh &upper, RegionMesh &lower) {
     if (upper.vertices.empty()) return;
     // PlaceTeeth scales about region 3's first vertex after lifting it, so

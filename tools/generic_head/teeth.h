@@ -19,12 +19,6 @@ RegionMesh buildLowerTeethCm();
 RgbaImage makeUpperTeethImage();
 RgbaImage makeLowerTeethImage();
 
-// Part 3.1, PlaceTeeth, on teeth already in model units, for an expression
-// class (0..3) and the region-0 vertices 371 and 1683; used to show the teeth
-// as the library places them (previews) and, for class 0, undone to store
-// them (placeTeethInverse).
-void placeTeeth(RegionMesh &upper, RegionMesh &lower, int expressionClass, Vec3 vertex371, Vec3 vertex1683);
-
 // The inverse of PlaceTeeth's steps 2 and 3 for a closed neutral face: the
 // stored teeth that PlaceTeeth moves to `upper` and `lower` (model units).
 void placeTeethInverse(RegionMesh &upper, RegionMesh &lower);
