@@ -4,13 +4,15 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test bench demo sanitize clean
+.PHONY: all deps configure build test bench demo install sanitize clean
 
 all: build
 
+# Also fetches the sample photo into $(BUILD)/sample/ (never committed).
 deps:
-	bash scripts/install-deps.sh
+	bash scripts/install-deps.sh $(BUILD)
 
 configure: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
@@ -26,9 +28,14 @@ bench: build
 	OMP_NUM_THREADS=1 $(BUILD)/bin/kelmo_bench --benchmark_repetitions=5 \
 	  --benchmark_report_aggregates_only=true
 
+# The main job on the sample photo: out/demo/index.html shows every picture.
 demo: build
-	mkdir -p out/demo
-	$(BUILD)/bin/kelmo_smoke out/demo/smoke.png
+	$(BUILD)/bin/kelmo demo -o out/demo
+
+# Both libraries, headers, the data directory, the kelmo tool, the CMake
+# package and kelmo.pc, below $(PREFIX).
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # The test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:

@@ -1,7 +1,15 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the project builds, tests and benchmarks with.
+# Installs the Debian packages the project builds, tests and benchmarks with,
+# then fetches the sample photo of `kelmo demo` and the tool's tests.
 # As root it runs apt-get; otherwise it prints the exact command to run.
+#
+#   bash scripts/install-deps.sh [BUILD_DIR]
+#
+# BUILD_DIR (default: build) receives sample/astronaut.png; see
+# scripts/fetch-sample-photo.sh.
 set -euo pipefail
+
+build_dir="${1:-build}"
 
 packages=(
   build-essential cmake pkg-config
@@ -9,6 +17,9 @@ packages=(
   liblapacke-dev libopenblas-dev libgomp1
   libgtest-dev libgmock-dev libbenchmark-dev
   libglu1-mesa-dev libosmesa6-dev
+  # The kelmo tool's automatic landmarks: dlib's face detector and shape
+  # predictor, and its 68-point model in /usr/share/dlib/.
+  libdlib-dev libdlib-data
 )
 
 missing=()
@@ -18,17 +29,18 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
+if [ ${#missing[@]} -ne 0 ]; then
+  if [ "$(id -u)" -eq 0 ]; then
+    echo "install-deps: installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  else
+    echo "install-deps: missing Debian packages: ${missing[*]}" >&2
+    echo "install-deps: run as root:  apt-get install -y ${missing[*]}" >&2
+    exit 1
+  fi
 fi
 
-if [ "$(id -u)" -eq 0 ]; then
-  echo "install-deps: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-else
-  echo "install-deps: missing Debian packages: ${missing[*]}" >&2
-  echo "install-deps: run as root:  apt-get install -y ${missing[*]}" >&2
-  exit 1
-fi
+# The sample photo needs no root: apt-get download works for any user.
+bash "$(dirname "$0")/fetch-sample-photo.sh" "$build_dir/sample"

@@ -1,0 +1,57 @@
+// Automatic landmarks: dlib's frontal face detector finds the faces of a
+// photo and its shape predictor the 68 iBUG 300-W points of each; the points
+// are then mapped to the 66-point scheme (landmark_scheme.h). The only unit
+// of the tool that includes dlib.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/kelmo/landmark_scheme.h"
+
+namespace kelmo::cli {
+
+// Debian's libdlib-data installs the 68-point model here.
+inline constexpr const char *kDefaultShapePredictor = "/usr/share/dlib/shape_predictor_68_face_landmarks.dat";
+
+struct DetectedFace {
+    // The detector's box, in photo pixels (inclusive bounds).
+    long left = 0, top = 0, right = 0, bottom = 0;
+    IbugPoints ibug{};
+    FeaturePoints points{};  // the 66 points of the scheme
+
+    long area() const { return (right - left + 1) * (bottom - top + 1); }
+};
+
+class FaceLandmarker {
+public:
+    // Loads the shape predictor model (about 100 MB, a second or so). Throws
+    // CliError when the file is missing, is not a dlib shape predictor, or
+    // predicts another number of points than 68.
+    explicit FaceLandmarker(const std::string &modelPath);
+    ~FaceLandmarker();
+    FaceLandmarker(const FaceLandmarker &) = delete;
+    FaceLandmarker &operator=(const FaceLandmarker &) = delete;
+
+    // Every face found in an RGB photo (3 bytes per pixel, packed rows, top
+    // row first), ordered from left to right by the centre of its box. The
+    // detector runs on a copy scaled down to at most 1280 pixels a side (its
+    // cost grows with the area), and again on one scaled up twice when a
+    // small photo shows no face at first (it finds faces down to about 80
+    // pixels); the 68 points are always predicted on the photo itself.
+    std::vector<DetectedFace> detect(const std::vector<uint8_t> &rgb, int width, int height);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The face that a command uses: faceNumber (1-based, left to right) when
+// given, otherwise the largest box (the leftmost of equals). Throws CliError
+// naming the photo when there is no face or no such face.
+const DetectedFace &chooseFace(const std::vector<DetectedFace> &faces, std::optional<int> faceNumber,
+                               const std::string &photoName);
+
+}  // namespace kelmo::cli

@@ -1,0 +1,95 @@
+// What the subcommands do with a model: create it from a photo and its
+// points (Part 3.1), find its expression class, keep and re-read the record
+// of a created model folder, turn and render it (Parts 4.1, 4.2), convert and
+// apply morphs (Parts 5.1, 5.2) and contract muscles (Part 5.3).
+#pragma once
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/kelmo/muscle_file.h"
+#include "tools/kelmo/points_file.h"
+#include "tools/kelmo/session.h"
+
+namespace kelmo::cli {
+
+struct CreateOptions {
+    bool noSmile = false;
+    bool closedMouth = false;
+    bool noMask = false;
+    bool genericTeeth = false;  // teeth drawn with the shared teeth images, not the photo
+};
+
+// Names of the expression classes of Part 3.1.
+const char *expressionName(int expressionClass);
+
+// TAVO_InitModel, TAVO_ChooseTeethTextures and TAVO_CreateModelFromPhotoEx.
+std::unique_ptr<Model> createModel(const Image &photo, const FeaturePoints &points, const CreateOptions &options);
+
+// The expression class that creation chose (Part 3.1, ClassifyExpression and
+// the two flags). The interface does not report it (TAVO_GetFaceExpression is
+// a placeholder), so it is found from the interface alone: the model is
+// created again with closedMouth forced, and again with noSmile forced; a
+// result identical to `created` (bit for bit, creation is deterministic)
+// means the flag changed nothing, i.e. the mouth was closed, or there was no
+// smile.
+int findExpressionClass(const Image &photo, const FeaturePoints &points, const CreateOptions &options,
+                        const Model &created);
+
+// The record of a model folder written by `kelmo create` ("model.txt").
+struct ModelRecord {
+    std::string photoFile;   // relative to the folder
+    std::string pointsFile;  // relative to the folder
+    CreateOptions options;
+    int expressionClass = 0;
+};
+std::string formatModelRecord(const ModelRecord &record);
+// Throws CliError when the folder has no readable, well-formed model.txt.
+ModelRecord readModelRecord(const std::string &folder);
+bool isModelFolder(const std::string &path);
+
+struct View {
+    float yaw = 0.0f, pitch = 0.0f, roll = 0.0f;  // degrees: about y, x and z
+    float scale = 1.0f;
+    float fov = 1.0f;  // the model's perspective angle (Part 4.1); 1 is the library's default
+    int width = 512, height = 512;
+};
+
+// Sets the model's transform and renders it (four channels, transparent
+// where nothing was drawn).
+Image renderView(const Model &model, const View &view);
+
+// Every vertex of every region, for copies of a model's shape.
+std::vector<std::vector<TVector3f>> modelVertices(int32_t model);
+std::array<TVector3f, 66> featurePoints3D(int32_t model);
+
+// A morph of the generic head (Part 5.1 vertex file) converted to a model
+// created from a photo (TAVO_AdjustModelDeformation, Part 5.2), ready for
+// TAVO_ApplyMorph.
+class ConvertedMorph {
+public:
+    ConvertedMorph(const Model &target, const std::string &vertexFile);
+    int32_t handle() const { return morph_.handle(); }
+
+private:
+    Model morph_;
+};
+
+// NAME (a file NAME.vtx of the data directory's morphs/ folder) or a path to
+// a vertex file. Throws CliError listing the available morphs when unknown.
+std::string resolveMorph(const std::string &name, const std::string &dataDirectory);
+std::vector<std::string> availableMorphs(const std::string &dataDirectory);
+
+// "NAME=WEIGHT" of --morph.
+struct MorphRequest {
+    std::string name;
+    float weight = 1.0f;
+};
+MorphRequest parseMorphRequest(const std::string &text);
+
+void applyMuscle(const Model &model, const MuscleDefinition &muscle);
+
+}  // namespace kelmo::cli
