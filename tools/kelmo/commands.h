@@ -66,6 +66,10 @@ int printHelp(const char *text);
 // The required -o value.
 std::string requiredOutput(const ParsedArgs &args, const std::string &what);
 
+// The required -o value of a picture: a .png, .jpg/.jpeg or .bmp path
+// (tavoimage picks the format from the extension).
+std::string requiredImageOutput(const ParsedArgs &args);
+
 // Everything `kelmo create` writes, staged into `out` under `folder`.
 struct CreatedModelFolder {
     int expressionClass = 0;

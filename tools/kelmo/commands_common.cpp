@@ -1,4 +1,5 @@
 // Pieces shared by several subcommands (see commands.h).
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -69,6 +70,15 @@ std::string requiredOutput(const ParsedArgs &args, const std::string &what) {
     const auto o = args.value("output");
     if (!o || o->empty()) throw usageError("missing -o " + what);
     return *o;
+}
+
+std::string requiredImageOutput(const ParsedArgs &args) {
+    const std::string out = requiredOutput(args, "OUT.png");
+    std::string ext = fs::path(out).extension().string();
+    for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext != ".png" && ext != ".jpg" && ext != ".jpeg" && ext != ".bmp")
+        throw usageError("-o must name a .png, .jpg or .bmp file, not '" + out + "'");
+    return out;
 }
 
 CreatedModelFolder stageModelFolder(const Model &model, const Image &photo, const std::string &photoPath,

@@ -39,14 +39,6 @@ const char *kWarpHelp =
     "  -o, --output OUT.png  the warped image\n"
     "  --data DIR         the data directory, for its square-root table sqrt.dat\n";
 
-std::string imageOutput(const ParsedArgs &args) {
-    const std::string out = requiredOutput(args, "OUT.png");
-    std::string ext = fs::path(out).extension().string();
-    for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (ext != ".png" && ext != ".jpg" && ext != ".jpeg" && ext != ".bmp")
-        throw usageError("-o must name a .png, .jpg or .bmp file, not '" + out + "'");
-    return out;
-}
 }  // namespace
 
 int commandFrame(const Args &words) {
@@ -57,7 +49,7 @@ int commandFrame(const Args &words) {
     if (args.helpRequested) return printHelp(kFrameHelp);
     requirePositionals(args, 1, 1, "one PHOTO");
     const std::string photoPath = args.positional[0];
-    const std::string output = imageOutput(args);
+    const std::string output = requiredImageOutput(args);
     int side = 256;
     if (auto v = args.value("size")) side = static_cast<int>(parseInteger(*v, "--size", 1, 4096));
     const LandmarkOptions landmarks = landmarkOptions(args, true);
@@ -94,7 +86,7 @@ int commandWarp(const Args &words) {
     const auto toFile = args.value("to");
     if (!fromFile) throw usageError("missing --from FILE (the points of the image)");
     if (!toFile) throw usageError("missing --to FILE (where the points go)");
-    const std::string output = imageOutput(args);
+    const std::string output = requiredImageOutput(args);
 
     const std::string data = findDataDirectory(args.value("data"));
     std::error_code ec;

@@ -38,14 +38,6 @@ const char *kHelp =
     "  --turntable N      N views from -45 to +45 degrees of yaw, side by side in one strip\n"
     "                     (N from 2 to 72; not with --yaw)\n";
 
-std::string checkedImageOutput(const ParsedArgs &args) {
-    const std::string out = requiredOutput(args, "OUT.png");
-    std::string ext = fs::path(out).extension().string();
-    for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (ext != ".png" && ext != ".jpg" && ext != ".jpeg" && ext != ".bmp")
-        throw usageError("-o must name a .png, .jpg or .bmp file, not '" + out + "'");
-    return out;
-}
 }  // namespace
 
 int commandRender(const Args &words) {
@@ -60,7 +52,7 @@ int commandRender(const Args &words) {
     if (args.helpRequested) return printHelp(kHelp);
     requirePositionals(args, 1, 1, "one PHOTO or model folder DIR");
     const std::string input = args.positional[0];
-    const std::string output = checkedImageOutput(args);
+    const std::string output = requiredImageOutput(args);
 
     View view;
     if (auto v = args.value("yaw")) view.yaw = static_cast<float>(parseNumberInRange(*v, "--yaw", -360, 360));
