@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <numbers>
 
+#include "fitting/face_frame.h"
+#include "fitting/grid.h"
 #include "tavoimage.h"
 #include "tools/generic_head/vec.h"
 
@@ -74,13 +76,28 @@ RgbaImage makeAlphaMask(const std::array<TPointf, 66> &pt, int size) {
         poly.push_back({cx + hw * std::cos(phi), baseY - (baseY - topY) * std::sin(phi)});
     }
     const double feather = 0.1 * hw * 2.0;
+    // The mask becomes the alpha of a texture cut by the same kind of face
+    // frame (Parts 3.2, 4.3), and rendering repeats the texture's border
+    // pixels wherever the head reaches beyond the frame (Part 3.1 clamps the
+    // texture coordinates). So the mask is 0 along the frame's border: else
+    // the crown and the neck of every rendered head show opaque smears of the
+    // frame's top and bottom rows. It rises from 0 at 2 % of the frame inside
+    // the border to 1 at 10 %, which keeps the brows and the chin opaque.
+    int32_t boxX1 = 0, boxY1 = 0, boxX2 = 0, boxY2 = 0;
+    kelmo::faceBox(kelmo::TGrid(std::vector<TPointf>(pt.begin(), pt.end())), boxX1, boxY1, boxX2, boxY2, size, size);
+    const double boxSize = std::max(boxX2 - boxX1, boxY2 - boxY1);
+    auto borderFade = [&](double x, double y) {
+        const double inset = std::min(std::min(x - boxX1, boxX2 + 1 - x), std::min(y - boxY1, boxY2 + 1 - y));
+        return smoothstep(0.02 * boxSize, 0.10 * boxSize, inset);
+    };
     RgbaImage img;
     img.width = img.height = size;
     img.rgba.assign(std::size_t(size) * size * 4, 0);
     for (int y = 0; y < size; ++y) {
         for (int x = 0; x < size; ++x) {
             const double d = signedDistance(poly, {x + 0.5, y + 0.5});
-            const uint8_t a = static_cast<uint8_t>(std::lround(255.0 * smoothstep(-0.5 * feather, 0.5 * feather, d)));
+            const uint8_t a = static_cast<uint8_t>(std::lround(
+                255.0 * smoothstep(-0.5 * feather, 0.5 * feather, d) * borderFade(x + 0.5, y + 0.5)));
             uint8_t *p = &img.rgba[(std::size_t(y) * size + x) * 4];
             // The colour repeats the mask so that the file shows it in any viewer.
             p[0] = p[1] = p[2] = p[3] = a;
