@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test bench demo install sanitize clean
+.PHONY: all deps configure build test bench demo install sanitize coverage mutants clean
 
 all: build
 
@@ -42,5 +42,26 @@ sanitize:
 	$(MAKE) test BUILD=build-sanitize BUILD_TYPE=Debug \
 	  CMAKE_FLAGS="-DKELMO_SANITIZE=ON -DKELMO_BUILD_BENCH=OFF"
 
+# Line and branch coverage of the libraries and of the tools, from one run of
+# the suite in its own instrumented build.
+COVERAGE_FILTERS = frame/ model/ fitting/ render/ deform/ warp/ tavoimage/
+coverage:
+	$(MAKE) build BUILD=build-coverage BUILD_TYPE=Debug \
+	  CMAKE_FLAGS="-DKELMO_COVERAGE=ON -DKELMO_BUILD_BENCH=OFF"
+	find build-coverage -name '*.gcda' -delete
+	cd build-coverage && ctest -j $(JOBS) --output-on-failure
+	@echo "== libraries ($(COVERAGE_FILTERS))"
+	@gcovr -r . --object-directory build-coverage $(foreach f,$(COVERAGE_FILTERS),-f '$(f)') \
+	  --exclude-throw-branches --exclude-unreachable-branches --print-summary -o build-coverage/libraries.txt
+	@echo "== tools/"
+	@gcovr -r . --object-directory build-coverage -f 'tools/' \
+	  --exclude-throw-branches --exclude-unreachable-branches --print-summary -o build-coverage/tools.txt
+	@echo "per-file tables: build-coverage/libraries.txt, build-coverage/tools.txt"
+
+# Plants each deliberate fault of tests/mutants/*.tsv and reports
+# whether the suite catches it (scripts/mutants.py --help).
+mutants: deps
+	python3 scripts/mutants.py
+
 clean:
-	rm -rf build build-sanitize out
+	rm -rf build build-sanitize build-coverage build-mutants out

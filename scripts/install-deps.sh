@@ -15,7 +15,7 @@ packages=(
   build-essential cmake pkg-config
   libpng-dev libjpeg62-turbo-dev
   liblapacke-dev libopenblas-dev libgomp1
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev gcovr
   libglu1-mesa-dev libosmesa6-dev
   # The kelmo tool's automatic landmarks: dlib's face detector and shape
   # predictor, and its 68-point model in /usr/share/dlib/.
