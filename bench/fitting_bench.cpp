@@ -2,7 +2,7 @@
 // the synthetic full head of the tests (3025 vertices
 // in region 0): TAVO_CreateModelFromPhoto end to end on a 512 x 512 and a
 // 4000 x 3000 photo with the alpha mask on and off; the 56 x 56 solve alone;
-// DeformRegion over the four deformed regions (0, 1, 2, 5) alone.
+// deformRegion over the four deformed regions (0, 1, 2, 5) alone.
 #include <benchmark/benchmark.h>
 
 #include <cmath>

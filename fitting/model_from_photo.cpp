@@ -209,7 +209,7 @@ bool placeTeeth(std::vector<TRegion> &regions, int32_t expressionClass) {
 
     // Open mouth: shift both rows by the larger of the two gaps,
     // d1 between vertex 371 and the upper teeth's lowest point, d2 between
-    // vertex 1683 and the point 45 % up the upper teeth.
+    // vertex 1683 and the point 45 % down from the upper teeth's top.
     if (openMouth) {
         float minY = 10.0f;
         float maxY = -10.0f;
