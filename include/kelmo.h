@@ -60,7 +60,7 @@ typedef struct TPointf {
     float x, y;
 } TPointf;
 
-/* ---- Model life cycle ----------------------------------------------------- */
+/* ---- Model life cycle ---------------------------------------------------- */
 
 /* Creates an empty model in the lowest free slot of the model table.  The
  * model starts with no regions, an empty texture image, the shared teeth and
@@ -147,7 +147,7 @@ KELMO_API int32_t TAVO_InitKelmo(const char *directory);
  * stay loaded.  Safe to call twice.  Returns 0. */
 KELMO_API int32_t TAVO_FinalizeKelmo(void);
 
-/* ---- Model from a photo ------------------------------------------------- */
+/* ---- Model from a photo -------------------------------------------------- */
 
 /* Fits the generic head to a frontal photo and makes the model that head:
  * a 256 x 256 upright face frame cut from the photo becomes the model's
@@ -182,7 +182,7 @@ KELMO_API int32_t TAVO_CreateModelFromPhotoEx(int32_t handle, ImageHandle photo,
 KELMO_API int32_t TAVO_CreateModelFromPhoto(int32_t handle, ImageHandle photo, const int32_t *points,
                                             int32_t pointSet, float *scale);
 
-/* ---- Face frame extraction ------------------------------------------------ */
+/* ---- Face frame extraction ----------------------------------------------- */
 
 /* Cuts an upright face frame of width x height pixels out of a photo: the line
  * through feature points 0 and 1 becomes horizontal, a square box around the
@@ -201,7 +201,7 @@ KELMO_API int32_t TAVO_CreateModelFromPhoto(int32_t handle, ImageHandle photo, c
 KELMO_API int32_t TAVO_ExtractFaceFrame(ImageHandle photo, const int32_t *points, ImageHandle *frame,
                                         int32_t *framePoints, int32_t width, int32_t height);
 
-/* ---- Camera, projection, rendering, textures ----------------------------- *
+/* ---- Camera, projection, rendering, textures ------------------------------ *
  * The transform of a model (rotation, scale, deformation matrix, perspective
  * angle) is applied only when it is rendered or projected; the vertices never
  * change.  Angles are in degrees. */
@@ -312,7 +312,7 @@ KELMO_API int32_t TAVO_GetModelRegionTextureCoords(int32_t handle, int32_t regio
  * Returns 0, TAVO_ERR_INVALID_HANDLE, TAVO_ERR_GENERAL (points null). */
 KELMO_API int32_t TAVO_GetModelGrid(int32_t handle, int32_t *points);
 
-/* ---- Alpha channel -------------------------------------------------------- */
+/* ---- Alpha channel ------------------------------------------------------- */
 
 /* Loads an alpha mask image and its landmark grid (".grd": a count N, then N
  * pairs of reals x y) and reduces the mask to a 256 x 256 grey face frame
@@ -357,7 +357,7 @@ KELMO_API int32_t TAVO_SetTextureAlphaChannel(ImageHandle texture, const int32_t
 KELMO_API int32_t TAVO_ExtendModelImage(ImageHandle source, ImageHandle destination, int32_t x, int32_t y,
                                         int32_t width, int32_t height);
 
-/* ---- Image warping -------------------------------------------------------- */
+/* ---- Image warping ------------------------------------------------------- */
 
 /* Loads the square-root table of the warp from directory + "sqrt.dat"
  * (2^21 little-endian floats, entry i the square root of i; no separator is
@@ -453,7 +453,7 @@ KELMO_API int32_t TAVO_GetModelVertexLists(int32_t handle, int32_t *vertexCounts
 KELMO_API int32_t TAVO_SetModelVertexLists(int32_t handle, int32_t regionCount, const int32_t *vertexCounts,
                                            const TVector3f *vertices);
 
-/* ---- Model deformation ---------------------------------------------------- */
+/* ---- Model deformation --------------------------------------------------- */
 
 /* Converts a morph model, in place, from displacements authored on the
  * generic expression mesh into displacements for `handle`, a model created
@@ -471,7 +471,7 @@ KELMO_API int32_t TAVO_SetModelVertexLists(int32_t handle, int32_t regionCount, 
  * failure the morph model is unchanged. */
 KELMO_API int32_t TAVO_AdjustModelDeformation(int32_t handle, int32_t morphHandle);
 
-/* ---- Linear muscle contraction -------------------------------------------- */
+/* ---- Linear muscle contraction ------------------------------------------- */
 
 /* Contracts one straight muscle from the attachment point A (fixed) to the
  * insertion point B: every vertex of regions 0 to regionCount - 1 inside the
@@ -522,7 +522,7 @@ KELMO_API int32_t TAVO_SetDriveRoot(const char *root);
 KELMO_API int32_t TAVO_MorphImageRB(unsigned int, unsigned int, TPointf *, TPointf *, int, TAVO_IMAGEMODE, float,
                                     float, int);
 
-/* ---- C++ exports ----------------------------------------------------------
+/* ---- C++ exports ------------------------------------------------------------
  * These carry C++ argument types (std::vector, references) and C++ linkage;
  * C hosts use the flat forms above. */
 
