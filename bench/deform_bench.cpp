@@ -1,5 +1,5 @@
-// Benchmarks of the deformation units (Parts 5.1 to 5.3) and the VRML import
-// (Part 2.4): TAVO_ApplyMorph and TAVO_AdjustModelDeformation on a head fitted
+// Benchmarks of the deformation units (morphs, model deformation, muscles)
+// and the VRML import: TAVO_ApplyMorph and TAVO_AdjustModelDeformation on a head fitted
 // to a photo of the synthetic full head (3025 vertices in region 0), with the
 // open-mouth morph of its expression meshes; TAVO_LinearMuscleContraction over
 // regions 0 to 2 of that head; TAVO_LoadModelVRML of a generated head of about
@@ -86,7 +86,7 @@ std::size_t vertexCount(int32_t handle, std::size_t regionCount) {
     return count;
 }
 
-// Part 5.2: the open-mouth morph converted for the fitted head.
+// The open-mouth morph converted for the fitted head.
 void BM_AdjustModelDeformation(benchmark::State &state) {
     const int32_t model = fittedHead();
     const VertexLists displacements = openMouthDisplacements();
@@ -103,7 +103,7 @@ void BM_AdjustModelDeformation(benchmark::State &state) {
 }
 BENCHMARK(BM_AdjustModelDeformation)->Unit(benchmark::kMicrosecond);
 
-// Part 5.1: the converted morph added to a copy of the fitted head (nine
+// The converted morph added to a copy of the fitted head (nine
 // regions, the sock pinned again). Each call accumulates; the weight's sign
 // alternates so that the head stays where it was.
 void BM_ApplyMorph(benchmark::State &state) {
@@ -126,7 +126,7 @@ void BM_ApplyMorph(benchmark::State &state) {
 }
 BENCHMARK(BM_ApplyMorph)->Unit(benchmark::kMicrosecond);
 
-// Part 5.3: a muscle from the corner of the mouth toward the cheek over
+// A muscle from the corner of the mouth toward the cheek over
 // regions 0 to 2 of a copy of the fitted head (restored outside the timing).
 void BM_LinearMuscleContraction(benchmark::State &state) {
     const int32_t fitted = fittedHead();
@@ -149,7 +149,7 @@ void BM_LinearMuscleContraction(benchmark::State &state) {
 }
 BENCHMARK(BM_LinearMuscleContraction)->Unit(benchmark::kMicrosecond);
 
-// Part 2.4: a head of 6 shapes; region 0 a grid of 75 x 74 = 5550 quads
+// A VRML head of 6 shapes; region 0 a grid of 75 x 74 = 5550 quads
 // (5700 points), the others about 100 quads each; all of region 0 visible
 // except every fifth quad.
 struct VrmlFiles {

@@ -1,5 +1,5 @@
-// Benchmarks of the face frame extraction (Part 3.2): TAVO_ExtractFaceFrame to
-// a 256 x 256 frame, as creation from a photo asks (Part 3.1), on a 512 x 512
+// Benchmarks of the face frame extraction: TAVO_ExtractFaceFrame to a
+// 256 x 256 frame, as creation from a photo asks, on a 512 x 512
 // and a 4000 x 3000 synthetic colour photo with a face rolled by 12 degrees
 // (so that the rotation of the photo does real work).
 #include <benchmark/benchmark.h>

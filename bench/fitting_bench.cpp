@@ -1,8 +1,8 @@
-// Benchmarks of creation from a photo (Part 3.1) and of its 3D radial-basis
-// fitting (Part 3.3), on the synthetic full head of the tests (3025 vertices
+// Benchmarks of creation from a photo and of its 3D radial-basis fitting, on
+// the synthetic full head of the tests (3025 vertices
 // in region 0): TAVO_CreateModelFromPhoto end to end on a 512 x 512 and a
 // 4000 x 3000 photo with the alpha mask on and off; the 56 x 56 solve alone;
-// DeformRegion over the four deformed regions (0, 1, 2, 5) alone.
+// deformRegion over the four deformed regions (0, 1, 2, 5) alone.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -118,7 +118,7 @@ const TModel &fittedModel() {
     return *model;
 }
 
-// Part 3.3, solve alone: the 56 x 56 distance matrix and LAPACKE_sgesv.
+// The solve alone: the 56 x 56 distance matrix and LAPACKE_sgesv.
 void BM_Interpolator3DSolve56(benchmark::State &state) {
     TInterpolator3D interpolator;
     interpolator.centres = fittedModel().interpolator.centres;
@@ -131,7 +131,7 @@ void BM_Interpolator3DSolve56(benchmark::State &state) {
 }
 BENCHMARK(BM_Interpolator3DSolve56)->Unit(benchmark::kMicrosecond);
 
-// Part 3.3, DeformRegion over regions 0, 1, 2 and 5 of the unfitted head.
+// deformRegion over regions 0, 1, 2 and 5 of the unfitted head.
 void BM_DeformRegions(benchmark::State &state) {
     const TModel &model = fittedModel();
     const TModel &mesh = *libraryState().expressionMeshes[3];

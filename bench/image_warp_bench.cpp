@@ -1,4 +1,4 @@
-// Benchmarks of TAVO_WarpImageRBF (Part 6.1): 70 control points, a 256 x 256
+// Benchmarks of TAVO_WarpImageRBF: 70 control points, a 256 x 256
 // image in mode 0 and a 1024 x 1024 image (the largest square image the warp
 // accepts) in modes 0 and 2, each with 1 and 2 OpenMP threads. Wall-clock
 // time, because the evaluation runs on several threads.

@@ -1,4 +1,4 @@
-// Benchmark of TAVO_InitKelmo (Part 1.1) on the tests' synthetic data
+// Benchmark of TAVO_InitKelmo on the tests' synthetic data
 // directory: the alpha mask reduced to its frame, the teeth and sock images,
 // the tables, four face files and the 8 MiB square-root table.
 #include <benchmark/benchmark.h>

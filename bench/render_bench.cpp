@@ -1,5 +1,5 @@
-// Benchmarks of Parts 4.1 and 4.2 on the synthetic head of the rendering tests
-// (about 7,600 quads in eight regions, a 256 x 256 texture):
+// Benchmarks of projection and rendering on the synthetic head of the
+// rendering tests (about 7,600 quads in eight regions, a 256 x 256 texture):
 //   BM_RenderModelToImage/N: TAVO_RenderModelToImage at N x N.
 //   BM_ProjectModelVertices: TAVO_ProjectModelVertices of region 0.
 //   BM_LlvmpipeRender/N/T: the same mesh and texture (regions 0 to 5 and the
@@ -90,7 +90,7 @@ BENCHMARK(BM_ProjectModelVertices)->Unit(benchmark::kMicrosecond);
 // ---- llvmpipe -------------------------------------------------------------------
 
 // The mesh as GL draws it: two triangles per quad, model-space positions and
-// texture coordinates from the per-vertex table of Part 4.4.
+// texture coordinates from the per-vertex table (vertexTextureTable).
 struct GlMesh {
     std::vector<float> positions;
     std::vector<float> coordinates;

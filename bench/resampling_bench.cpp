@@ -1,5 +1,5 @@
-// Benchmarks of the resampling primitives (Part 1.3) at the sizes of the
-// image warp (Part 6.1): remap of a 1024 x 1024 image through a smooth warp
+// Benchmarks of the resampling primitives at the sizes of the image warp:
+// remap of a 1024 x 1024 image through a smooth warp
 // field in 1, 3 and 4 channels, and the enlargement of a 512 x 512
 // displacement map to 1024 x 1024.
 #include <benchmark/benchmark.h>
@@ -16,7 +16,7 @@ namespace {
 constexpr int32_t kSide = 1024;
 
 // A smooth field of source positions like the warp's: identity plus a few
-// pixels of sine displacement, clamped one pixel inside as Part 6.1 does.
+// pixels of sine displacement, clamped one pixel inside as the warp does.
 struct WarpField {
     std::vector<float> x;
     std::vector<float> y;

@@ -1,4 +1,4 @@
-// Model deformation (Part 5.2).
+// Model deformation.
 #include "deform/model_deformation.h"
 
 #include <cstddef>
@@ -15,7 +15,7 @@ namespace kelmo {
 
 namespace {
 
-// Whether `model` carries what a creation from a photo leaves (Part 3.1): a
+// Whether `model` carries what a creation from a photo leaves: a
 // solved interpolator and an expression class naming a loaded mesh.
 const TModel *expressionMeshOf(const TModel &model, const LibraryState &state) {
     const TInterpolator3D &interpolator = model.interpolator;
@@ -28,7 +28,7 @@ const TModel *expressionMeshOf(const TModel &model, const LibraryState &state) {
 }  // namespace
 
 bool adjustModelDeformation(const TModel &model, TModel &morph, const LibraryState &state) {
-    // Step 2: E, the expression mesh of the model's class; M, the model.
+    // E, the expression mesh of the model's class; M, the model.
     const TModel *mesh = expressionMeshOf(model, state);
     if (mesh == nullptr) return false;
     if (morph.regions.size() < kAdjustedRegionCount || mesh->regions.size() < kAdjustedRegionCount ||
@@ -39,29 +39,29 @@ bool adjustModelDeformation(const TModel &model, TModel &morph, const LibrarySta
         const std::size_t m = morph.regions[r].vertices.size();
         if (m > mesh->regions[r].vertices.size() || m > model.regions[r].vertices.size()) return false;
     }
-    // Step 1: D, a copy of the morph model's lists (the model is only read, so
+    // D, a copy of the morph model's lists (the model is only read, so
     // `morph` may be `model`).
     VertexLists displacements = getVertexLists(morph);
     std::vector<TVector3f> displaced;
     std::vector<TVector3f> deformed;
-    // Step 3, for regions 0, 1 and 2.
+    // Regions 0, 1 and 2.
     for (std::size_t r = 0; r < kAdjustedRegionCount; ++r) {
         std::vector<TVector3f> &d = displacements[r];
         const std::vector<TVector3f> &expression = mesh->regions[r].vertices;
         const std::vector<TVector3f> &current = model.regions[r].vertices;
-        // Step 3.1: X = E + D, per coordinate in single precision.
+        // X = E + D, per coordinate in single precision.
         displaced.resize(d.size());
         for (std::size_t j = 0; j < d.size(); ++j) {
             displaced[j] = TVector3f{expression[j].x + d[j].x, expression[j].y + d[j].y, expression[j].z + d[j].z};
         }
-        // Step 3.2: Y = the model's interpolator evaluated at X (Part 3.3).
+        // Y = the model's interpolator evaluated at X.
         interpolatorEvaluate(model.interpolator, displaced, deformed);
-        // Step 3.3: D = Y - M.
+        // D = Y - M.
         for (std::size_t j = 0; j < d.size(); ++j) {
             d[j] = TVector3f{deformed[j].x - current[j].x, deformed[j].y - current[j].y, deformed[j].z - current[j].z};
         }
     }
-    // Step 4: the lists go back whole; regions 3 and above were copied
+    // The lists go back whole; regions 3 and above were copied
     // unchanged, and the region count is the morph model's own, so nothing
     // allocates.
     setVertexLists(morph, std::move(displacements));
@@ -79,5 +79,5 @@ extern "C" int32_t TAVO_AdjustModelDeformation(int32_t handle, int32_t morphHand
     } catch (const std::exception &) {
         return TAVO_ERR_GENERAL;  // out of memory: the morph model is unchanged
     }
-    return TAVO_OK;  // step 5
+    return TAVO_OK;
 }

@@ -1,7 +1,8 @@
-// Model deformation (Part 5.2): TAVO_AdjustModelDeformation (include/kelmo.h)
-// converts a morph model authored on the generic expression mesh into one that
-// fits a model created from a photo, through that model's own 3D radial-basis
-// interpolator (Part 3.3).
+// Model deformation: TAVO_AdjustModelDeformation (include/kelmo.h) converts a
+// morph model authored on the generic expression mesh into one that fits a
+// model created from a photo, through that model's own 3D radial-basis
+// interpolator (fitting/interpolator3d): the morph is bent the way the head
+// was.
 #pragma once
 
 #include <cstdint>
@@ -11,12 +12,14 @@
 
 namespace kelmo {
 
-// Part 5.2 converts regions 0, 1 and 2; the others keep their displacements.
+// Regions 0, 1 and 2 (the ones the fit bent) are converted; the others keep
+// their displacements.
 inline constexpr std::size_t kAdjustedRegionCount = 3;
 
-// Part 5.2, Algorithms steps 1 to 4 on `morph`, with the expression meshes of
-// `state`. Part 5.2 leaves these cases open; each returns false and changes
-// nothing: `model` not made from a photo (its interpolator has no centres or
+// Converts `morph` in place: each displacement d of vertex j becomes
+// f(e + d) - m (e the expression mesh's vertex, f the model's interpolator, m
+// the model's vertex), with the expression meshes of `state`. Returns false
+// and changes nothing when `model` not made from a photo (its interpolator has no centres or
 // not one weight per centre, its expression class is not 0 to 3, or that
 // expression mesh is absent), fewer than three regions in the morph model, the
 // expression mesh or the model, or a morph region 0 to 2 longer than the same

@@ -1,4 +1,4 @@
-// Expressions and morphs (Part 5.1): vertex files, morphs with and without a
+// Expressions and morphs: vertex files, morphs with and without a
 // weight field, and the placeholder TAVO_GetFaceExpression.
 #include "deform/morphs.h"
 
@@ -22,7 +22,7 @@ constexpr std::size_t kVertexBytes = 3 * kFieldBytes;
 constexpr std::size_t kVerticesPerChunk = 4096;
 
 // Little-endian fields decoded byte by byte, so that the result is the same on
-// any host (Part 5.1, Data model: the file is little-endian).
+// any host (vertex files are little-endian).
 uint32_t decodeUint32(const uint8_t *bytes) {
     return static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
            (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
@@ -51,22 +51,21 @@ bool readBlockVertices(std::FILE *file, uint32_t count, std::vector<TVector3f> &
 }  // namespace
 
 int32_t readVertexFile(const std::string &path, VertexLists &lists) {
-    // Step 1.
     FilePtr file = openFile(path, "rb");
     if (!file) return kVertexFileCannotOpen;
-    // Step 2, into a temporary: blocks while a whole 4-byte count can be read.
+    // Into a temporary: blocks while a whole 4-byte count can be read.
     VertexLists read;
     uint8_t countBytes[kFieldBytes];
     while (std::fread(countBytes, 1, kFieldBytes, file.get()) == kFieldBytes) {
         const auto count = std::bit_cast<int32_t>(decodeUint32(countBytes));
-        // Part 5.1 leaves a negative count and a short block open: both make
-        // the file malformed, and the model is left as it was.
+        // A negative count and a short block both make the file malformed,
+        // and the model is left as it was.
         if (count < 0 || read.size() >= kVertexFileMaxBlocks) return kVertexFileMalformed;
         std::vector<TVector3f> vertices;
         if (!readBlockVertices(file.get(), static_cast<uint32_t>(count), vertices)) return kVertexFileMalformed;
         read.push_back(std::move(vertices));
     }
-    // Step 3: the file closes with `file`; fewer than 4 bytes left over end the
+    // The file closes with `file`; fewer than 4 bytes left over end the
     // sequence without being an error.
     lists = std::move(read);
     return kVertexFileOk;
@@ -87,12 +86,12 @@ bool pinSockRegion(VertexLists &lists) {
 }
 
 void applyMorph(TModel &model, const TModel &morph, float weight, const float *field) {
-    // Step 1: A is a copy, so that `morph` may be `model` and a std::bad_alloc
+    // A is a copy, so that `morph` may be `model` and a std::bad_alloc
     // leaves the model as it was; B is read in place.
     VertexLists moved = getVertexLists(model);
     const std::vector<TRegion> &displacements = morph.regions;
-    // Step 2. Part 5.1 leaves a morph region longer than the model's open:
-    // only the vertices that both regions hold move.
+    // A += weight x B. A morph region longer than the model's moves only the
+    // vertices that both regions hold.
     const std::size_t regionCount = std::min(moved.size(), displacements.size());
     for (std::size_t r = 0; r < regionCount; ++r) {
         std::vector<TVector3f> &a = moved[r];
@@ -114,10 +113,10 @@ void applyMorph(TModel &model, const TModel &morph, float weight, const float *f
             }
         }
     }
-    // Step 3. A model without the sock region or the region-0 vertices of the
-    // table (Part 5.1 leaves it open) is morphed without the pinning.
+    // The sock follows the lips. A model without the sock region or the
+    // region-0 vertices of the table is morphed without the pinning.
     pinSockRegion(moved);
-    // Step 4: the region count is the model's own, so nothing allocates.
+    // The region count is the model's own, so nothing allocates.
     setVertexLists(model, std::move(moved));
 }
 
@@ -135,11 +134,11 @@ int32_t TAVO_LoadExpressionToModel(int32_t handle, const char *path) {
     try {
         kelmo::VertexLists lists;
         if (kelmo::readVertexFile(path, lists) != kelmo::kVertexFileOk) return TAVO_ERR_GENERAL;
-        kelmo::setVertexLists(*model, std::move(lists));  // step 4
+        kelmo::setVertexLists(*model, std::move(lists));
     } catch (const std::exception &) {
         return TAVO_ERR_GENERAL;  // out of memory: the model is unchanged
     }
-    return TAVO_OK;  // step 5
+    return TAVO_OK;
 }
 
 int32_t TAVO_ApplyMorphHField(int32_t handle, int32_t morphHandle, float weight, const float *field) {
@@ -159,7 +158,7 @@ int32_t TAVO_ApplyMorph(int32_t handle, int32_t morphHandle, float weight) {
 }
 
 int32_t TAVO_GetFaceExpression(void) {
-    // Part 5.1: a placeholder of the original interface; it reports nothing.
+    // Kept so that hosts which call it link and run; it reports nothing.
     return TAVO_OK;
 }
 

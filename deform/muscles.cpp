@@ -1,6 +1,6 @@
-// Linear muscle contraction (Part 5.3). Single precision throughout, except
-// where the Part names double precision: the strength threshold 1e-10 and the
-// sine of the radial fall-off.
+// Linear muscle contraction. Single precision throughout, except for two
+// places in double precision: the comparison with the strength threshold
+// 1e-10 and the sine of the radial fall-off.
 #include "deform/muscles.h"
 
 #include <algorithm>
@@ -26,7 +26,7 @@ float clampedAcos(float cosine) { return std::acos(std::clamp(cosine, -1.0f, 1.0
 // by the product of their lengths.
 float angleBetween(const TVector3f &a, const TVector3f &b) { return clampedAcos(dot(a, b) / (length(a) * length(b))); }
 
-// The part of `v` off the axis as Part 5.3 forms it: v - (|v| cos / |u|) u.
+// The part of `v` off the axis: v - (|v| cos / |u|) u.
 // F's and G's parts take their own angle's cosine; every vertex takes thetaF's.
 TVector3f offAxis(const TVector3f &v, float vLength, float cosine, const TVector3f &u, float axisLength) {
     const float along = vLength * cosine / axisLength;
@@ -44,7 +44,8 @@ bool normalise(TVector3f &v) {
     return true;
 }
 
-// Part 5.3: the radial fall-off's factor, pi / 2 as the Part writes it.
+// The radial fall-off's factor: pi / 2 to eight digits, 1.5707963 (a closer
+// value would move results).
 constexpr double kQuarterTurn = 1.5707963;
 constexpr double kStrengthThreshold = 1e-10;
 constexpr double kInnerDeadZone = 0.01;
@@ -53,7 +54,7 @@ constexpr double kInnerDeadZone = 0.01;
 
 bool makeMuscleGeometry(const TVector3f &a, const TVector3f &b, const TVector3f &f, const TVector3f &g,
                         float extension, float sharpness, MuscleGeometry &geometry) {
-    // Step 1.
+    // The axis and the directions of F and G from A.
     const TVector3f u = minus(b, a);
     const TVector3f toF = minus(f, a);
     const TVector3f toG = minus(g, a);
@@ -62,7 +63,7 @@ bool makeMuscleGeometry(const TVector3f &a, const TVector3f &b, const TVector3f 
     const float lengthG = length(toG);
     if (lengthF == 0.0f || lengthG == 0.0f || axisLength == 0.0f) return false;
 
-    // Step 2.
+    // The cone: its half-angles at F and G, its zone from A to E.
     MuscleGeometry made;
     made.attachment = a;
     made.axis = u;
@@ -75,7 +76,7 @@ bool makeMuscleGeometry(const TVector3f &a, const TVector3f &b, const TVector3f 
     made.zoneEnd = minus(end, a);
     made.innerRadius = length(minus(a, b));
     made.outerRadius = length(minus(a, end));
-    // f-perp with F's cosine, g-perp with G's (Part 5.3, Data model).
+    // f-perp with F's cosine, g-perp with G's.
     TVector3f perpF = offAxis(toF, lengthF, made.cosThetaF, u, axisLength);
     TVector3f perpG = offAxis(toG, lengthG, std::cos(made.thetaG), u, axisLength);
     const bool definedF = normalise(perpF);
@@ -88,19 +89,19 @@ bool makeMuscleGeometry(const TVector3f &a, const TVector3f &b, const TVector3f 
 }
 
 TVector3f contractVertex(const MuscleGeometry &geometry, TVector3f vertex, float weight, float strength) {
-    // Step 3.1.
     if (weight == 0.0f) return vertex;
-    // Step 3.4, taken first: it depends on nothing of steps 3.2 and 3.3, which
-    // have no effect of their own. Compared in double precision.
+    // The strength test first: it depends on nothing of the half-angle
+    // below, which has no effect of its own. Compared in double precision.
     const float k = weight * strength;
     if (static_cast<double>(k) < kStrengthThreshold) return vertex;
 
-    // Contract, step 1: rho = |P - A|.
+    // rho = |P - A|; outside the zone, or at A itself, nothing moves.
     const TVector3f p = minus(vertex, geometry.attachment);
     const float rho = length(p);
     if (rho > geometry.outerRadius || static_cast<double>(rho) <= kInnerDeadZone) return vertex;
 
-    // Steps 3.2 and 3.3: the half-angle of the cone in this vertex's direction.
+    // The half-angle of the cone in this vertex's direction, interpolated
+    // around the axis from F's to G's.
     float theta = geometry.thetaG;
     if (geometry.angleAroundAxisDefined) {
         TVector3f perp = offAxis(p, rho, geometry.cosThetaF, geometry.axis, geometry.axisLength);
@@ -112,12 +113,12 @@ TVector3f contractVertex(const MuscleGeometry &geometry, TVector3f vertex, float
     // and an angular fall-off of 0 off it: the vertex stays either way.
     if (theta == 0.0f) return vertex;
 
-    // Contract, steps 2 and 3: the angular fall-off.
+    // The angular fall-off.
     const float alpha = angleBetween(p, geometry.zoneEnd);
     const float ratio = alpha / theta;
     const float angular = std::exp(-(ratio * ratio) * geometry.sharpness);  // float overload: expf
 
-    // Step 4: the radial fall-off; t in single precision, the product with
+    // The radial fall-off; t in single precision, the product with
     // 1.5707963 and the sine in double, rounded to single.
     float t;
     if (rho < geometry.innerRadius) {
@@ -130,7 +131,7 @@ TVector3f contractVertex(const MuscleGeometry &geometry, TVector3f vertex, float
     }
     const auto radial = static_cast<float>(std::sin(static_cast<double>(t) * kQuarterTurn));
 
-    // Steps 5 and 6: s = a K fall-off / rho, then x and y move, z stays.
+    // s = a K fall-off / rho, then x and y move, z stays.
     const float s = angular * k * radial / rho;
     if (!std::isfinite(s)) return vertex;
     vertex.x = vertex.x - s * (vertex.x - geometry.attachment.x);
@@ -141,7 +142,7 @@ TVector3f contractVertex(const MuscleGeometry &geometry, TVector3f vertex, float
 void contractRegions(std::vector<TRegion> &regions, const MuscleGeometry &geometry, float strength,
                      const float *weights, int32_t regionCount) {
     if (regionCount <= 0) return;
-    // Part 5.3 leaves a count above the model's open: it is clamped.
+    // A count above the model's is clamped.
     const std::size_t count = std::min(regions.size(), static_cast<std::size_t>(regionCount));
     for (std::size_t r = 0; r < count; ++r) {
         std::vector<TVector3f> &vertices = regions[r].vertices;
@@ -170,7 +171,7 @@ extern "C" int32_t TAVO_LinearMuscleContraction(int32_t handle, const TVector3f 
     const TVector3f g = *boundG;
     kelmo::MuscleGeometry geometry;
     if (!kelmo::makeMuscleGeometry(a, b, f, g, extension, sharpness, geometry)) return TAVO_ERR_GENERAL;
-    // Step 3: in place; nothing allocates, so nothing can stop it half way.
+    // In place; nothing allocates, so nothing can stop it half way.
     kelmo::contractRegions(model->regions, geometry, strength, weights, regionCount);
-    return TAVO_OK;  // step 4
+    return TAVO_OK;
 }

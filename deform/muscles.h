@@ -1,4 +1,4 @@
-// Linear muscle contraction (Part 5.3): TAVO_LinearMuscleContraction
+// Linear muscle contraction: TAVO_LinearMuscleContraction
 // (include/kelmo.h) pulls the vertices inside a muscle's cone of influence
 // toward its attachment point, in planes of constant z.
 #pragma once
@@ -11,7 +11,7 @@
 
 namespace kelmo {
 
-// The quantities of Part 5.3's Data model that are fixed for one call.
+// The quantities of a muscle that are fixed for one call.
 struct MuscleGeometry {
     TVector3f attachment{};  // A
     TVector3f axis{};        // u = B - A
@@ -26,25 +26,26 @@ struct MuscleGeometry {
     float phiFG = 0;         // angle around the axis from F's direction to G's
     // False when f-perp or g-perp has length 0 (F or G on the axis): the
     // angle around the axis is then undefined and every vertex takes thetaG,
-    // as the spec's arithmetic gives once its NaN fails every comparison.
+    // which is what the plain arithmetic gives once its NaN fails every
+    // comparison.
     bool angleAroundAxisDefined = true;
     float sharpness = 0;
 };
 
-// Part 5.3, Algorithms steps 1 and 2: false when |F - A|, |G - A| or |u| is 0
+// The muscle's geometry from its four points: false when |F - A|, |G - A| or
+// |u| is 0
 // (tested in that order), the degenerate muscle.
 bool makeMuscleGeometry(const TVector3f &a, const TVector3f &b, const TVector3f &f, const TVector3f &g,
                         float extension, float sharpness, MuscleGeometry &geometry);
 
-// Part 5.3, step 3 for one vertex with its weight w: the vertex as it ends.
-// Vertices outside the zone, with a weight of 0 or a strength K below 1e-10
-// stay. Part 5.3 leaves these open, and each leaves the vertex where it is
-// rather than make it NaN: a half-angle theta of 0, equal inner and outer radii
+// One vertex with its weight w: the vertex as it ends. Vertices outside the
+// zone, with a weight of 0 or a strength K below 1e-10 stay. So do these,
+// rather than become NaN: a half-angle theta of 0, equal inner and outer radii
 // with the vertex at that distance, and any other input for which the pull s
 // is not finite.
 TVector3f contractVertex(const MuscleGeometry &geometry, TVector3f vertex, float weight, float strength);
 
-// Part 5.3 step 3 over regions 0 to regionCount - 1 (clamped to the model's
+// contractVertex over regions 0 to regionCount - 1 (clamped to the model's
 // region count; nothing for 0 or less), in place. `weights` (may be null)
 // needs an entry for every vertex index of the largest processed region.
 void contractRegions(std::vector<TRegion> &regions, const MuscleGeometry &geometry, float strength,

@@ -1,4 +1,4 @@
-// Vertex lists (Part 5.1): getting and setting a model's vertices region by
+// Vertex lists: getting and setting a model's vertices region by
 // region, through the C++ nested lists and through flat C buffers.
 #include "deform/vertex_lists.h"
 
@@ -15,17 +15,17 @@ namespace kelmo {
 VertexLists getVertexLists(const TModel &model) {
     VertexLists lists;
     lists.reserve(model.regions.size());
-    for (const TRegion &region : model.regions) lists.push_back(region.vertices);  // step 2
+    for (const TRegion &region : model.regions) lists.push_back(region.vertices);
     return lists;
 }
 
 void setVertexLists(TModel &model, VertexLists &&lists) {
-    // Step 1, the allocating half: room for the regions to append, so that
+    // The allocating half: room for the regions to append, so that
     // the resize below cannot throw (a default TRegion allocates nothing).
     if (lists.size() > model.regions.size()) model.regions.reserve(lists.size());
     // Commit; nothing below allocates or throws.
     model.regions.resize(lists.size());
-    // Step 2: the vertices of region i become entry i; the other three arrays
+    // The vertices of region i become entry i; the other three arrays
     // of the region are left alone.
     for (std::size_t i = 0; i < lists.size(); ++i) model.regions[i].vertices.swap(lists[i]);
 }
@@ -40,7 +40,7 @@ int32_t TAVO_GetModelVertices(int handle, std::vector<std::vector<TVector3f>> &l
     const TModel *model = resolveModel(handle);
     if (model == nullptr) return TAVO_ERR_INVALID_HANDLE;
     try {
-        // Steps 1 and 2 at once: the caller's outer array ends with exactly
+        // The caller's outer array ends with exactly
         // one entry per region, each a copy of that region's vertices. Built
         // aside, so that running out of memory leaves the caller's lists as
         // they were.
@@ -49,7 +49,7 @@ int32_t TAVO_GetModelVertices(int handle, std::vector<std::vector<TVector3f>> &l
     } catch (const std::exception &) {
         return TAVO_ERR_GENERAL;
     }
-    return TAVO_OK;  // step 3
+    return TAVO_OK;
 }
 
 int32_t TAVO_SetModelVertices(int handle, std::vector<std::vector<TVector3f>> lists) {
@@ -67,7 +67,7 @@ extern "C" {
 
 int32_t TAVO_GetModelVertexLists(int32_t handle, int32_t *vertexCounts, int32_t countCapacity, TVector3f *vertices,
                                  int32_t vertexCapacity) {
-    // Checks in the order of Part 2.2's accessors: the caller's pointers and
+    // Checks in the order of the region accessors: the caller's pointers and
     // sizes first, then the handle, then what the model needs.
     if (vertexCounts == nullptr || countCapacity < 0 || vertexCapacity < 0) return TAVO_ERR_GENERAL;
     if (vertices == nullptr && vertexCapacity > 0) return TAVO_ERR_GENERAL;

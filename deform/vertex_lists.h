@@ -1,4 +1,4 @@
-// Vertex lists (Part 5.1): a model's vertices as one list per region, the
+// Vertex lists: a model's vertices as one list per region, the
 // nested growable array that TAVO_GetModelVertices and TAVO_SetModelVertices
 // carry in their C++ signatures (include/kelmo.h), and the C-callable
 // TAVO_GetModelVertexLists and TAVO_SetModelVertexLists that give C hosts the
@@ -12,15 +12,15 @@
 
 namespace kelmo {
 
-// Part 5.1, Data model: one entry per region, in region order; each holds the
+// One entry per region, in region order; each holds the
 // region's vertices in vertex order.
 using VertexLists = std::vector<std::vector<TVector3f>>;
 
-// Part 5.1, getting the vertex lists: entry i is a copy of region i's
+// Entry i is a copy of region i's
 // vertices. May throw std::bad_alloc.
 VertexLists getVertexLists(const TModel &model);
 
-// Part 5.1, setting the vertex lists: the model's regions are resized to
+// The model's regions are resized to
 // lists.size() (surplus regions destroyed from the end, missing ones appended
 // as default regions) and region i's vertices become lists[i]; quads, texture
 // quads and texture coordinates stay as they were, even where the vertex count

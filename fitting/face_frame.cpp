@@ -12,11 +12,11 @@
 namespace kelmo {
 namespace {
 
-// Part 3.2, FaceBox steps 5 and 6: grows the shorter side [low, high] of the
+// Squaring the face box: grows the shorter side [low, high] of the
 // box to the length of the longer one and shifts it back inside [0, limit - 1]
 // where it fits. `difference` is the longer side minus the shorter one.
 void growToSquare(int32_t &low, int32_t &high, int32_t difference, int32_t limit) {
-    low -= difference / 2;  // C++ division truncates toward zero, as the Part says
+    low -= difference / 2;  // truncated toward zero; an odd difference's extra pixel follows
     high += difference / 2;
     if (difference % 2 != 0) {
         if (high < limit - 1) {
@@ -39,7 +39,7 @@ void growToSquare(int32_t &low, int32_t &high, int32_t difference, int32_t limit
 
 int32_t faceBox(TGrid points, int32_t &x1, int32_t &y1, int32_t &x2, int32_t &y2, int32_t width,
                 int32_t height) {
-    // Step 1: bounds of the points. Each comparison is made in float between
+    // Bounds of the points. Each comparison is made in float between
     // the current integer bound (converted) and the point, then truncated.
     x1 = 10000;
     y1 = 10000;
@@ -56,14 +56,15 @@ int32_t faceBox(TGrid points, int32_t &x1, int32_t &y1, int32_t &x2, int32_t &y2
         y2 = truncateToInt32(point.y > bottom ? point.y : bottom);
     }
 
-    // Step 2: clamp; the right and bottom bounds to W and H, not W - 1.
+    // Clamped to the image; the right and bottom bounds to W and H, not W - 1.
     if (x1 < 0) x1 = 0;
     if (y1 < 0) y1 = 0;
     if (x2 > width) x2 = width;
     if (y2 > height) y2 = height;
 
-    // Step 3, in double precision: the box is 1.6 times as wide as the points
-    // and reaches 1.39 / 2 of their height above the centre, 1.1 / 2 below.
+    // The proportions of a face, in double precision: the box is 1.6 times as
+    // wide as the points and reaches 1.39 / 2 of their height above the
+    // centre (the forehead), 1.1 / 2 below (the chin).
     const double w = static_cast<double>(x2) - static_cast<double>(x1);
     const double h = static_cast<double>(y2) - static_cast<double>(y1);
     const int32_t centreX = truncateToInt32(static_cast<double>(x1) + w * 0.5);
@@ -74,71 +75,71 @@ int32_t faceBox(TGrid points, int32_t &x1, int32_t &y1, int32_t &x2, int32_t &y2
     y1 = truncateToInt32(static_cast<double>(centreY) - h * 1.39 * 0.5);
     y2 = truncateToInt32(static_cast<double>(centreY) + h * 1.1 * 0.5);
 
-    // Step 4: back inside the image, now with W - 1 and H - 1.
+    // Back inside the image, now with W - 1 and H - 1.
     if (y1 < 0) y1 = 0;
     if (x1 < 0) x1 = 0;
     if (x2 >= width) x2 = width - 1;
     if (y2 >= height) y2 = height - 1;
 
-    // Step 5: widen to a square.
+    // Widen to a square.
     if (x2 - x1 < y2 - y1) growToSquare(x1, x2, (y2 - y1) - (x2 - x1), width);
-    // Step 6: heighten to a square.
+    // Heighten to a square.
     if (y2 - y1 < x2 - x1) growToSquare(y1, y2, (x2 - x1) - (y2 - y1), height);
 
-    // Step 7: a square wider than the image overhangs both sides by about half
-    // the excess each; nothing of the kind vertically (it overhangs at the top).
+    // A square wider than the image overhangs both sides by about half the
+    // excess each; nothing of the kind vertically (it overhangs at the top).
     if (x1 < 0) {
         const int32_t shift = x1 / 2;
         x1 -= shift;
         x2 -= shift;
     }
-    return 0;  // step 8
+    return 0;
 }
 
 int32_t extractFrame(ImageHandle photo, TGrid &points, ImageHandle *frame, TGrid &framePoints,
                      int32_t width, int32_t height) {
-    assert(points.points.size() >= 2 && "ExtractFrame needs points 0 and 1 (Part 3.2)");
+    assert(points.points.size() >= 2 && "extractFrame needs points 0 and 1");
     assert(frame != nullptr);
     assert(&points != &framePoints);
 
     // Every allocation of this function happens here, before the photo is
-    // touched, so that nothing can fail between its rotation (step 4) and its
-    // restore (step 12). keptPoints is step 5's copy; boxPoints becomes step
-    // 6's copy by an assignment that fits in its capacity.
+    // touched, so that nothing can fail between its rotation and its restore.
+    // keptPoints restores the caller's points at the end; boxPoints becomes
+    // the face box's copy by an assignment that fits in its capacity.
     const TGrid keptPoints(points);
     TGrid boxPoints(points);
     framePoints.points.reserve(points.points.size());
 
-    // Step 1.
     int32_t photoWidth = 0;
     int32_t photoHeight = 0;
     TAVO_GetImageWidth(photo, &photoWidth);
     TAVO_GetImageHeight(photo, &photoHeight);
 
-    // Step 2: roll angle in degrees; the product in float, the division by
-    // 3.1415926 in double, rounded to float.
+    // The roll of the face in degrees, from the eye centres: the product in
+    // float, the division by 3.1415926 in double, rounded to float.
     const TPointf p0 = points.points[0];
     const TPointf p1 = points.points[1];
     const float angle =
         static_cast<float>(static_cast<double>(std::atan2(p1.y - p0.y, p1.x - p0.x) * 180.0f) / 3.1415926);
 
-    // Step 3: centre, single precision.
+    // The centre between the eyes, single precision.
     const float centreX = (p0.x + p1.x) * 0.5f;
     const float centreY = (p0.y + p1.y) * 0.5f;
 
-    // Step 4: the photo handle holds the upright photo until step 12.
+    // Upright: the photo handle holds the photo turned by minus the roll
+    // until it is restored at the end.
     ImageHandle savedPhoto = -1;
     TAVO_CreateEmptyImage(&savedPhoto);
     TAVO_CopyImage(photo, savedPhoto);
     TAVO_RotateImageCenter(savedPhoto, -static_cast<double>(angle), static_cast<double>(centreX),
                            static_cast<double>(centreY), photo);
 
-    // Step 5: the points follow the photo. theta = angle / -180 in float,
+    // The points follow the photo. theta = angle / -180 in float,
     // times 3.1415926 in double, rounded to float; the centre truncated.
     const float theta = static_cast<float>(static_cast<double>(angle / -180.0f) * 3.1415926);
     points.Rotate(truncateToInt32(centreX), truncateToInt32(centreY), photoWidth, photoHeight, theta);
 
-    // Step 6.
+    // The face box of the upright points.
     int32_t x1 = 0;
     int32_t y1 = 0;
     int32_t x2 = 0;
@@ -146,7 +147,8 @@ int32_t extractFrame(ImageHandle photo, TGrid &points, ImageHandle *frame, TGrid
     boxPoints = points;
     faceBox(std::move(boxPoints), x1, y1, x2, y2, photoWidth, photoHeight);
 
-    // Step 7: match the requested aspect, in double precision; floor and ceil
+    // The crop: the box widened to the requested aspect, in double precision;
+    // floor and ceil
     // of the padding keep the box's centre within half a pixel.
     int32_t cropX1 = x1;
     int32_t cropY1 = y1;
@@ -166,8 +168,8 @@ int32_t extractFrame(ImageHandle photo, TGrid &points, ImageHandle *frame, TGrid
         cropY2 = truncateToInt32(static_cast<double>(y2) + std::ceil(pad));
     }
 
-    // Step 8 (the three images are created together, as the Part's call
-    // table orders them).
+    // The crop, the resized crop and the frame are created together, in this
+    // order: the frame's handle, which the host receives, depends on it.
     ImageHandle crop = -1;
     ImageHandle resized = -1;
     TAVO_CreateEmptyImage(&crop);
@@ -175,7 +177,7 @@ int32_t extractFrame(ImageHandle photo, TGrid &points, ImageHandle *frame, TGrid
     TAVO_CreateEmptyImage(frame);
     TAVO_CopyRectReplicateBorder(photo, cropX1, cropY1, cropX2, cropY2, crop);
 
-    // Step 9: ratio in double. A crop that the imaging library refused is
+    // Scaled to the frame's width: the ratio in double. A crop that the imaging library refused is
     // empty; the ratio is then +infinity, which the resize refuses in turn
     // (written out to avoid a division by zero).
     int32_t cropWidth = 0;
@@ -185,18 +187,18 @@ int32_t extractFrame(ImageHandle photo, TGrid &points, ImageHandle *frame, TGrid
     TAVO_ResizeImage(crop, ratio, resized);
     TAVO_FreeImage(crop);
 
-    // Step 10: exactly width x height, border pixels repeated if the resized
+    // Exactly width x height, border pixels repeated if the resized
     // image falls short.
     TAVO_CopyRectReplicateBorder(resized, 0, 0, width - 1, height - 1, *frame);
     TAVO_FreeImage(resized);
 
-    // Step 11: frame points, translated then scaled by the ratio in float.
+    // The frame points: translated then scaled by the ratio in float.
     framePoints = points;
     framePoints.Translate(static_cast<float>(-static_cast<int64_t>(cropX1)),
                           static_cast<float>(-static_cast<int64_t>(cropY1)));
     framePoints.Scale(static_cast<float>(ratio));
 
-    // Step 12.
+    // The photo and the caller's points restored.
     TAVO_CopyImage(savedPhoto, photo);
     points = keptPoints;
     TAVO_FreeImage(savedPhoto);
@@ -207,9 +209,9 @@ int32_t extractFrame(ImageHandle photo, TGrid &points, ImageHandle *frame, TGrid
 
 extern "C" {
 
-// Part 3.2, TAVO_ExtractFaceFrame; the checks before step 1 and the check of
-// the frame before step 3 are this library's (the Part validates nothing),
-// so that a failing call creates and writes nothing.
+// Contract in include/kelmo.h. The arguments are checked before anything is
+// made, and the frame after it is made, so that a failing call creates and
+// writes nothing (extractFrame itself validates nothing).
 int32_t TAVO_ExtractFaceFrame(ImageHandle photo, const int32_t *points, ImageHandle *frame,
                               int32_t *framePoints, int32_t width, int32_t height) {
     using namespace kelmo;
@@ -225,14 +227,12 @@ int32_t TAVO_ExtractFaceFrame(ImageHandle photo, const int32_t *points, ImageHan
         return TAVO_ERR_GENERAL;  // invalid or empty photo: nothing to frame
     }
     try {
-        // Step 1.
         TGrid grid;
         grid.points.resize(kFeaturePointCount);
         for (int k = 0; k < kFeaturePointCount; ++k) {
             grid.points[k] = TPointf{static_cast<float>(points[2 * k]), static_cast<float>(points[2 * k + 1])};
         }
         TGrid frameGrid;
-        // Step 2.
         ImageHandle newFrame = -1;
         const int32_t status = extractFrame(photo, grid, &newFrame, frameGrid, width, height);
 
@@ -243,7 +243,7 @@ int32_t TAVO_ExtractFaceFrame(ImageHandle photo, const int32_t *points, ImageHan
         bool frameMade = TAVO_GetImageWidth(newFrame, &frameWidth) == TAVOIMG_OK &&
                          TAVO_GetImageHeight(newFrame, &frameHeight) == TAVOIMG_OK &&
                          frameWidth == width && frameHeight == height;
-        // Step 3: truncation toward zero, into a temporary first. Frame points
+        // Truncation toward zero, into a temporary first. Frame points
         // of a made frame lie near its pixels; the range check is a safety net.
         std::array<int32_t, 2 * kFeaturePointCount> truncated{};
         for (int k = 0; k < kFeaturePointCount && frameMade; ++k) {
@@ -261,7 +261,7 @@ int32_t TAVO_ExtractFaceFrame(ImageHandle photo, const int32_t *points, ImageHan
         }
         for (std::size_t i = 0; i < truncated.size(); ++i) framePoints[i] = truncated[i];
         *frame = newFrame;
-        return status;  // step 4
+        return status;
     } catch (...) {
         // Only the point grids allocate, before the photo is touched.
         return TAVO_ERR_GENERAL;

@@ -1,7 +1,7 @@
-// Face frame extraction (Part 3.2): an upright, cropped and scaled frame of the
-// face in a photo, with the feature points mapped into the frame's pixels.
-// Used by creation from a photo (Part 3.1), the alpha mask (Part 4.3) and the
-// export TAVO_ExtractFaceFrame.
+// Face frame extraction: an upright, cropped and scaled frame of the face in
+// a photo, with the feature points mapped into the frame's pixels. Used by
+// creation from a photo (fitting/model_from_photo), the alpha mask
+// (render/alpha_channel) and the export TAVO_ExtractFaceFrame.
 #pragma once
 
 #include <cstdint>
@@ -11,16 +11,17 @@
 
 namespace kelmo {
 
-// Part 3.2, FaceBox: a square box (inclusive pixel bounds x1, y1, x2, y2)
+// A square box (inclusive pixel bounds x1, y1, x2, y2)
 // around `points`, 1.6 times as wide as the points and reaching 0.695 of their
 // height above their centre and 0.55 below it, kept inside the image of
 // width x height where it fits; a square wider than the image overhangs both
 // sides, one taller than the image overhangs at the top only.
-// `points` is a copy, as in the Part. Always returns 0.
+// `points` is taken by value (the caller's grid is never touched). Always
+// returns 0.
 int32_t faceBox(TGrid points, int32_t &x1, int32_t &y1, int32_t &x2, int32_t &y2, int32_t width,
                 int32_t height);
 
-// Part 3.2, ExtractFrame: creates a new image in *frame holding the face of
+// Creates a new image in *frame holding the face of
 // `photo` upright (the line through points 0 and 1 horizontal), cropped to the
 // face box widened to the aspect of width x height, and scaled to exactly
 // width x height pixels when the imaging library can make it; framePoints

@@ -5,7 +5,7 @@
 namespace kelmo {
 namespace {
 
-// Part 3.2, Rotate: clamps to [0, upper]. Written so that a NaN fails every
+// Rotate's clamp to [0, upper]. Written so that a NaN fails every
 // comparison and ends at 0, and so that the lower bound wins when upper < 0
 // (a grid rotated within an empty image).
 float clampToBounds(float value, float upper) {

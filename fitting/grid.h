@@ -1,6 +1,5 @@
-// TGrid: the list of 2D points that carries feature points between the steps
-// of the face frame extraction and of creation from a photo (Part 3.2, Data
-// model).
+// TGrid: the list of 2D points that carries feature points through the face
+// frame extraction and creation from a photo.
 #pragma once
 
 #include <cstdint>
@@ -18,28 +17,28 @@ class TGrid {
 public:
     TGrid() = default;
     explicit TGrid(std::vector<TPointf> initialPoints) : points(std::move(initialPoints)) {}
-    // Part 3.2: copying a grid copies its points.
+    // Copying a grid copies its points.
     TGrid(const TGrid &other) = default;
-    // Moving hands the array over without allocating; ExtractFrame relies on
-    // it to give FaceBox its copy once the photo is rotated (no failure point
+    // Moving hands the array over without allocating; extractFrame relies on
+    // it to give faceBox its copy once the photo is rotated (no failure point
     // between the rotation and the restore of the photo).
     TGrid(TGrid &&other) noexcept = default;
-    // Part 3.2: assigning empties the target's array and appends the source's
+    // Assigning empties the target's array and appends the source's
     // points in order (no reallocation when the capacity suffices).
     TGrid &operator=(const TGrid &other);
-    // Part 3.2, virtual operations: 1. the destructor, which releases the array.
+    // Virtual, the grid's only virtual operation; releases the array.
     virtual ~TGrid() = default;
 
-    // Part 3.2, Rotate: about the centre (cx, cy) by `angle` radians,
+    // Turns every point about the centre (cx, cy) by `angle` radians,
     //   x' = (x - cx) * c - (y - cy) * s + cx,  y' = (x - cx) * s + (y - cy) * c + cy
     // with c = cosf(angle), s = sinf(angle) and the centre converted to float,
     // all in single precision; then x' is clamped to [0, width - 1] and y' to
     // [0, height - 1], a NaN becoming 0 (for a bound below 0 the lower bound
     // 0 wins).
     void Rotate(int32_t cx, int32_t cy, int32_t width, int32_t height, float angle);
-    // Part 3.2, Scale: x * factor, y * factor.
+    // x * factor, y * factor.
     void Scale(float factor);
-    // Part 3.2, Translate: x + dx, y + dy.
+    // x + dx, y + dy.
     void Translate(float dx, float dy);
 
     std::vector<TPointf> points;

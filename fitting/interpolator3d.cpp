@@ -9,7 +9,7 @@
 namespace kelmo {
 namespace {
 
-// Part 3.3, add step 1: the difference is formed in single precision, its
+// Duplicate test on one axis: the difference is formed in single precision, its
 // absolute value compared with 0.0001 in double. NaN compares false, so a NaN
 // coordinate is never a duplicate.
 bool closeOnAxis(float a, float b) { return static_cast<double>(std::fabs(a - b)) < kDuplicateCentreDistance; }
@@ -18,7 +18,7 @@ bool isDuplicate(const TVector3f &centre, float x, float y, float z) {
     return closeOnAxis(x, centre.x) && closeOnAxis(y, centre.y) && closeOnAxis(z, centre.z);
 }
 
-// Part 3.3, add step 2: the nudge in double precision, rounded back to single.
+// The nudge of a duplicate, in double precision, rounded back to single.
 float nudged(float coordinate) {
     return static_cast<float>(static_cast<double>(coordinate) + kDuplicateCentreDistance);
 }
@@ -40,11 +40,11 @@ void interpolatorClear(TInterpolator3D &interpolator) {
 }
 
 void interpolatorAdd(TInterpolator3D &interpolator, float x, float y, float z, float dx, float dy, float dz) {
-    // Steps 1-2. A coordinate of magnitude 2048 or more is not moved by
-    // 0.0001 in single precision; when the nudge moves none of the three, the
-    // scan could never end, so the centre is appended where it stands (the
-    // spec's loop would hang; the system is then singular and step 6 of solve
-    // applies). Otherwise every nudge moves some coordinate up by at least
+    // Nudge duplicates apart. A coordinate of magnitude 2048 or more is not
+    // moved by 0.0001 in single precision; when the nudge moves none of the
+    // three, the scan could never end, so the centre is appended where it
+    // stands (the system is then singular, and solve keeps the values as
+    // weights). Otherwise every nudge moves some coordinate up by at least
     // 0.00005, so the centre leaves the 0.0001 box of each centre it meets
     // after a bounded number of rescans.
     std::size_t index = 0;
@@ -62,7 +62,7 @@ void interpolatorAdd(TInterpolator3D &interpolator, float x, float y, float z, f
             ++index;
         }
     }
-    // Step 3: both arrays grow together, or neither does.
+    // Both arrays grow together, or neither does.
     interpolator.centres.reserve(interpolator.centres.size() + 1);
     interpolator.values.reserve(interpolator.values.size() + 1);
     interpolator.centres.push_back(TVector3f{x, y, z});
@@ -70,17 +70,16 @@ void interpolatorAdd(TInterpolator3D &interpolator, float x, float y, float z, f
 }
 
 void interpolatorSolve(TInterpolator3D &interpolator) {
-    // Step 1.
     const std::size_t n = interpolator.centres.size();
     if (n == 0) return;
-    // Step 2: row-major n x n distance matrix, zero diagonal, no regularisation.
+    // The row-major n x n distance matrix, zero diagonal, no regularisation.
     std::vector<float> matrix(n * n);
     for (std::size_t i = 0; i < n; ++i) {
         for (std::size_t j = 0; j < n; ++j) {
             matrix[i * n + j] = distance(interpolator.centres[i], interpolator.centres[j]);
         }
     }
-    // Step 3: row i = value i.
+    // The right-hand side: row i = value i.
     std::vector<float> rightHandSide(3 * n);
     for (std::size_t i = 0; i < n; ++i) {
         const TVector3f value = i < interpolator.values.size() ? interpolator.values[i] : TVector3f{0, 0, 0};
@@ -88,15 +87,15 @@ void interpolatorSolve(TInterpolator3D &interpolator) {
         rightHandSide[3 * i + 1] = value.y;
         rightHandSide[3 * i + 2] = value.z;
     }
-    // Step 4: layout code 101 (row-major), order n, 3 right-hand sides,
-    // leading dimensions n and 3. Step 6: the status is deliberately not
+    // Layout code 101 (row-major), order n, 3 right-hand sides, leading
+    // dimensions n and 3. The status is deliberately not
     // consulted; a singular matrix (or NaN input, refused by LAPACKE's check)
     // leaves the right-hand side untouched, so the values become the weights.
     std::vector<lapack_int> pivots(n);
     const auto order = static_cast<lapack_int>(n);
     static_cast<void>(
         LAPACKE_sgesv(LAPACK_ROW_MAJOR, order, 3, matrix.data(), order, pivots.data(), rightHandSide.data(), 3));
-    // Step 5: the n rows appended in order.
+    // The n solution rows appended in order.
     interpolator.weights.reserve(interpolator.weights.size() + n);
     for (std::size_t i = 0; i < n; ++i) {
         interpolator.weights.push_back(
@@ -106,15 +105,15 @@ void interpolatorSolve(TInterpolator3D &interpolator) {
 
 void interpolatorEvaluate(const TInterpolator3D &interpolator, const std::vector<TVector3f> &points,
                           std::vector<TVector3f> &out) {
-    // Step 1.
     out.resize(points.size());
     // A centre without a weight (an unsolved interpolator) contributes
-    // nothing; Part 3.3 only evaluates solved interpolators.
+    // nothing; the library only evaluates solved interpolators.
     const std::size_t centreCount = std::min(interpolator.centres.size(), interpolator.weights.size());
     const TVector3f *centres = interpolator.centres.data();
     const TVector3f *weights = interpolator.weights.data();
-    // Step 2: per point, the centres from the last to the first; step 3: with
-    // no centres the sum stays 0 and out = points.
+    // Per point, the centres from the last to the first (the summation order
+    // is part of the result, bit for bit); with no centres the sum stays 0 and
+    // out = points.
     for (std::size_t i = 0; i < points.size(); ++i) {
         const TVector3f p = points[i];
         float sumX = 0.0f;
@@ -141,8 +140,8 @@ void interpolatorSetUpFromControlPoints(TInterpolator3D &interpolator, const std
                                         const std::vector<TVector3f> &target, int32_t count) {
     const std::size_t usable =
         count <= 0 ? 0 : std::min({static_cast<std::size_t>(count), source.size(), target.size()});
-    // The interpolator receives copies (Part 3.1, FitModelToFeatures step 9),
-    // so the caller's arrays may alias nothing of the interpolator.
+    // The interpolator receives copies, so the caller's arrays (the model's
+    // own control points) may alias nothing of the interpolator.
     const std::vector<TVector3f> sourceCopy(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(usable));
     const std::vector<TVector3f> targetCopy(target.begin(), target.begin() + static_cast<std::ptrdiff_t>(usable));
     interpolatorClear(interpolator);

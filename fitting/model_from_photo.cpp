@@ -17,14 +17,15 @@
 namespace kelmo {
 namespace {
 
-// Part 3.1, AlignFeaturePoints step 2: 1/66 as a float.
+// 1/66 as a float: the means are sums times this, not quotients.
 constexpr float kOneSixtySixth = 0.015151516f;
-// Part 3.1, ClassifyExpression: the mouth-opening and smile margins.
+// The expression classes' mouth-opening and smile margins.
 constexpr float kExpressionMargin = 0.02f;
 
-// Part 3.1, FitModelToFeatures step 8: the eye points, in the order in which
-// they become the eye-point region's vertices 0 to 5, and the points left out
-// of the control points.
+// The eye points, in the order in which they become the eye-point region's
+// vertices 0 to 5 (they lie on the eyeballs, which the deformation must not
+// bend), and the outline points left out of the control points (a photo's
+// outline there follows the cheek's silhouette, not a fixed vertex).
 constexpr std::array<int32_t, 6> kEyePoints = {0, 1, 29, 30, 33, 34};
 constexpr std::array<int32_t, 4> kExcludedPoints = {2, 22, 43, 44};
 
@@ -37,8 +38,8 @@ bool holdsVertex(const TRegion &region, int32_t index) {
     return index >= 0 && static_cast<std::size_t>(index) < region.vertices.size();
 }
 
-// Every landmark entry inside its feature point's region (Part 2.3: feature
-// points 0, 29, 30 on region 1, 1, 33, 34 on region 2, the others on 0).
+// Every landmark entry inside its feature point's region (feature points 0,
+// 29, 30 on region 1, 1, 33, 34 on region 2, the others on 0).
 bool landmarksInside(const std::vector<TRegion> &regions, const std::vector<int32_t> &landmarkTable) {
     if (landmarkTable.size() < static_cast<std::size_t>(kFeaturePointCount) || regions.size() < 3) return false;
     for (int32_t i = 0; i < kFeaturePointCount; ++i) {
@@ -54,7 +55,7 @@ const TVector3f &landmarkVertex(const std::vector<TRegion> &regions, const std::
     return region.vertices[static_cast<std::size_t>(landmarkTable[static_cast<std::size_t>(i)])];
 }
 
-// Part 3.1, ProjectTextureCoords: values below 0 become 0, above 1 become 1
+// Texture coordinates: values below 0 become 0, above 1 become 1
 // (a NaN is neither and stays).
 float clampToUnit(float value) {
     if (value < 0.0f) return 0.0f;
@@ -78,14 +79,14 @@ int32_t featurePointRegion(int32_t featureIndex) {
 
 int32_t classifyExpression(const TexturePoints &texturePoints) {
     const TexturePoints &t = texturePoints;
-    // Steps 1-2, single precision (the Part names no double step here).
+    // Single precision throughout.
     const float opening = std::fabs(t[61].y - t[64].y);
     const float lipLevel = t[64].y + t[61].y + kExpressionMargin;
     const float cornerLevel = t[4].y + t[3].y;
-    // Step 4's NaN rule: any comparison involving a NaN gives class 0.
+    // Any comparison involving a NaN gives class 0.
     if (std::isnan(opening) || std::isnan(lipLevel) || std::isnan(cornerLevel)) return 0;
     const bool smiling = cornerLevel > lipLevel;
-    // Step 3: open when d > 0.02; step 4: an opening of exactly 0.02 is closed.
+    // Open when d > 0.02: an opening of exactly 0.02 is closed.
     if (opening > kExpressionMargin) return smiling ? 3 : 1;
     return smiling ? 2 : 0;
 }
@@ -108,8 +109,8 @@ int32_t applyExpressionFlags(int32_t expressionClass, bool noSmile, bool closedM
 }
 
 FeatureAlignment alignFeaturePoints(const FeaturePoints3D &meshPoints, const TexturePoints &texturePoints) {
-    // Step 1: P = the mesh points' x and y. Step 2: means as sums in index
-    // order times 1/66, single precision.
+    // P = the mesh points' x and y. The means are sums in index order times
+    // 1/66, single precision.
     float sumPX = 0.0f;
     float sumPY = 0.0f;
     float sumTU = 0.0f;
@@ -127,7 +128,7 @@ FeatureAlignment alignFeaturePoints(const FeaturePoints3D &meshPoints, const Tex
     const float meanTU = sumTU * kOneSixtySixth;
     const float meanTV = sumTV * kOneSixtySixth;
 
-    // Step 3: each point's term (x part + y part) added to the sums in order.
+    // Each point's term (x part + y part) added to the sums in order.
     float numerator = 0.0f;
     float denominator = 0.0f;
     for (int i = 0; i < kFeaturePointCount; ++i) {
@@ -137,17 +138,18 @@ FeatureAlignment alignFeaturePoints(const FeaturePoints3D &meshPoints, const Tex
         denominator = denominator + (du * du + dv * dv);
     }
     const float scale = numerator / denominator;
-    // Step 4.
     const float offsetX = meanPX - scale * meanTU;
     const float offsetY = meanPY - scale * meanTV;
 
     FeatureAlignment alignment;
-    // Step 5: the photo's points in model space, at the mesh's depth.
+    // The photo's points in model space, at the mesh's depth.
     for (int i = 0; i < kFeaturePointCount; ++i) {
         alignment.targets[i] =
             TVector3f{scale * texturePoints[i].x + offsetX, scale * texturePoints[i].y + offsetY, meshPoints[i].z};
     }
-    // Step 6: sigma = 1 / s; tau = o times the rounded -1 / s.
+    // The inverse, model space to texture space: sigma = 1 / s; tau = o
+    // multiplied by -1 / s rounded to float, not divided by -s: texture
+    // coordinates are compared bit for bit.
     alignment.textureScale = 1.0f / scale;
     const float negativeReciprocal = -1.0f / scale;
     alignment.textureOffset = TPointf{offsetX * negativeReciprocal, offsetY * negativeReciprocal};
@@ -180,7 +182,7 @@ bool placeTeeth(std::vector<TRegion> &regions, int32_t expressionClass) {
     }
 
     if (expressionClass == 2 || expressionClass == 3) {
-        // Step 1 (smiling): each vertex's z uses the depth of its region's
+        // Smiling: the teeth recede. Each vertex's z uses the depth of its region's
         // first vertex as it stands at that moment, so the first vertex moves
         // by 0.07 before the others read it.
         auto recede = [](TRegion &region, float lift) {
@@ -193,20 +195,21 @@ bool placeTeeth(std::vector<TRegion> &regions, int32_t expressionClass) {
         recede(upper, 0.1f);
         recede(lower, 0.25f);
     } else {
-        // Step 2.
+        // Neutral: the teeth are only lifted.
         for (TVector3f &vertex : upper.vertices) vertex.y = vertex.y + 0.1f;
         for (TVector3f &vertex : lower.vertices) vertex.y = vertex.y + 0.25f;
     }
 
-    // Step 3: both about region 3's first vertex (which its own scaling keeps).
+    // Both rows shrunk about region 3's first vertex (which its own scaling
+    // keeps).
     if (!upper.vertices.empty()) {
         scaleRegion(upper, 0.95f, 0.9f, 0.5f, upper.vertices[0]);
         scaleRegion(lower, 0.95f, 0.9f, 0.5f, upper.vertices[0]);
     }
 
-    // Step 4 (open mouth): shift both rows by the larger of the two gaps,
+    // Open mouth: shift both rows by the larger of the two gaps,
     // d1 between vertex 371 and the upper teeth's lowest point, d2 between
-    // vertex 1683 and the point 45 % up the upper teeth.
+    // vertex 1683 and the point 45 % down from the upper teeth's top.
     if (openMouth) {
         float minY = 10.0f;
         float maxY = -10.0f;
@@ -245,8 +248,8 @@ bool expressionMeshSupportsFitting(const TModel &mesh, const std::vector<int32_t
 
 bool fitModelToFeatures(const TModel &model, const TexturePoints &texturePoints, bool noSmile, bool closedMouth,
                         const LibraryState &state, ModelFit &fit) {
-    // Step 2 first: the class chooses the mesh that every later step reads,
-    // and it is checked before anything is built.
+    // The expression first: the class chooses the mesh that everything after
+    // reads, and the mesh is checked before anything is built.
     const int32_t expression = applyExpressionFlags(classifyExpression(texturePoints), noSmile, closedMouth);
     const TModel *mesh = state.expressionMeshes[static_cast<std::size_t>(expression)].get();
     if (mesh == nullptr || !expressionMeshSupportsFitting(*mesh, state.landmarkTable, state.list7Table)) {
@@ -254,17 +257,18 @@ bool fitModelToFeatures(const TModel &model, const TexturePoints &texturePoints,
     }
     fit.expressionClass = expression;
 
-    // Step 1: exactly eight regions. Region 6 is kept; regions 5 and 7 are
-    // rebuilt whole by steps 4 and 14, so what they held cannot matter.
+    // Exactly eight regions. Region 6 is kept; regions 5 and 7 are rebuilt
+    // whole below (the sock and the mouth cavity), so what they held cannot
+    // matter.
     fit.regions.clear();
     fit.regions.resize(static_cast<std::size_t>(kFittedRegionCount));
     if (model.regions.size() > 6) fit.regions[6] = model.regions[6];
-    // Step 3: regions 0 to 4 copied from the expression mesh.
+    // Regions 0 to 4 copied from the expression mesh, then the sock around
+    // its mouth.
     for (std::size_t k = 0; k < 5; ++k) fit.regions[k] = mesh->regions[k];
-    // Step 4.
     buildSockRegion(fit.regions);
 
-    // Step 5: the feature vertices A on the unfitted mesh.
+    // The feature vertices A on the unfitted mesh.
     FeaturePoints3D meshPoints{};
     fit.featurePoints.assign(static_cast<std::size_t>(kFeaturePointCount), TVector3f{0, 0, 0});
     fit.featureVertices.assign(static_cast<std::size_t>(kFeaturePointCount), 0);
@@ -273,10 +277,10 @@ bool fitModelToFeatures(const TModel &model, const TexturePoints &texturePoints,
         fit.featurePoints[static_cast<std::size_t>(i)] = meshPoints[static_cast<std::size_t>(i)];
         fit.featureVertices[static_cast<std::size_t>(i)] = state.landmarkTable[static_cast<std::size_t>(i)];
     }
-    // Step 6.
+    // Their targets: the photo's points aligned with them.
     const FeatureAlignment alignment = alignFeaturePoints(meshPoints, texturePoints);
 
-    // Step 7: 66-entry control arrays (entries beyond the count keep what
+    // 66-entry control arrays (entries beyond the count keep what
     // they held), the empty eye-point region appended as region 8.
     fit.controlSource = model.controlSource;
     fit.controlTarget = model.controlTarget;
@@ -286,7 +290,7 @@ bool fitModelToFeatures(const TModel &model, const TexturePoints &texturePoints,
     fit.extraRegion = kEyePointRegion;
     fit.controlCount = 0;
 
-    // Step 8: eye points to region 8, excluded points nowhere, the rest become
+    // Eye points to region 8, excluded points nowhere, the rest become
     // control points (56 of them).
     TRegion &eyePoints = fit.regions[static_cast<std::size_t>(kEyePointRegion)];
     for (int32_t i = 0; i < kFeaturePointCount; ++i) {
@@ -303,29 +307,30 @@ bool fitModelToFeatures(const TModel &model, const TexturePoints &texturePoints,
         }
     }
 
-    // Step 9: the displacement field through the control points (copies).
+    // The displacement field through the control points (copies), and the
+    // head, the eyeballs and the sock bent by it.
     interpolatorSetUpFromControlPoints(fit.interpolator, fit.controlSource, fit.controlTarget, fit.controlCount);
-    // Step 10.
     for (const std::size_t k :
          {std::size_t{0}, std::size_t{1}, std::size_t{2}, static_cast<std::size_t>(kSockRegion)}) {
         deformRegion(fit.regions[k], fit.interpolator);
     }
-    // Step 11 (its requirements were checked with the mesh).
+    // The teeth (their requirements were checked with the mesh).
     placeTeeth(fit.regions, fit.expressionClass);
 
-    // Step 12: the feature points on the fitted mesh.
+    // The feature points on the fitted mesh.
     for (int32_t i = 0; i < kFeaturePointCount; ++i) {
         const auto index = static_cast<std::size_t>(i);
         const TRegion &region = contains(kEyePoints, i) ? eyePoints : fit.regions[0];
         fit.featurePoints[index] = region.vertices[static_cast<std::size_t>(fit.featureVertices[index])];
     }
 
-    // Step 13: planar texture coordinates, all regions or the surface only.
+    // Planar texture coordinates: all regions when the teeth take the model's
+    // texture, else the surface only (regions 0 to 2).
     const std::size_t projected = model.teethFromModelTexture ? fit.regions.size() : 3;
     for (std::size_t k = 0; k < projected; ++k) {
         projectTextureCoords(fit.regions[k], alignment.textureScale, alignment.textureOffset);
     }
-    // Step 14.
+    // The mouth cavity around the fitted lips.
     buildMouthCap(fit.regions, state.list7Table);
     return true;
 }
@@ -410,7 +415,7 @@ public:
 };
 
 // Initialisation has succeeded at least so far that the tables and meshes
-// exist (Part 1.1); each mesh is checked again when it is chosen.
+// exist; each mesh is checked again when it is chosen.
 bool sharedStateReady(const LibraryState &state) {
     return state.expressionMeshes[0] != nullptr &&
            state.landmarkTable.size() >= static_cast<std::size_t>(kFeaturePointCount) && !state.list7Table.empty();
@@ -427,7 +432,7 @@ int32_t createModelFromPhoto(TModel &model, ImageHandle photo, const int32_t *po
         return TAVO_ERR_GENERAL;
     }
 
-    // Step 2: N points of the caller's pairs, as floats.
+    // N points of the caller's pairs, as floats.
     const int32_t givenCount = pointCountForPointSet(pointSet);
     const auto given = static_cast<std::size_t>(givenCount);
     TGrid photoPoints;
@@ -436,12 +441,12 @@ int32_t createModelFromPhoto(TModel &model, ImageHandle photo, const int32_t *po
         photoPoints.points[i] = TPointf{static_cast<float>(points[2 * i]), static_cast<float>(points[2 * i + 1])};
     }
 
-    // Step 3: the 256 x 256 upright frame and the N frame points Q.
+    // The 256 x 256 upright frame and the N frame points Q.
     ScopedImage frame;
     TGrid framePoints;
     extractFrame(photo, photoPoints, &frame.handle, framePoints, kModelFrameSize, kModelFrameSize);
-    // Step 5's reading of the frame's size, done here: a frame that the
-    // imaging library could not make (a crop beyond its limits) is refused.
+    // A frame that the imaging library could not make (a crop beyond its
+    // limits) is refused.
     int32_t frameWidth = 0;
     int32_t frameHeight = 0;
     if (TAVO_GetImageWidth(frame.handle, &frameWidth) != TAVOIMG_OK ||
@@ -450,7 +455,7 @@ int32_t createModelFromPhoto(TModel &model, ImageHandle photo, const int32_t *po
         return TAVO_ERR_GENERAL;
     }
 
-    // Step 6: texture-space points, divisions in single precision; then the
+    // Texture-space points, divisions in single precision; then the
     // completion of entries N to 65 for pointSet 1 and 2.
     const auto width = static_cast<float>(frameWidth);
     const auto height = static_cast<float>(frameHeight);
@@ -470,12 +475,12 @@ int32_t createModelFromPhoto(TModel &model, ImageHandle photo, const int32_t *po
                                            : TPointf{texturePoints[i].x * width, (1.0f - texturePoints[i].y) * height};
     }
 
-    // Step 7, into temporaries: a mesh without the vertices creation reads
+    // The fit, into temporaries: a mesh without the vertices creation reads
     // refuses here, before the model changes.
     ModelFit fit;
     if (!fitModelToFeatures(model, texturePoints, noSmile, closedMouth, state, fit)) return TAVO_ERR_GENERAL;
 
-    // Step 4: the alpha mask warped onto the frame points (truncated toward
+    // The alpha mask warped onto the frame points (truncated toward
     // zero); its status is not consulted.
     if (model.maskUsage) {
         std::array<int32_t, 2 * kFeaturePointCount> texturePairs{};
@@ -489,14 +494,14 @@ int32_t createModelFromPhoto(TModel &model, ImageHandle photo, const int32_t *po
         TAVO_SetTextureAlphaChannel(frame.handle, texturePairs.data(), state.alphaMaskImage, alphaPairs.data());
     }
 
-    // Commit: nothing below can fail. Step 5: the frame becomes the texture
-    // (the frame is freed by its guard); step 7's results; step 8: the face
-    // grid in frame pixels.
+    // Commit: nothing below can fail. The frame becomes the texture (the
+    // frame is freed by its guard), then the fit, then the face grid in frame
+    // pixels.
     TAVO_CopyImage(frame.handle, model.texture);
     commitModelFit(fit, model);
     model.faceGrid = completeFramePoints;
 
-    // Step 10: model units per photo pixel; the caller's x difference formed
+    // Model units per photo pixel; the caller's x difference formed
     // in 64 bits (no overflow), then converted to float.
     if (scale != nullptr) {
         const int64_t pixels = static_cast<int64_t>(points[2]) - static_cast<int64_t>(points[0]);
@@ -512,7 +517,7 @@ extern "C" {
 int32_t TAVO_CreateModelFromPhotoEx(int32_t handle, ImageHandle photo, const int32_t *points, int32_t pointSet,
                                     float *scale, bool noSmile, bool closedMouth) {
     TModel *model = resolveModel(handle);
-    if (model == nullptr) return TAVO_ERR_INVALID_HANDLE;  // step 1
+    if (model == nullptr) return TAVO_ERR_INVALID_HANDLE;
     if (points == nullptr) return TAVO_ERR_GENERAL;
     try {
         return createModelFromPhoto(*model, photo, points, pointSet, scale, noSmile, closedMouth);

@@ -7,8 +7,8 @@
 namespace kelmo {
 namespace {
 
-// Part 3.4, BuildSockRegion step 4: texture coordinates of the sock's
-// vertices 0 to 8.
+// Texture coordinates of the sock's vertices 0 to 8 in the shared sock
+// image: the centre in the middle, the ring around the edges.
 constexpr std::array<TPointf, 9> kSockTextureCoords = {{{0.5f, 0.5f},
                                                         {0.5f, 0.5f},
                                                         {0.0f, 0.5f},
@@ -50,21 +50,20 @@ bool buildSockRegion(std::vector<TRegion> &regions) {
     if (!canBuildSockRegion(regions)) return false;
     const std::vector<TVector3f> &head = regions[0].vertices;
 
-    // Step 1: nine vertices and texture coordinates, eight quads and texture
-    // quads, built aside and moved in at the end.
+    // Nine vertices and texture coordinates, eight quads and texture quads,
+    // built aside and moved in at the end.
     TRegion sock;
     sock.vertices.resize(9);
-    // Step 2: vertices 1 to 8 from region 0; vertex 0 from vertex 3's x and
+    // Vertices 1 to 8 from region 0; vertex 0 from vertex 3's x and
     // vertex 1's y and z.
     for (std::size_t k = 0; k < kSockSourceVertices.size(); ++k) {
         sock.vertices[k + 1] = head[static_cast<std::size_t>(kSockSourceVertices[k])];
     }
     sock.vertices[0] = TVector3f{sock.vertices[3].x, sock.vertices[1].y, sock.vertices[1].z};
-    // Step 3: quad i = (0, i + 1, i + 2, 0) for i = 0 to 6, quad 7 = (0, 8, 1, 0).
+    // The fan: quad i = (0, i + 1, i + 2, 0) for i = 0 to 6, quad 7 = (0, 8, 1, 0).
     for (int32_t i = 0; i < 7; ++i) sock.quads.push_back(Quad{0, i + 1, i + 2, 0});
     sock.quads.push_back(Quad{0, 8, 1, 0});
     sock.textureQuads = sock.quads;
-    // Step 4.
     sock.textureCoords.assign(kSockTextureCoords.begin(), kSockTextureCoords.end());
 
     regions[static_cast<std::size_t>(kSockRegion)] = std::move(sock);
@@ -77,16 +76,16 @@ bool buildMouthCap(std::vector<TRegion> &regions, const std::vector<int32_t> &li
     const std::size_t n = list7.size();
     auto ring = [&](std::size_t k) { return head[static_cast<std::size_t>(list7[k])]; };
 
-    // Step 1: the fan's centre, componentwise 0.5 a + 0.5 b in single precision.
+    // The fan's centre, componentwise 0.5 a + 0.5 b in single precision.
     const TVector3f a = head[static_cast<std::size_t>(kMouthCentreVertexA)];
     const TVector3f b = head[static_cast<std::size_t>(kMouthCentreVertexB)];
     const TVector3f centre{0.5f * a.x + 0.5f * b.x, 0.5f * a.y + 0.5f * b.y, 0.5f * a.z + 0.5f * b.z};
 
-    // Step 2: 3n vertices and texture coordinates, n quads and texture quads.
+    // 3n vertices and texture coordinates, n quads and texture quads.
     TRegion cap;
     cap.vertices.resize(3 * n);
     cap.quads.resize(n);
-    // Steps 3 and 4: triangle k over ring vertices k and k + 1 (the last one
+    // Triangle k over ring vertices k and k + 1 (the last one
     // closing the ring back to L[0]) and the centre, each lowered by 0.13.
     for (std::size_t k = 0; k < n; ++k) {
         const std::size_t next = k + 1 < n ? k + 1 : 0;
@@ -97,7 +96,8 @@ bool buildMouthCap(std::vector<TRegion> &regions, const std::vector<int32_t> &li
         cap.quads[k] = Quad{first, first + 1, first + 2, first + 2};
     }
     cap.textureQuads = cap.quads;
-    // Step 5.
+    // The cavity is drawn into depth only: its texture coordinates are never
+    // sampled.
     cap.textureCoords.assign(3 * n, TPointf{0.0f, 0.0f});
 
     regions[static_cast<std::size_t>(kMouthCapRegion)] = std::move(cap);
@@ -113,16 +113,15 @@ void rotateRegions(std::vector<TRegion> &regions, float a, float b, float c) {
     const float cc = std::cos(c);
     for (TRegion &region : regions) {
         for (TVector3f &vertex : region.vertices) {
-            // Step 1: about x.
+            // About x.
             const float y1 = sa * vertex.z + ca * vertex.y;
             const float z1 = ca * vertex.z - sa * vertex.y;
-            // Step 2: about y.
+            // About y.
             const float x2 = cb * vertex.x - sb * z1;
             const float z2 = sb * vertex.x + cb * z1;
-            // Step 3: about z.
+            // About z.
             const float x3 = cc * x2 - sc * y1;
             const float y3 = sc * x2 + cc * y1;
-            // Step 4.
             vertex = TVector3f{x3, y3, z2};
         }
     }

@@ -1,8 +1,8 @@
-// Region builders (Part 3.4): the sock region (5) and the mouth cavity (7)
-// rebuilt from region 0's vertices, and the in-place rotation and scaling of
-// regions. Used by creation from a photo (Part 3.1), rendering (Part 4.2,
-// which rebuilds the mouth cavity before every frame) and the VRML import
-// (Part 2.4).
+// Region builders: the sock region (5) and the mouth cavity (7) rebuilt from
+// region 0's vertices, and the in-place rotation and scaling of regions. Used
+// by creation from a photo (fitting/model_from_photo), rendering
+// (render/model_renderer, which rebuilds the mouth cavity before every frame,
+// so it follows morphs of the lips) and the VRML import (model/vrml_import).
 #pragma once
 
 #include <array>
@@ -14,23 +14,23 @@
 
 namespace kelmo {
 
-// Part 3.4, BuildSockRegion step 2: the region-0 vertices that become the
-// sock's vertices 1 to 8, in this order.
+// The region-0 vertices around the mouth opening that become the sock's
+// vertices 1 to 8, in fan order.
 inline constexpr std::array<int32_t, 8> kSockSourceVertices = {718, 2775, 228, 1829, 441, 2038, 1130, 2976};
 
-// Part 3.4, BuildMouthCap step 1: the two region-0 vertices whose midpoint is
-// the centre of the mouth-cavity fan; and how far every cavity vertex is
-// lowered in z.
+// The two region-0 vertices (the upper and lower inner-lip midpoints) whose
+// midpoint is the centre of the mouth-cavity fan; and how far every cavity
+// vertex is set back in z, behind the lips.
 inline constexpr int32_t kMouthCentreVertexA = 415;
 inline constexpr int32_t kMouthCentreVertexB = 371;
 inline constexpr float kMouthCapRecess = 0.13f;
 
-// Region indices with fixed roles (Parts 2.1 and 3.1).
+// Region indices with fixed roles (model/model.h).
 inline constexpr int32_t kSockRegion = 5;
 inline constexpr int32_t kMouthCapRegion = 7;
 
-// Part 3.4 leaves a model without the region-0 vertices the builders read
-// outside what they support; these checks say whether a model is inside.
+// A model without the region-0 vertices the builders read cannot have them
+// built (a VRML head, an edited model); these checks say whether it can.
 // True when region 5 exists and region 0 holds every vertex of
 // kSockSourceVertices.
 bool canBuildSockRegion(const std::vector<TRegion> &regions);
@@ -38,7 +38,7 @@ bool canBuildSockRegion(const std::vector<TRegion> &regions);
 // 415, 371 and every entry of `list7`.
 bool canBuildMouthCap(const std::vector<TRegion> &regions, const std::vector<int32_t> &list7);
 
-// Part 3.4, BuildSockRegion: region 5 becomes a fan of eight triangles (quads
+// Region 5 becomes a fan of eight triangles (quads
 // with their first corner repeated) over region 0's vertices 718, 2775, 228,
 // 1829, 441, 2038, 1130, 2976, pinned at a centre vertex, with the nine
 // constant texture coordinates. Returns false and changes nothing when
@@ -46,7 +46,7 @@ bool canBuildMouthCap(const std::vector<TRegion> &regions, const std::vector<int
 bool buildSockRegion(std::vector<TRegion> &regions);
 inline bool buildSockRegion(TModel &model) { return buildSockRegion(model.regions); }
 
-// Part 3.4, BuildMouthCap: region 7 becomes a fan of n = list7.size()
+// Region 7 becomes a fan of n = list7.size()
 // triangles over the ring of region-0 vertices list7[0..n-1] and the midpoint
 // of vertices 415 and 371, every vertex lowered by 0.13 in z; 3n vertices,
 // 3n texture coordinates (0, 0), n quads equal to their texture quads.
@@ -58,12 +58,12 @@ inline bool buildMouthCap(TModel &model, const std::vector<int32_t> &list7) {
     return buildMouthCap(model.regions, list7);
 }
 
-// Part 3.4, RotateRegions: every vertex of every region turned about x by a,
+// Every vertex of every region turned about x by a,
 // then about y by b, then about z by c (radians, single precision).
 void rotateRegions(std::vector<TRegion> &regions, float a, float b, float c);
 inline void rotateRegions(TModel &model, float a, float b, float c) { rotateRegions(model.regions, a, b, c); }
 
-// Part 3.4, ScaleRegion: every vertex v becomes (v - centre) * s + centre per
+// Every vertex v becomes (v - centre) * s + centre per
 // axis, in single precision.
 void scaleRegion(TRegion &region, float sx, float sy, float sz, TVector3f centre);
 

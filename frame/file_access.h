@@ -1,15 +1,15 @@
 // Platform file access: the one place where the library opens files.
 //
-// The specification's paths are Windows paths: the data directory is joined
+// The library's paths are Windows paths: the data directory is joined
 // to file names by plain concatenation, and some names carry a backslash
 // ("wrl\Head_teethLower.png"). On Linux every backslash becomes a slash before
 // the file is opened; on Windows the path is opened as given.
 //
-// Part 2.4 opens one file at a fixed Windows path on drive C:
+// The VRML import opens one file at a fixed Windows path on drive C:
 // ("C:\orvane\VisibleMeshes.vsl"). On Linux a path that starts with the drive
 // "C:" (either case) followed by a separator has the drive replaced by the
 // drive root (libraryState().driveRoot, "/" unless a host set another with the
-// extension TAVO_SetDriveRoot), so that path opens as /orvane/VisibleMeshes.vsl.
+// TAVO_SetDriveRoot), so that path opens as /orvane/VisibleMeshes.vsl.
 // Other drive letters, and "C:" without a separator, are left as they are.
 #pragma once
 

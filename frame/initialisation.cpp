@@ -1,4 +1,4 @@
-// TAVO_InitKelmo and TAVO_FinalizeKelmo (Part 1.1): building and tearing down
+// TAVO_InitKelmo and TAVO_FinalizeKelmo: building and tearing down
 // the process-wide state of frame/library_state.h.
 #include <cstring>
 #include <new>
@@ -13,7 +13,8 @@
 namespace kelmo {
 namespace {
 
-// Part 1.1: the data directory lives in a buffer of 1024 bytes.
+// The data directory fits a buffer of 1024 bytes: 1023 characters and the
+// terminating zero, the longest path hosts may pass.
 constexpr std::size_t kDataDirectoryCapacity = 1024;
 
 constexpr const char *kFaceFileNames[4] = {"CloseNeutral.face", "OpenNeutral.face", "CloseSmile.face",
@@ -32,7 +33,7 @@ void releaseSharedImages(LibraryState &state) {
     releaseImage(state.sockImage);
 }
 
-// Models keep copies of the shared image handles (Part 2.1). After the shared
+// Models keep copies of the shared image handles (model/model.h). After the shared
 // images were replaced or released, live models refer to the current ones
 // (-1 when none), never to a handle that tavoimage may hand out again.
 void refreshModelSharedImages(LibraryState &state) {
@@ -44,8 +45,9 @@ void refreshModelSharedImages(LibraryState &state) {
     }
 }
 
-// Part 1.1, the release after a failed step: the data-directory buffer, the
-// alpha grid and every shared image loaded so far.
+// The release after a failed load: the data directory, the alpha grid and
+// every shared image loaded so far (the alpha mask included, even when only
+// its grid failed).
 int32_t failInitialisation(LibraryState &state, int32_t status) {
     state.dataDirectory.clear();
     state.alphaGrid = {};
@@ -56,22 +58,23 @@ int32_t failInitialisation(LibraryState &state, int32_t status) {
 
 int32_t initialise(const char *directory) {
     LibraryState &state = libraryState();
-    // Part 1.1 leaves a second initialisation open: the library replaces the
-    // first one's shared state, releasing its images first.
+    // A second initialisation replaces the first one's shared state,
+    // releasing its images first.
     releaseSharedImages(state);
 
-    // Step 1: four default expression meshes. The old ones go first, so that
+    // Four empty expression meshes. The old ones go first, so that
     // their texture images are released before the new ones are made.
     for (auto &mesh : state.expressionMeshes) {
         mesh.reset();
         mesh = std::make_unique<TModel>();
     }
-    // Steps 2-3.
+    // The data directory; the alpha grid starts at zero.
     const std::string dir = directory;
     state.dataDirectory = dir;
     state.alphaGrid = {};
 
-    // Step 4. The grid is read into a temporary, committed on success.
+    // The alpha mask and its landmark grid. The grid is read into a
+    // temporary, committed on success.
     int32_t grid[2 * kFeaturePointCount] = {};
     ImageHandle alphaMask = -1;
     const int32_t alphaStatus =
@@ -80,7 +83,8 @@ int32_t initialise(const char *directory) {
     if (alphaStatus != TAVO_OK) return failInitialisation(state, alphaStatus);
     for (int k = 0; k < kFeaturePointCount; ++k) state.alphaGrid[k] = IntPoint{grid[2 * k], grid[2 * k + 1]};
 
-    // Steps 5-7: through the platform layer, which turns "wrl\" into "wrl/".
+    // The teeth and sock images, through the platform layer, which turns
+    // "wrl\" into "wrl/".
     int32_t status = TAVO_LoadImageFromFileWithAlpha(&state.lowerTeethImage,
                                                      platformPath(dir + "wrl\\Head_teethLower.png").c_str());
     if (status != TAVOIMG_OK) return failInitialisation(state, status);
@@ -90,18 +94,20 @@ int32_t initialise(const char *directory) {
     status = TAVO_LoadImageFromFile(&state.sockImage, platformPath(dir + "wrl\\head_sock.bmp").c_str());
     if (status != TAVOIMG_OK) return failInitialisation(state, status);
 
-    // Step 8: a table that cannot be opened gives -1; so does a malformed one
-    // (our reader is strict, Part 2.3 leaves it open).
+    // The landmark table: one that cannot be opened gives -1, and so does a
+    // malformed one (the reader is strict: a half-read table would tie feature
+    // points to the wrong vertices).
     if (readLandmarkTable(state.landmarkTable, dir + "grd66.txt") != kFaceFileOk) {
         return failInitialisation(state, TAVO_ERR_GENERAL);
     }
-    // Step 9: likewise -13 for "list7.txt".
+    // The lip ring: likewise -13 for "list7.txt".
     if (readList7Table(state.list7Table, dir + "list7.txt") != kFaceFileOk) {
         return failInitialisation(state, TAVO_ERR_LIST7);
     }
-    // Step 10: a missing or malformed face file leaves that mesh without regions.
+    // The expression meshes: a missing or malformed face file leaves that
+    // mesh without regions, which creation from a photo then refuses.
     for (int i = 0; i < 4; ++i) readFaceFile(*state.expressionMeshes[i], dir + kFaceFileNames[i]);
-    // Step 11: with the host's string as passed.
+    // The warp's square-root table, with the host's string as passed.
     TAVO_InitRBF(directory);
     refreshModelSharedImages(state);
     return TAVO_OK;
@@ -125,11 +131,12 @@ int32_t TAVO_InitKelmo(const char *directory) {
 
 int32_t TAVO_FinalizeKelmo(void) {
     LibraryState &state = libraryState();
-    // Steps 1-2: every model, from handle 0 upward; the table becomes empty.
+    // Every model, from handle 0 upward; the table becomes empty.
     destroyAllModels();
-    // Step 3: the expression meshes, marked absent.
+    // The expression meshes, marked absent.
     for (auto &mesh : state.expressionMeshes) mesh.reset();
-    // Part 1.1: the shared images and tables stay in place.
+    // The shared images and tables stay in place: a later TAVO_InitKelmo
+    // replaces them, and hosts may keep using the alpha mask meanwhile.
     return TAVO_OK;
 }
 

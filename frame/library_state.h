@@ -1,4 +1,4 @@
-// The process-wide state of the library (Part 1.1): the one place where it
+// The process-wide state of the library: the one place where it
 // lives. Every other unit reaches it through libraryState().
 #pragma once
 
@@ -20,7 +20,8 @@ struct IntPoint {
 };
 
 struct LibraryState {
-    // Part 1.1 data model. Image handles are -1 while not loaded.
+    // What TAVO_InitKelmo loads from the data directory. Image handles are
+    // -1 while not loaded.
     std::string dataDirectory;
     std::array<IntPoint, kFeaturePointCount> alphaGrid{};
     ImageHandle alphaMaskImage = -1;
@@ -33,14 +34,14 @@ struct LibraryState {
     // open smile); null while absent (before initialisation, after finalisation).
     std::array<std::unique_ptr<TModel>, 4> expressionMeshes;
 
-    // Part 6.1: the square-root table, 2^21 floats, entry i = sqrt(i); all
+    // The image warp's square-root table, 2^21 floats, entry i = sqrt(i); all
     // zero until TAVO_InitRBF has read "sqrt.dat".
     std::vector<float> sqrtTable = std::vector<float>(std::size_t{1} << 21, 0.0f);
 
-    // Part 2.2: the model table; an empty slot is a null pointer.
+    // The model table; an empty slot is a null pointer.
     std::vector<std::unique_ptr<TModel>> models;
 
-    // Part 4.1, process-wide camera state: the global perspective angle (the
+    // Process-wide camera state: the global perspective angle (the
     // vertical field of view, in degrees, of TAVO_ProjectModelVertices) with
     // its camera distance 400 / angle kept beside it, and the render size that
     // rendering and projection address. Set from library load, never reset by
@@ -51,9 +52,9 @@ struct LibraryState {
     int32_t renderHeight = 0;
 
     // Platform file access (frame/file_access.h): the folder that the Windows
-    // drive "C:" stands for on other platforms, so that Part 2.4's fixed path
+    // drive "C:" stands for on other platforms, so that the VRML import's fixed path
     // "C:\orvane\VisibleMeshes.vsl" opens as <driveRoot>/orvane/... . Set by
-    // the extension TAVO_SetDriveRoot; never reset by initialisation or
+    // TAVO_SetDriveRoot; never reset by initialisation or
     // finalisation. Unused on Windows.
     std::string driveRoot = "/";
 };

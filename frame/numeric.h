@@ -6,10 +6,10 @@
 
 namespace kelmo {
 
-// Truncates toward zero to a 32-bit integer, as the spec's "truncated toward
-// zero" conversions do. Values the original conversion leaves undefined
-// (NaN, beyond the int32 range) are made defined here: NaN gives 0 and the
-// rest saturate.
+// Truncates toward zero to a 32-bit integer, as every float-to-pixel and
+// float-to-index conversion of the library does. Values a plain C++
+// conversion leaves undefined (NaN, beyond the int32 range) are made defined
+// here: NaN gives 0 and the rest saturate.
 template <typename Real>
 int32_t truncateToInt32(Real value) {
     if (std::isnan(value)) return 0;

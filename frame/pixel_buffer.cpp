@@ -1,4 +1,4 @@
-// PixelBuffer (Part 1.4): pixels of an image handle taken into memory that the
+// PixelBuffer: pixels of an image handle taken into memory that the
 // library owns, with their size and layout.
 #include "frame/pixel_buffer.h"
 
@@ -10,8 +10,8 @@ namespace kelmo {
 
 namespace {
 
-// Bytes of width x height pixels of `pixelBytes` each, plus the spare byte of
-// Part 1.4. The product is checked before it can wrap: 2^31 * 2^31 * 16 does
+// Bytes of width x height pixels of `pixelBytes` each, plus the one spare
+// byte every array carries. The product is checked before it can wrap: 2^31 * 2^31 * 16 does
 // not fit in 64 bits.
 std::size_t arrayBytes(int32_t width, int32_t height, int32_t pixelBytes) {
     if (width < 0 || height < 0) throw std::invalid_argument("PixelBuffer: negative size");
@@ -41,15 +41,15 @@ PixelBuffer::PixelBuffer(int32_t widthInPixels, int32_t heightInPixels, PixelMod
     : width(widthInPixels), height(heightInPixels), mode(pixelMode) {
     const int32_t pixelBytes = bytesPerPixel(pixelMode);
     const std::size_t size = arrayBytes(widthInPixels, heightInPixels, pixelBytes);
-    // Part 1.4 lists the six modes; for another there is no pixel size, so no array.
+    // An unknown mode has no pixel size, so no array.
     if (pixelBytes > 0) pixels_.assign(size, 0);
 }
 
 PixelBuffer PixelBuffer::fromImage(ImageHandle image, PixelMode mode) {
     PixelBuffer buffer;
     buffer.mode = mode;
-    // Part 1.4: a handle of -1 gives an empty buffer. Any other handle that the
-    // imaging library rejects is treated alike, so that nothing is read from
+    // A handle of -1 (no image) gives an empty buffer. Any other handle that
+    // the imaging library rejects is treated alike, so that nothing is read from
     // an image that does not exist.
     if (image == -1) return buffer;
     int32_t imageWidth = 0;
@@ -60,7 +60,7 @@ PixelBuffer PixelBuffer::fromImage(ImageHandle image, PixelMode mode) {
     }
     buffer.width = imageWidth;
     buffer.height = imageHeight;
-    // Part 1.4: only the imaging modes 0, 1 and 2 make an array.
+    // Only the imaging library's modes 0, 1 and 2 can be filled from an image.
     if (mode != PixelMode::Grey && mode != PixelMode::Color && mode != PixelMode::ColorAlpha) {
         return buffer;
     }
@@ -77,7 +77,8 @@ PixelBuffer PixelBuffer::fromImage(ImageHandle image, PixelMode mode) {
     const std::size_t neededSize = arrayBytes(imageWidth, imageHeight, bytesPerPixel(mode));
     buffer.pixels_.assign(std::max(static_cast<std::size_t>(reportedSize) + 1, neededSize), 0);
     if (static_cast<int64_t>(imageWidth) * imageHeight != 0) {
-        // Part 1.2: the save's status is not consulted; a failure leaves zeros.
+        // The save's status is not consulted: the handle and mode were checked
+        // above, and a failure would leave zeros.
         TAVO_SaveImageToBuffer(image, buffer.pixels_.data(), imageMode);
     }
     return buffer;

@@ -1,4 +1,4 @@
-// PixelBuffer: the raw pixels of an image, owned by the library (Part 1.4).
+// PixelBuffer: the raw pixels of an image, owned by the library.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,8 @@
 
 namespace kelmo {
 
-// Pixel layouts of a PixelBuffer (Part 1.4).
+// Pixel layouts of a PixelBuffer: the imaging library's three, a float
+// depth, and two wider layouts that are only copied.
 enum class PixelMode : int32_t {
     Grey = 0,        // 1 byte
     Color = 1,       // 3 bytes, R G B
@@ -18,14 +19,14 @@ enum class PixelMode : int32_t {
     Bytes16 = 5,     // copied only
 };
 
-// Bytes per pixel of a mode (Part 1.4 table: 1, 3, 4, 4, 12, 16); 0 for an
+// Bytes per pixel of a mode (1, 3, 4, 4, 12, 16 in mode order); 0 for an
 // unknown mode.
 int32_t bytesPerPixel(PixelMode mode);
 
 // Invariant kept by every constructor: the array is either absent
 // (arraySize() == 0, bytes() == nullptr) or holds at least
-// width * height * bytesPerPixel(mode) + 1 bytes, the spare byte of Part 1.4
-// included. Code that changes width, height or mode by hand owns the invariant.
+// width * height * bytesPerPixel(mode) + 1 bytes: one spare byte past the
+// pixels, so that even an image without area has an array. Code that changes width, height or mode by hand owns the invariant.
 class PixelBuffer {
 public:
     // An empty buffer: no array, width and height 0.
@@ -37,7 +38,7 @@ public:
     // memory's address range (a caller bug inside the library; the TAVO_
     // boundary turns such exceptions into statuses); std::bad_alloc may pass.
     PixelBuffer(int32_t width, int32_t height, PixelMode mode);
-    // Part 1.4, from an image handle in mode 0, 1 or 2: width and height from
+    // From an image handle in mode 0, 1 or 2: width and height from
     // the imaging library, an array of TAVO_GetImageBufferSize + 1 bytes,
     // filled by TAVO_SaveImageToBuffer only when width * height != 0. A handle
     // of -1 (or any handle the imaging library rejects) gives an empty buffer
@@ -45,7 +46,7 @@ public:
     // but makes no array. May throw std::bad_alloc.
     static PixelBuffer fromImage(ImageHandle image, PixelMode mode);
 
-    // Deep copy (Part 1.4): a new array of width * height * bytesPerPixel + 1
+    // Deep copy: a new array of width * height * bytesPerPixel + 1
     // bytes holding the pixels bit for bit, the spare byte 0; width, height
     // and mode copied. A buffer without an array copies to one without.
     PixelBuffer(const PixelBuffer &other);

@@ -1,11 +1,11 @@
-// Image resampling primitives (Part 1.3): remap of 8-bit images through float
+// Image resampling primitives: remap of 8-bit images through float
 // coordinate maps, copy of four-byte pixels, resize of a float map.
 //
 // The inner loops are templates on the channel count and on the sampler, so
 // that the per-pixel work has no dispatch and fixed-length channel loops.
-// Results must match the double-precision formula of Part 1.3 bit for bit, so
-// the arithmetic below is written exactly in the spec's order (the build uses
-// -ffp-contract=off: no fused multiply-adds).
+// Warped images are compared bit for bit with the double-precision bilinear
+// formula, so every sum and product below keeps its order and its rounding
+// (the build uses -ffp-contract=off: no fused multiply-adds).
 #include "frame/resampling.h"
 
 #include <algorithm>
@@ -18,8 +18,9 @@ namespace kelmo {
 
 namespace {
 
-// Part 1.3, remap step 3 and resize step 1: the bias added before truncating,
-// so that a position a rounding error below an integer counts as that integer.
+// The bias added before truncating a position (remap) or a scaled size
+// (resize), so that a value a rounding error below an integer counts as that
+// integer.
 constexpr double kTruncationBias = 0.0000001;
 
 // Float maps are addressed by byte steps; memcpy keeps reads and writes legal
@@ -35,7 +36,7 @@ inline void storeFloat(uint8_t *row, std::ptrdiff_t index, float value) {
 }
 
 // The usable extent along one axis of a rectangle in a source of `size`
-// pixels (Part 1.3, remap step 2): min(size - origin, extent); origin < size.
+// pixels: min(size - origin, extent); origin < size.
 inline int32_t usableExtent(int32_t size, int32_t origin, int32_t extent) {
     return std::min(size - origin, extent);
 }
@@ -65,8 +66,9 @@ struct NearestSampler {
     }
 };
 
-// Part 1.3, remap step 3: the integer part and the fraction along one axis,
-// with the last-column (last-row) rule. Needs size >= 2.
+// The integer part and the fraction along one axis. At or past the last
+// column (row) the blend is taken between the last two pixels with fraction 1,
+// so the pixel beyond the edge is never read. Needs size >= 2.
 inline void bilinearAxis(double position, int32_t size, int32_t &index, double &fraction) {
     index = static_cast<int32_t>(position + kTruncationBias);
     fraction = position - index;
@@ -76,7 +78,8 @@ inline void bilinearAxis(double position, int32_t size, int32_t &index, double &
     }
 }
 
-// Part 1.3, remap step 4, in double precision. Needs a source of at least
+// Bilinear blend in double precision: the two rows first along x, then the
+// two results along y; plus 0.5 and truncated. Needs a source of at least
 // 2 x 2 pixels.
 template <int Channels>
 struct BilinearSampler {
@@ -121,8 +124,8 @@ inline void cubicAxis(double position, int32_t size, int32_t (&indices)[4], doub
     }
 }
 
-// Cubic convolution (the implementer's choice of Part 1.3): needs a source of
-// at least 4 x 4 pixels for a meaningful kernel, but reads only clamped indices.
+// Cubic convolution: needs a source of at least 4 x 4 pixels for a
+// meaningful kernel, but reads only clamped indices.
 template <int Channels>
 struct CubicSampler {
     static void sample(const SourceView &source, double x, double y, uint8_t *out) {
@@ -149,7 +152,8 @@ struct CubicSampler {
 
 struct RemapJob {
     SourceView source;
-    // Part 1.3, remap step 2: the usable area, bounds inclusive.
+    // The usable area: the source rectangle clipped to the source, bounds
+    // inclusive.
     double left;
     double right;
     double top;
@@ -187,8 +191,8 @@ template <int Channels>
 void remapWithInterpolation(const RemapJob &job, int32_t interpolation) {
     const int32_t width = job.source.width;
     const int32_t height = job.source.height;
-    // Part 1.3, remap step 5: single row or column -> nearest; cubic on fewer
-    // than 4 pixels either way -> bilinear.
+    // A single row or column has no neighbour to blend with -> nearest; cubic
+    // on fewer than 4 pixels either way -> bilinear.
     if (width == 1 || height == 1 || interpolation == kInterpolationNearest) {
         remapRows<Channels, NearestSampler>(job);
     } else if (interpolation == kInterpolationCubic && width >= 4 && height >= 4) {
@@ -198,7 +202,7 @@ void remapWithInterpolation(const RemapJob &job, int32_t interpolation) {
     }
 }
 
-// Part 1.3, resize step 1: the number of destination columns (rows) written,
+// The number of destination columns (rows) a resize writes,
 // trunc(size * factor + 0.0000001) at most `limit`, in double precision.
 int32_t scaledCount(int32_t size, double factor, int32_t limit) {
     const double scaled = size * factor + kTruncationBias;
@@ -207,7 +211,7 @@ int32_t scaledCount(int32_t size, double factor, int32_t limit) {
 }
 
 // One destination column (row) of the resize: the two source indices of the
-// blend and the weight of the second (Part 1.3, resize steps 2 and 3).
+// blend and the weight of the second.
 struct ResizeTap {
     int32_t first;
     int32_t second;
@@ -241,8 +245,8 @@ std::vector<ResizeTap> resizeTaps(int32_t size, double factor, int32_t count, bo
         }
         tap.first = static_cast<int32_t>(position);
         if (tap.first >= last) {
-            // Part 1.3, left to the implementer: at the last value the missing
-            // neighbour has weight 0 and is never read.
+            // At the last value the missing neighbour has weight 0 and is
+            // never read.
             tap.first = last;
             tap.second = last;
             tap.fraction = 0.0;
@@ -260,10 +264,10 @@ int32_t remap(int channels, const uint8_t *source, int32_t sourceWidth, int32_t 
               int32_t sourceStep, IntRect sourceRect, const float *xMap, int32_t xMapStep,
               const float *yMap, int32_t yMapStep, uint8_t *destination, int32_t destinationStep,
               int32_t destinationWidth, int32_t destinationHeight, int32_t interpolation) {
-    // The channel count chooses the variant of Part 1.3 ("one variant per
-    // channel count"), so an unknown one is refused before any argument.
+    // The channel count chooses the variant (one per channel count), so an
+    // unknown one is refused before any argument.
     if (channels != 1 && channels != 3 && channels != 4) return kResampleBadSize;
-    // Part 1.3, remap: the checks in the stated order.
+    // The checks in the order of the contract in resampling.h.
     if (source == nullptr || xMap == nullptr || yMap == nullptr || destination == nullptr) {
         return kResampleNullPointer;
     }

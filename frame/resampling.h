@@ -1,4 +1,4 @@
-// Image resampling primitives on raw buffers (Part 1.3): remap through float
+// Image resampling primitives on raw buffers: remap through float
 // coordinate maps, a copy of four-byte pixels, and the resize of a float map.
 // They take plain buffers (base pointer, row step in bytes, size), never image
 // handles, and are internal: their statuses never cross the TAVO_ boundary.
@@ -18,23 +18,23 @@ struct IntRect {
     int32_t height = 0;
 };
 
-// Interpolation codes of Part 1.3.
+// Interpolation codes.
 inline constexpr int32_t kInterpolationNearest = 1;
 inline constexpr int32_t kInterpolationBilinear = 2;
 inline constexpr int32_t kInterpolationCubic = 4;
 
-// Statuses of Part 1.3 (internal; never cross the TAVO_ boundary).
+// Statuses of the primitives (internal; never cross the TAVO_ boundary).
 inline constexpr int32_t kResampleOk = 0;
 inline constexpr int32_t kResampleNullPointer = -8;
 inline constexpr int32_t kResampleBadSize = -6;
 inline constexpr int32_t kResampleBadInterpolation = -22;
 inline constexpr int32_t kResampleBadStep = -14;
 inline constexpr int32_t kResampleOutsideSource = 29;  // positive: nothing done
-// resizeMap only: a factor that is not finite or not above 0 (not named by
-// Part 1.3; the library's factors are always about 2).
+// resizeMap only: a factor that is not finite or not above 0 (the library's
+// own factors are always about 2).
 inline constexpr int32_t kResampleBadFactor = -23;
 
-// Remaps an 8-bit image of `channels` (1, 3 or 4) bytes per pixel (Part 1.3):
+// Remaps an 8-bit image of `channels` (1, 3 or 4) bytes per pixel:
 // destination pixel (i, j), i < destinationWidth, j < destinationHeight,
 // samples the source at (xMap(i, j), yMap(i, j)). Steps are in bytes; the
 // source must hold sourceHeight rows of sourceStep bytes (the last row at
@@ -49,15 +49,19 @@ inline constexpr int32_t kResampleBadFactor = -23;
 // rect.x, rect.width) - 1 (likewise in y; bounds inside), or not a number,
 // leaves the destination pixel unchanged.
 // Interpolations:
-//  - bilinear (2): exactly Part 1.3 steps 3 and 4, in double precision;
+//  - bilinear (2), in double precision: ix = trunc(x + 0.0000001),
+//    fx = x - ix (at or past the last column ix = width - 2 and fx = 1;
+//    likewise in y); top = p(ix, iy) + fx * (p(ix + 1, iy) - p(ix, iy)),
+//    bottom likewise on row iy + 1, value = top + fy * (bottom - top),
+//    plus 0.5 and truncated;
 //  - nearest (1): the pixel at (trunc(x + 0.5), trunc(y + 0.5)), i.e. the
 //    position rounded half up; it stays inside the usable area;
 //  - cubic (4): Keys' kernel with a = -0.5 on the 4 x 4 neighbours of
-//    (ix, iy) taken as in step 3 without the last-column rule; neighbours
+//    (ix, iy) taken as for bilinear without the last-column rule; neighbours
 //    beyond the source's edges are replaced by the edge pixel; weights and sums
 //    in double, rows summed left to right then columns top to bottom, the
 //    result clamped to 0..255, plus 0.5 and truncated.
-// Part 1.3 step 5: a source one pixel wide or high is sampled nearest for
+// A source one pixel wide or high is sampled nearest for
 // every interpolation; cubic on a source narrower or lower than 4 pixels is
 // bilinear.
 int32_t remap(int channels, const uint8_t *source, int32_t sourceWidth, int32_t sourceHeight,
@@ -65,16 +69,16 @@ int32_t remap(int channels, const uint8_t *source, int32_t sourceWidth, int32_t 
               const float *yMap, int32_t yMapStep, uint8_t *destination, int32_t destinationStep,
               int32_t destinationWidth, int32_t destinationHeight, int32_t interpolation);
 
-// Copies width x height four-byte pixels row by row (Part 1.3), top row first;
+// Copies width x height four-byte pixels row by row, top row first;
 // each row is moved as a whole (memmove), so overlapping rows are safe. Steps
 // in bytes. Statuses in this order: kResampleNullPointer, kResampleBadSize
-// (width or height below 1), kResampleBadStep (a step below 1, an addition to
-// Part 1.3 that the library's callers never meet), kResampleOk.
+// (width or height below 1), kResampleBadStep (a step below 1, which the
+// library's callers never pass), kResampleOk.
 int32_t copy4(const uint8_t *source, int32_t sourceStep, uint8_t *destination,
               int32_t destinationStep, int32_t width, int32_t height);
 
-// Resizes a float map by the factors xFactor and yFactor, corner-aligned
-// (Part 1.3). The source rectangle is clipped to the source as in remap, giving
+// Resizes a float map by the factors xFactor and yFactor, corner-aligned.
+// The source rectangle is clipped to the source as in remap, giving
 // w x h values read from (rect.x, rect.y). Writes min(trunc(w * xFactor +
 // 0.0000001), destinationWidth) columns and likewise rows (doubles), the rest
 // of the destination unchanged. Destination column X samples

@@ -1,16 +1,22 @@
 /*
  * Kelmo: a textured 3D head from one frontal face photo.
  *
- * The flat TAVO_ interface of libkelmo (the specification's Parts 1.1 to 6.1).
+ * The flat TAVO_ interface of libkelmo.  A host initialises the library with
+ * a data directory (TAVO_InitKelmo), creates a model from a photo and its 66
+ * feature points, then turns, deforms and renders it.
+ *
  * Every function returns a signed 32-bit status: 0 for success, a negative
  * TAVO_ERR_* code otherwise; a failing call changes nothing.  Models are
- * addressed by small integer handles (Part 2.2); images by the handles of the
- * imaging library tavoimage (tavoimage.h), whose statuses some functions pass
- * through unchanged.
+ * addressed by small integer handles into the library's model table (the
+ * lowest free slot is reused); images by the handles of the imaging library
+ * tavoimage (tavoimage.h), whose statuses some functions pass through
+ * unchanged.
  *
  * The library is not thread-safe: the host makes one call at a time.
  * Coordinates: model units for vertices (y up, the face looks toward +z);
- * pixels for images (origin at the top-left pixel, y down).
+ * pixels for images (origin at the top-left pixel, y down); texture
+ * coordinates u, v from 0 to 1 with v growing upwards.  Angles are in degrees
+ * unless a function says otherwise.
  */
 #ifndef KELMO_H
 #define KELMO_H
@@ -34,7 +40,7 @@
 extern "C" {
 #endif
 
-/* Status codes that the library itself produces (Part 1.1). */
+/* Status codes that the library itself produces. */
 enum {
     TAVO_OK = 0,
     TAVO_ERR_GENERAL = -1,        /* null output pointer, region index outside the model, other failures */
@@ -54,7 +60,7 @@ typedef struct TPointf {
     float x, y;
 } TPointf;
 
-/* ---- Part 2.2: model life cycle ------------------------------------------ */
+/* ---- Model life cycle ---------------------------------------------------- */
 
 /* Creates an empty model in the lowest free slot of the model table.  The
  * model starts with no regions, an empty texture image, the shared teeth and
@@ -83,7 +89,7 @@ KELMO_API int32_t TAVO_FreeModel(int32_t handle);
  * Returns 0, TAVO_ERR_INVALID_HANDLE. */
 KELMO_API int32_t TAVO_SetModelMaskUsage(int32_t handle, bool value);
 
-/* ---- Part 2.2: accessors ---------------------------------------------------
+/* ---- Accessors --------------------------------------------------------------
  * Checks run in this order: a null pointer or a negative region gives
  * TAVO_ERR_GENERAL; an invalid handle TAVO_ERR_INVALID_HANDLE; a region not
  * below the model's region count TAVO_ERR_GENERAL. */
@@ -120,7 +126,7 @@ KELMO_API int32_t TAVO_GetModelRegionQuads(int32_t handle, int32_t region, int32
  * Returns 0, TAVO_ERR_GENERAL, TAVO_ERR_INVALID_HANDLE. */
 KELMO_API int32_t TAVO_GetModel3DPoints(int32_t handle, TVector3f *points);
 
-/* ---- Part 1.1: library state and initialisation -------------------------- */
+/* ---- Library state and initialisation ------------------------------------ */
 
 /* Builds the process-wide state from a data directory: the alpha mask and its
  * grid, the teeth and sock images, the landmark and list7 tables, the four
@@ -141,7 +147,7 @@ KELMO_API int32_t TAVO_InitKelmo(const char *directory);
  * stay loaded.  Safe to call twice.  Returns 0. */
 KELMO_API int32_t TAVO_FinalizeKelmo(void);
 
-/* ---- Part 3.1: model from a photo --------------------------------------- */
+/* ---- Model from a photo -------------------------------------------------- */
 
 /* Fits the generic head to a frontal photo and makes the model that head:
  * a 256 x 256 upright face frame cut from the photo becomes the model's
@@ -176,7 +182,7 @@ KELMO_API int32_t TAVO_CreateModelFromPhotoEx(int32_t handle, ImageHandle photo,
 KELMO_API int32_t TAVO_CreateModelFromPhoto(int32_t handle, ImageHandle photo, const int32_t *points,
                                             int32_t pointSet, float *scale);
 
-/* ---- Part 3.2: face frame extraction ------------------------------------- */
+/* ---- Face frame extraction ----------------------------------------------- */
 
 /* Cuts an upright face frame of width x height pixels out of a photo: the line
  * through feature points 0 and 1 becomes horizontal, a square box around the
@@ -195,7 +201,7 @@ KELMO_API int32_t TAVO_CreateModelFromPhoto(int32_t handle, ImageHandle photo, c
 KELMO_API int32_t TAVO_ExtractFaceFrame(ImageHandle photo, const int32_t *points, ImageHandle *frame,
                                         int32_t *framePoints, int32_t width, int32_t height);
 
-/* ---- Part 4.1 / 4.2 / 4.4: camera, projection, rendering, textures ------- *
+/* ---- Camera, projection, rendering, textures ------------------------------ *
  * The transform of a model (rotation, scale, deformation matrix, perspective
  * angle) is applied only when it is rendered or projected; the vertices never
  * change.  Angles are in degrees. */
@@ -272,12 +278,15 @@ KELMO_API int32_t TAVO_GetModel2DProjection(int32_t handle, int32_t *points);
 KELMO_API int32_t TAVO_RenderModelToImage(int32_t handle, ImageHandle image);
 
 /* Makes the model's texture a copy of `image` (the caller keeps `image`).
+ * image: a valid image.
  * Returns 0, TAVO_ERR_INVALID_HANDLE, or the imaging library's status when
- * the copy fails (image invalid; the texture is unchanged). */
+ * the copy fails (image invalid, out of memory; the texture is unchanged). */
 KELMO_API int32_t TAVO_SetModelTexture(int32_t handle, ImageHandle image);
 
 /* Makes the existing image `image` a copy of the model's texture.
- * Returns 0, TAVO_ERR_INVALID_HANDLE, or the imaging library's status. */
+ * image: a valid image, the caller's.
+ * Returns 0, TAVO_ERR_INVALID_HANDLE, or the imaging library's status when
+ * the copy fails (image invalid, out of memory; the image is unchanged). */
 KELMO_API int32_t TAVO_GetModelTexture(int32_t handle, ImageHandle image);
 
 /* Makes the existing image `image` a copy of the texture that rendering uses
@@ -303,7 +312,7 @@ KELMO_API int32_t TAVO_GetModelRegionTextureCoords(int32_t handle, int32_t regio
  * Returns 0, TAVO_ERR_INVALID_HANDLE, TAVO_ERR_GENERAL (points null). */
 KELMO_API int32_t TAVO_GetModelGrid(int32_t handle, int32_t *points);
 
-/* ---- Part 4.3: alpha channel --------------------------------------------- */
+/* ---- Alpha channel ------------------------------------------------------- */
 
 /* Loads an alpha mask image and its landmark grid (".grd": a count N, then N
  * pairs of reals x y) and reduces the mask to a 256 x 256 grey face frame
@@ -319,7 +328,8 @@ KELMO_API int32_t TAVO_LoadAlphaChannelImage(ImageHandle *image, int32_t *grid, 
                                              const char *gridPath);
 
 /* Replaces an image by its own alpha channel as a grey image, cut to a
- * 256 x 256 face frame around `count` landmarks (Part 3.2), and writes the
+ * 256 x 256 face frame around `count` landmarks (as TAVO_ExtractFaceFrame
+ * cuts one around feature points 0 and 1), and writes the
  * landmarks' frame positions, truncated toward zero.
  * image: a valid image (in and out).  points: `count` points; must not be null.
  * count: 2 to 66.  framePoints: room for 2 x count integers; must not be null.
@@ -347,12 +357,14 @@ KELMO_API int32_t TAVO_SetTextureAlphaChannel(ImageHandle texture, const int32_t
 KELMO_API int32_t TAVO_ExtendModelImage(ImageHandle source, ImageHandle destination, int32_t x, int32_t y,
                                         int32_t width, int32_t height);
 
-/* ---- Part 6.1: image warping --------------------------------------------- */
+/* ---- Image warping ------------------------------------------------------- */
 
 /* Loads the square-root table of the warp from directory + "sqrt.dat"
- * (2^21 little-endian floats).  A missing or short file leaves the table as
- * it was.  directory: must not be null (a null pointer is ignored).
- * Returns 0. */
+ * (2^21 little-endian floats, entry i the square root of i; no separator is
+ * added, so the directory ends with one).  TAVO_InitKelmo calls it.  A
+ * missing or short file leaves the table as it was.
+ * directory: zero-terminated path; a null pointer is ignored.
+ * Returns 0, whatever happens. */
 KELMO_API int32_t TAVO_InitRBF(const char *directory);
 
 /* Warps `source` so that each source point lands on its destination point,
@@ -369,7 +381,7 @@ KELMO_API int32_t TAVO_InitRBF(const char *directory);
 KELMO_API int32_t TAVO_WarpImageRBF(ImageHandle source, ImageHandle destination, const int32_t *sourcePoints,
                                     const int32_t *destinationPoints, int32_t count, TAVO_IMAGEMODE mode);
 
-/* ---- Part 5.1: vertex lists, vertex files and morphs ---------------------- *
+/* ---- Vertex lists, vertex files and morphs -------------------------------- *
  * A morph model is an ordinary model whose vertices are read as displacements:
  * vertex j of region r of the morph model displaces vertex j of region r of
  * the model it is applied to. */
@@ -407,8 +419,8 @@ KELMO_API int32_t TAVO_ApplyMorphHField(int32_t handle, int32_t morphHandle, flo
 /* TAVO_ApplyMorphHField without a field. */
 KELMO_API int32_t TAVO_ApplyMorph(int32_t handle, int32_t morphHandle, float weight);
 
-/* A placeholder of the original interface: reads nothing, does nothing (it
- * does not report the expression class of a model).  Returns 0. */
+/* Kept so that hosts which call it still link and run: reads nothing, does
+ * nothing (it does not report the expression class of a model).  Returns 0. */
 KELMO_API int32_t TAVO_GetFaceExpression(void);
 
 /* C-callable forms of TAVO_GetModelVertices and TAVO_SetModelVertices (whose
@@ -425,7 +437,7 @@ KELMO_API int32_t TAVO_GetFaceExpression(void);
  * Returns 0; TAVO_ERR_GENERAL (vertexCounts null, a capacity negative or
  * smaller than the model needs, vertices null with a capacity above 0;
  * nothing written); TAVO_ERR_INVALID_HANDLE.  Pointer checks come first, as
- * for the Part 2.2 accessors. */
+ * for the accessors above. */
 KELMO_API int32_t TAVO_GetModelVertexLists(int32_t handle, int32_t *vertexCounts, int32_t countCapacity,
                                            TVector3f *vertices, int32_t vertexCapacity);
 
@@ -441,7 +453,7 @@ KELMO_API int32_t TAVO_GetModelVertexLists(int32_t handle, int32_t *vertexCounts
 KELMO_API int32_t TAVO_SetModelVertexLists(int32_t handle, int32_t regionCount, const int32_t *vertexCounts,
                                            const TVector3f *vertices);
 
-/* ---- Part 5.2: model deformation ----------------------------------------- */
+/* ---- Model deformation --------------------------------------------------- */
 
 /* Converts a morph model, in place, from displacements authored on the
  * generic expression mesh into displacements for `handle`, a model created
@@ -459,7 +471,7 @@ KELMO_API int32_t TAVO_SetModelVertexLists(int32_t handle, int32_t regionCount, 
  * failure the morph model is unchanged. */
 KELMO_API int32_t TAVO_AdjustModelDeformation(int32_t handle, int32_t morphHandle);
 
-/* ---- Part 5.3: linear muscle contraction --------------------------------- */
+/* ---- Linear muscle contraction ------------------------------------------- */
 
 /* Contracts one straight muscle from the attachment point A (fixed) to the
  * insertion point B: every vertex of regions 0 to regionCount - 1 inside the
@@ -486,8 +498,9 @@ KELMO_API int32_t TAVO_LinearMuscleContraction(int32_t handle, const TVector3f *
                                                float strength, float sharpness, const float *weights,
                                                int32_t regionCount);
 
-/* ---- Extension beyond the specification: the drive root ------------------- *
- * The specification's paths are Windows paths, and the VRML import reads its
+/* ---- The drive root ------------------------------------------------------- *
+ * The library's file names are Windows paths (a backslash separates folders;
+ * on other platforms it is read as a slash), and the VRML import reads its
  * visibility file at the fixed path "C:\orvane\VisibleMeshes.vsl".  On other
  * platforms a path that starts with "C:" and a separator is opened below a
  * root folder instead of the drive, "/" unless set here (so that file is
@@ -503,24 +516,26 @@ KELMO_API int32_t TAVO_SetDriveRoot(const char *root);
 #ifdef __cplusplus
 }
 
-/* A placeholder of the original interface, exported with C++ linkage and its
- * argument types (Part 6.1): reads none of its arguments, does nothing.
+/* Kept, with C++ linkage and these argument types, so that hosts which call
+ * it still link and run: reads none of its arguments, does nothing.
  * Returns 0. */
 KELMO_API int32_t TAVO_MorphImageRB(unsigned int, unsigned int, TPointf *, TPointf *, int, TAVO_IMAGEMODE, float,
                                     float, int);
 
-/* ---- C++ exports with their argument types (Overview, Conventions) ------- */
+/* ---- C++ exports ------------------------------------------------------------
+ * These carry C++ argument types (std::vector, references) and C++ linkage;
+ * C hosts use the flat forms above. */
 
 #include <vector>
 
-/* Part 5.1: fills `lists` with one entry per region of the model, in region
+/* Fills `lists` with one entry per region of the model, in region
  * order, each a copy of that region's vertices (entries beyond the model's
  * regions are dropped).  C hosts use TAVO_GetModelVertexLists.
  * Returns 0; TAVO_ERR_INVALID_HANDLE; TAVO_ERR_GENERAL (out of memory; `lists`
  * is unchanged). */
 KELMO_API int32_t TAVO_GetModelVertices(int handle, std::vector<std::vector<TVector3f>> &lists);
 
-/* Part 5.1: gives the model one region per entry of `lists` (surplus regions
+/* Gives the model one region per entry of `lists` (surplus regions
  * destroyed from the end, missing ones appended empty) and makes entry i the
  * vertices of region i; quads, texture quads and texture coordinates stay as
  * they were, even where a vertex count changes.  C hosts use
@@ -529,7 +544,7 @@ KELMO_API int32_t TAVO_GetModelVertices(int handle, std::vector<std::vector<TVec
  * model is unchanged). */
 KELMO_API int32_t TAVO_SetModelVertices(int handle, std::vector<std::vector<TVector3f>> lists);
 
-/* Part 2.4: replaces the model's mesh with a head read from a VRML 97 text
+/* Replaces the model's mesh with a head read from a VRML 97 text
  * file in the fixed layout of the exporting tool: six shapes (filling regions
  * 1, 2, 0, 5, 4, 3 in that order), each with four bracketed lists, one entry
  * per line: points "x y z", texture points "u v", coordinate indices and

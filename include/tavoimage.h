@@ -1,5 +1,7 @@
 /*
- * tavoimage: the imaging library of Kelmo (Part 1.2 of the specification).
+ * tavoimage: the imaging library of Kelmo: images in memory, addressed by
+ * handles; reading and writing PNG, JPEG and BMP files; resizing, rotation,
+ * mirroring and cropping.
  *
  * Images live in a table that the library owns and are addressed by 32-bit
  * handles.  Every function returns 0 on success or a negative TAVOIMG_ERR_*
@@ -159,7 +161,8 @@ TAVOIMAGE_API int32_t TAVO_ResizeImage(ImageHandle source, double ratio, ImageHa
  * existing image `destination` (which may be the source), same size.  A
  * positive angle turns the picture clockwise as seen on screen (y down: the
  * turn x' = x cos - y sin, y' = x sin + y cos about the centre, the same as
- * the feature-point rotation of Part 3.2): the pixel right of the centre
+ * the feature-point rotation of the face frame in libkelmo, so a photo turned
+ * by minus the roll angle is upright): the pixel right of the centre
  * moves below it at 90 degrees.  Multiples of 90
  * degrees move pixels exactly (when the centre maps pixels onto pixels).
  * Destination pixels whose source position falls outside the span of the
@@ -195,6 +198,7 @@ TAVOIMAGE_API int32_t TAVO_CopyRectReplicateBorder(ImageHandle source, int32_t x
  * BITMAPV4HEADER whose alpha mask is FF000000; grey written as colour).
  * A file that cannot be written completely is removed (an existing file of
  * that name was already truncated and is lost too).
+ * path: zero-terminated file path; must not be null.
  * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_NULL, TAVOIMG_ERR_FORMAT (unknown
  * extension), TAVOIMG_ERR_ARGUMENT (empty image), TAVOIMG_ERR_WRITE. */
 TAVOIMAGE_API int32_t TAVO_SaveImageToFile(ImageHandle image, const char *path);

@@ -1,4 +1,4 @@
-// Face model files (Part 2.3): the face-format reader and writer, the landmark
+// Face model files: the face-format reader and writer, the landmark
 // table reader and the list7 table reader.
 #include "model/face_file.h"
 
@@ -14,7 +14,7 @@ namespace kelmo {
 namespace {
 
 // ---- Face format: little-endian fields, decoded byte by byte so that the
-// result is the same on any host (Part 2.3, Data model). ---------------------
+// result is the same on any host. -----------------------------------------
 
 constexpr std::size_t kFieldBytes = 4;
 // Bytes per vertex: three position floats and two texture-coordinate floats.
@@ -50,7 +50,7 @@ bool readBytes(std::FILE *file, uint8_t *destination, std::size_t count) {
     return count == 0 || std::fread(destination, 1, count, file) == count;
 }
 
-// Reads a count field (V or Q) and checks it against Part 2.3's limit of 6000;
+// Reads a count field (V or Q) and checks it against the format's limit of 6000;
 // a negative count is malformed as well.
 bool readCount(std::FILE *file, int32_t &count) {
     uint8_t bytes[kFieldBytes];
@@ -65,7 +65,7 @@ bool cornersBelow(const Quad &quad, std::size_t limit) {
     return true;
 }
 
-// The invariant of Part 2.1 that rendering relies on: every quad corner below
+// The invariant of every region that rendering relies on: every quad corner below
 // the vertex count, every texture quad corner below the texture coordinate
 // count, one texture quad per quad.
 bool regionIndicesValid(const TRegion &region) {
@@ -77,7 +77,7 @@ bool regionIndicesValid(const TRegion &region) {
     return true;
 }
 
-// Part 2.3, face reader step 3, for one region: V, 3V position floats, 2V
+// One region: V, 3V position floats, 2V
 // texture-coordinate floats, Q, 4Q quad corners, 4Q texture quad corners.
 bool readRegion(std::FILE *file, TRegion &region) {
     int32_t vertexCount = 0;
@@ -142,7 +142,7 @@ void encodeRegion(const TRegion &region, std::vector<uint8_t> &out) {
             for (const int32_t corner : quad) encodeInt32(corner, out);
 }
 
-// ---- Text tables: the "%i" conversion of the C library (Part 2.3). --------
+// ---- Text tables: the "%i" conversion of the C library. ------------------
 
 bool isScanfSpace(int c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -198,24 +198,22 @@ bool readScanfInteger(std::FILE *file, int32_t &value) {
 }  // namespace
 
 int32_t readFaceFile(TModel &model, const std::string &path) {
-    // Step 1.
     FilePtr file = openFile(path, "rb");
     if (!file) return kFaceFileCannotOpen;
-    // Steps 2 and 3, into temporaries: the five regions are committed only
-    // when all of them were read and found valid. The spec's scratch buffers
-    // sized for 6000 entries are replaced by per-region buffers sized from the
+    // Into temporaries: the five regions are committed only when all of them
+    // were read and found valid. Buffers are sized per region from the
     // checked counts.
     std::vector<TRegion> regions(kFaceFileRegionCount);
     for (TRegion &region : regions)
         if (!readRegion(file.get(), region)) return kFaceFileMalformed;
-    // Bytes after region 4 are ignored, as the reader of Part 2.3 never looks
-    // past its five regions.
+    // Bytes after region 4 are ignored: the format ends with its five
+    // regions, and files with trailing bytes have always been accepted.
     //
-    // Commit. TRegion holds only the four arrays that step 3 replaces, so
-    // replacing the regions whole is step 2 (count 5) and step 3 (each region's
-    // arrays replaced) at once, without a throwing step.
+    // Commit. TRegion holds only the four arrays that the reader fills, so
+    // replacing the regions whole sets the count to five and every region's
+    // arrays at once, without a throwing step.
     model.regions = std::move(regions);
-    return kFaceFileOk;  // step 4: the file closes with `file`
+    return kFaceFileOk;
 }
 
 int32_t writeFaceFile(const std::vector<TRegion> &regions, const std::string &path) {
@@ -238,13 +236,13 @@ int32_t writeFaceFile(const std::vector<TRegion> &regions, const std::string &pa
 }
 
 int32_t readLandmarkTable(std::vector<int32_t> &table, const std::string &path) {
-    // Step 1.
     FilePtr file = openFile(path, "r");
     if (!file) return kFaceFileCannotOpen;
-    // Step 2, on a copy: 66 entries, existing ones keep their values.
+    // On a copy: 66 entries, existing ones keep their values.
     std::vector<int32_t> updated = table;
     updated.resize(kLandmarkPairCount, 0);
-    // Step 3.
+    // 66 pairs (feature point, vertex); a feature point beyond the table
+    // lengthens it with zeros.
     for (int pair = 0; pair < kLandmarkPairCount; ++pair) {
         int32_t featurePoint = 0;
         int32_t vertex = 0;
@@ -256,11 +254,11 @@ int32_t readLandmarkTable(std::vector<int32_t> &table, const std::string &path) 
         updated[index] = vertex;
     }
     table = std::move(updated);
-    return kFaceFileOk;  // step 4
+    return kFaceFileOk;
 }
 
 int32_t readList7Table(std::vector<int32_t> &table, const std::string &path) {
-    // Part 1.1 step 9: open as text; 38 entries, each read with "%i".
+    // Open as text; 38 entries, each read with "%i".
     FilePtr file = openFile(path, "r");
     if (!file) return kFaceFileCannotOpen;
     std::vector<int32_t> values(kList7Count, 0);

@@ -5,7 +5,7 @@ namespace kelmo {
 TModel::TModel()
     : featurePoints(kFeaturePointCount, TVector3f{0.0f, 0.0f, 0.0f}),
       featureVertices(kFeaturePointCount, 0) {
-    // Part 2.1: the texture is a new empty image. Should the imaging library
+    // The texture starts as a new empty image. Should the imaging library
     // refuse (it only does for a null pointer), `texture` stays -1, which every
     // image call rejects cleanly.
     TAVO_CreateEmptyImage(&texture);

@@ -1,4 +1,4 @@
-// TRegion and TModel: the head model and its mesh regions (Part 2.1).
+// TRegion and TModel: the head model and its mesh regions.
 #pragma once
 
 #include <array>
@@ -14,7 +14,7 @@ using Quad = std::array<int32_t, 4>;
 
 inline constexpr int kFeaturePointCount = 66;
 
-// One mesh region (Part 2.1). Copied member by member; a default region has
+// One mesh region. Copied member by member; a default region has
 // four empty arrays.
 class TRegion {
 public:
@@ -31,7 +31,8 @@ public:
     std::vector<TPointf> textureCoords;  // 0..1 on each axis
 };
 
-// The 3D radial-basis interpolator embedded in every model (Part 3.3); its
+// The 3D radial-basis interpolator embedded in every model (the fitted
+// deformation of creation from a photo); its
 // operations live in fitting/interpolator3d.
 class TInterpolator3D {
 public:
@@ -42,21 +43,27 @@ public:
     std::vector<TVector3f> weights;
 };
 
-// One textured head (Part 2.1). Never copy-constructed: the exported copy is
-// TAVO_CopyModel (Part 2.2), which copies selected members.
+// One textured head. Never copy-constructed: the exported copy is
+// TAVO_CopyModel (model/model_table.h), which copies selected members.
+// Region roles: 0 head and face, 1 and 2 the eyeballs, 3 and 4 the upper and
+// lower teeth, 5 the sock (the inside of the mouth), 7 the mouth cavity
+// (drawn into depth only); creation from a photo appends one more region, the
+// extraRegion (8), and carries region 6 along unused. Every quad corner indexes an existing
+// vertex and every texture-quad corner an existing texture coordinate; the
+// readers refuse meshes that break this, and rendering relies on it.
 class TModel {
 public:
-    // Part 2.1, Interfaces: creating the empty texture image is the only call
-    // outside the model.
+    // Creates the empty texture image: the model's only call outside itself.
     TModel();
     TModel(const TModel &) = delete;
     TModel &operator=(const TModel &) = delete;
-    // Part 2.1, Ownership: releases `texture` with TAVO_FreeImage.
+    // Releases `texture` with TAVO_FreeImage; the shared images are not the
+    // model's.
     virtual ~TModel();
 
     std::vector<TRegion> regions;
     int32_t extraRegion = -1;
-    int32_t expressionClass = 0;       // Part 2.1 leaves it open until Part 3.1 sets it
+    int32_t expressionClass = 0;       // 0 until creation from a photo sets it
     bool teethFromModelTexture = false;  // TAVO_InitModel sets 1
     bool maskUsage = false;              // TAVO_InitModel sets it
     ImageHandle lowerTeethImage = -1;    // shared, not owned
@@ -67,7 +74,7 @@ public:
     TInterpolator3D interpolator;
     std::vector<TVector3f> featurePoints;
     std::vector<int32_t> featureVertices;
-    int32_t controlCount = 0;            // Part 2.1 leaves it open until Part 3.1 sets it
+    int32_t controlCount = 0;            // 0 until creation from a photo sets it
     std::vector<TVector3f> controlSource;
     std::vector<TVector3f> controlTarget;
     std::array<float, 3> rotation{0.0f, 0.0f, 0.0f};  // degrees about x, y, z

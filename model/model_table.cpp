@@ -1,4 +1,4 @@
-// The model table and the exported model life cycle and accessors (Part 2.2).
+// The model table and the exported model life cycle and accessors.
 #include "model/model_table.h"
 
 #include <algorithm>
@@ -14,8 +14,8 @@
 namespace kelmo {
 
 TModel *resolveModel(int32_t handle) {
-    // Part 2.2, Data model: valid when not negative, below the table's length
-    // and naming a non-empty slot.
+    // Valid when not negative, below the table's length and naming a
+    // non-empty slot.
     auto &models = libraryState().models;
     if (handle < 0 || static_cast<std::size_t>(handle) >= models.size()) return nullptr;
     return models[static_cast<std::size_t>(handle)].get();
@@ -27,41 +27,41 @@ void copyModel(const TModel &source, TModel &destination) {
     // moves and assigns fixed-size members, which cannot throw. Copying a model
     // onto itself therefore copies each member onto an equal value.
 
-    // Steps 1 and 2: the destination gets exactly the source's region count,
+    // The destination gets exactly the source's region count,
     // each region's four arrays copies of the source's. TRegion holds nothing
     // but those four arrays, so copying the regions whole is the same thing.
     std::vector<TRegion> regions = source.regions;
-    // Step 7 (the allocating half).
+    // The feature points and vertices (the allocating half).
     std::vector<TVector3f> featurePoints = source.featurePoints;
     std::vector<int32_t> featureVertices = source.featureVertices;
 
-    // Step 9: TAVO_CopyImage (Part 1.2), source texture first, so that the
+    // The texture: TAVO_CopyImage, source texture first, so that the
     // destination keeps its own handle with a copy of the source's pixels. It
-    // runs before the commit because it is the last step that can fail (by
-    // running out of memory); the steps have no effect that anyone could see
-    // in between, so the observable result is that of the spec's order. Its
-    // status is not consulted (Part 2.2 step 10 returns 0): both textures are
-    // valid images for the life of their models.
+    // runs before the commit because it is the last part that can fail (by
+    // running out of memory); no one can observe the members in between, so
+    // the result is the same as copying the texture last. Its status is not
+    // consulted (the copy returns 0): both textures are valid images for the
+    // life of their models.
     TAVO_CopyImage(source.texture, destination.texture);
 
     // Commit; nothing below throws.
-    destination.regions = std::move(regions);                      // steps 1-2
-    destination.faceGrid = source.faceGrid;                        // step 3
-    destination.rotation = source.rotation;                        // step 4
+    destination.regions = std::move(regions);
+    destination.faceGrid = source.faceGrid;
+    destination.rotation = source.rotation;
     destination.scale = source.scale;
-    destination.teethFromModelTexture = source.teethFromModelTexture;  // step 5
+    destination.teethFromModelTexture = source.teethFromModelTexture;
     destination.maskUsage = source.maskUsage;
-    destination.deformation = source.deformation;                  // step 6
-    destination.featurePoints = std::move(featurePoints);          // step 7
+    destination.deformation = source.deformation;
+    destination.featurePoints = std::move(featurePoints);
     destination.featureVertices = std::move(featureVertices);
-    destination.extraRegion = source.extraRegion;                  // step 8
-    // Kept, per Part 2.2: perspective, expressionClass, interpolator,
-    // controlCount, controlSource, controlTarget and the three shared images.
+    destination.extraRegion = source.extraRegion;
+    // The destination keeps its own perspective, expressionClass,
+    // interpolator, controlCount, controlSource, controlTarget and the three
+    // shared images (the contract of TAVO_CopyModel in kelmo.h).
 }
 
 void destroyAllModels() {
-    // Part 1.1, finalisation steps 1 and 2: destroy from index 0 upward, then
-    // empty the table.
+    // Destroy from index 0 upward, then empty the table.
     auto &models = libraryState().models;
     for (auto &slot : models) slot.reset();
     models.clear();
@@ -69,7 +69,7 @@ void destroyAllModels() {
 
 namespace {
 
-// Part 2.2, Accessors: the three checks in the order the spec fixes. The
+// The three checks of every region accessor, in their fixed order. The
 // pointer and the region's sign are checked before the handle; the region's
 // upper bound only once the model is known. On success `region` is set.
 int32_t resolveRegion(int32_t handle, int32_t regionIndex, const void *pointer, TRegion *&region) {
@@ -92,24 +92,21 @@ using kelmo::TRegion;
 extern "C" {
 
 int32_t TAVO_InitModel(int32_t *handle, int32_t disableMask) {
-    // Step 1.
     if (handle == nullptr) return TAVO_ERR_GENERAL;
     try {
-        // The spec's order is: find the slot (2), store the handle (3), build
-        // the model (4-7). Here the model is built first, then the slot taken
-        // and the handle stored, so that running out of memory while building
-        // leaves neither a half-made model nor a stored handle behind. Nothing
-        // can observe the steps in between, so the result is the spec's.
+        // The model is built first, then the slot taken and the handle
+        // stored, so that running out of memory while building leaves neither
+        // a half-made model nor a stored handle behind.
         auto model = std::make_unique<TModel>();
         const auto &state = kelmo::libraryState();
-        // Step 5: copies of the shared handles; the model does not own them.
+        // Copies of the shared handles; the model does not own them.
         model->upperTeethImage = state.upperTeethImage;
         model->lowerTeethImage = state.lowerTeethImage;
         model->sockImage = state.sockImage;
-        model->teethFromModelTexture = true;    // step 6
-        model->maskUsage = (disableMask == 0);  // step 7
+        model->teethFromModelTexture = true;
+        model->maskUsage = (disableMask == 0);
 
-        // Step 2: the lowest empty slot, or one appended slot.
+        // The lowest empty slot, or one appended slot.
         auto &models = kelmo::libraryState().models;
         auto emptySlot = std::find(models.begin(), models.end(), nullptr);
         std::size_t index;
@@ -123,8 +120,8 @@ int32_t TAVO_InitModel(int32_t *handle, int32_t disableMask) {
             index = models.size();
             models.push_back(std::move(model));  // on bad_alloc `model` is destroyed
         }
-        *handle = static_cast<int32_t>(index);  // step 3
-        return TAVO_OK;                         // step 8
+        *handle = static_cast<int32_t>(index);
+        return TAVO_OK;
     } catch (...) {
         return TAVO_ERR_GENERAL;
     }
@@ -145,7 +142,7 @@ int32_t TAVO_CopyModel(int32_t source, int32_t destination) {
 
 int32_t TAVO_FreeModel(int32_t handle) {
     if (resolveModel(handle) == nullptr) return TAVO_ERR_INVALID_HANDLE;
-    // Part 2.2, Destroying: the model and its texture go; the slot stays, empty.
+    // The model and its texture go; the slot stays, empty, for reuse.
     kelmo::libraryState().models[static_cast<std::size_t>(handle)].reset();
     return TAVO_OK;
 }
@@ -185,8 +182,8 @@ int32_t TAVO_SetModelRegionVertices(int32_t handle, int32_t region, const TVecto
     TRegion *found = nullptr;
     if (const int32_t status = kelmo::resolveRegion(handle, region, vertices, found); status != TAVO_OK)
         return status;
-    // The caller's buffer holds exactly as many vertices as the region (Part
-    // 2.2, caller buffers); the count does not change.
+    // The caller's buffer holds exactly as many vertices as the region (the
+    // contract in kelmo.h); the count does not change.
     std::copy(vertices, vertices + found->vertices.size(), found->vertices.begin());
     return TAVO_OK;
 }
@@ -203,7 +200,7 @@ int32_t TAVO_GetModelRegionQuads(int32_t handle, int32_t region, int32_t *quads)
     TRegion *found = nullptr;
     if (const int32_t status = kelmo::resolveRegion(handle, region, quads, found); status != TAVO_OK)
         return status;
-    // Part 2.2: four vertex indices per quad, corners in order, quads in order.
+    // Four vertex indices per quad, corners in order, quads in order.
     int32_t *out = quads;
     for (const kelmo::Quad &quad : found->quads) out = std::copy(quad.begin(), quad.end(), out);
     return TAVO_OK;
@@ -213,8 +210,8 @@ int32_t TAVO_GetModel3DPoints(int32_t handle, TVector3f *points) {
     if (points == nullptr) return TAVO_ERR_GENERAL;
     const TModel *model = resolveModel(handle);
     if (model == nullptr) return TAVO_ERR_INVALID_HANDLE;
-    // The host's buffer holds 66 entries (Part 2.2); featurePoints has 66 by
-    // construction (Part 2.1) and every copy keeps that, but the bound keeps a
+    // The host's buffer holds 66 entries; featurePoints has 66 by
+    // construction and every copy keeps that, but the bound keeps a
     // broken invariant from writing past the buffer.
     const std::size_t count =
         std::min(model->featurePoints.size(), static_cast<std::size_t>(kelmo::kFeaturePointCount));

@@ -1,4 +1,4 @@
-// The model table (Part 2.2): handles, slots and their reuse. The table itself
+// The model table: handles, slots and their reuse. The table itself
 // lives in the library state (frame/library_state.h: libraryState().models,
 // an empty slot being a null pointer); the exported life cycle and accessors
 // (TAVO_InitModel ... TAVO_GetModel3DPoints, include/kelmo.h) are defined in
@@ -16,7 +16,7 @@ namespace kelmo {
 // a model handle resolves it here and returns TAVO_ERR_INVALID_HANDLE on null.
 TModel *resolveModel(int32_t handle);
 
-// Part 2.2, Copying steps 1 to 9: copies `source` into `destination` (regions,
+// Copies `source` into `destination` (regions,
 // face grid, rotation, scale, teeth and mask flags, deformation, feature points
 // and vertices, extra region, texture pixels through TAVO_CopyImage). The
 // destination keeps its perspective, expression class, interpolator, control
@@ -24,8 +24,8 @@ TModel *resolveModel(int32_t handle);
 // model. May throw std::bad_alloc; the destination is then unchanged.
 void copyModel(const TModel &source, TModel &destination);
 
-// Destroys every model, from index 0 upward, and empties the table (Part 1.1,
-// finalisation steps 1-2). The next TAVO_InitModel hands out handle 0.
+// Destroys every model, from index 0 upward, and empties the table
+// (TAVO_FinalizeKelmo). The next TAVO_InitModel hands out handle 0.
 void destroyAllModels();
 
 }  // namespace kelmo

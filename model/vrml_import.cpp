@@ -1,4 +1,4 @@
-// VRML model import (Part 2.4).
+// VRML model import.
 #include "model/vrml_import.h"
 
 #include <cerrno>
@@ -153,7 +153,7 @@ bool convertQuad(const std::string &line, Quad &quad) {
     return true;
 }
 
-// ---- The reading procedure (Part 2.4, Algorithms) ---------------------------
+// ---- The reading procedure -------------------------------------------------
 
 class VrmlReader {
 public:
@@ -171,8 +171,8 @@ public:
         return VrmlStatus::ok;
     }
 
-    // Step 4.2: the last remembered "file" line (empty if none yet in this
-    // import) becomes the test line.
+    // Before the texture points: the last remembered "file" line (empty if
+    // none yet in this import) becomes the test line.
     void testRememberedLine() { test_ = remembered_; }
 
     // Read a list: read the next line into the buffer; then, until the test
@@ -193,8 +193,8 @@ public:
     }
 
 private:
-    // Part 2.4 leaves a file that ends before the six shapes open: the import
-    // fails (the procedure's loops would never end).
+    // A file that ends before the six shapes fails the import (the reading
+    // loops would otherwise never end).
     VrmlStatus readLine() {
         switch (lines_.read(buffer_)) {
             case LineStatus::ok: return VrmlStatus::ok;
@@ -207,13 +207,13 @@ private:
     LineReader lines_;
     std::string buffer_;      // the line last read
     std::string test_;        // the line last tested for brackets
-    std::string remembered_;  // the last test line holding "file" (step 4.2)
+    std::string remembered_;  // the last test line holding "file"
 };
 
 bool convertPoint(const std::string &line, TVector3f &point) {
     float xyz[3] = {0.0f, 0.0f, 0.0f};
     convertFloats(line, xyz, 3);
-    // Step 4.1: each coordinate times the float nearest 0.03.
+    // Each coordinate times the float nearest 0.03.
     point = TVector3f{xyz[0] * kVrmlScale, xyz[1] * kVrmlScale, xyz[2] * kVrmlScale};
     return true;
 }
@@ -245,8 +245,9 @@ bool cornersBelow(const std::vector<Quad> &quads, std::size_t limit) {
     return true;
 }
 
-// The invariants of Part 2.1 that the rest of the library relies on, and the
-// condition of Part 2.4's Failure handling on region 0's texture points.
+// The invariants of every region that the rest of the library relies on, and
+// enough texture points in region 0, whose texture coordinates are taken by
+// vertex index.
 bool regionsValid(const std::vector<TRegion> &regions) {
     for (std::size_t r = 0; r < regions.size(); ++r) {
         const TRegion &region = regions[r];
@@ -265,36 +266,36 @@ bool regionsValid(const std::vector<TRegion> &regions) {
 }  // namespace
 
 VrmlStatus readVrmlHead(const std::string &path, std::vector<TRegion> &regions, std::vector<uint8_t> &visibleQuads) {
-    // Step 2: a working model of six default regions.
+    // A working model of six default regions.
     std::vector<TRegion> working(kVrmlShapeCount);
     std::vector<uint8_t> fileFlags;
-    // Step 3.
     FilePtr file = openFile(path, "r");
     if (!file) return VrmlStatus::cannotOpen;
     VrmlReader reader(file.get());
-    // Step 4.
+    // Each shape: points, texture points, quads, texture quads; after region
+    // 0's lists, its visibility file.
     for (std::size_t shape = 0; shape < kVrmlShapeCount; ++shape) {
         const std::size_t r = kVrmlShapeRegions[shape];
         TRegion &region = working[r];
-        VrmlStatus status = reader.skipToList(false);  // 4.1
+        VrmlStatus status = reader.skipToList(false);
         if (status == VrmlStatus::ok) status = reader.readList(region.vertices, convertPoint);
-        if (status == VrmlStatus::ok) status = reader.skipToList(true);  // 4.2
+        if (status == VrmlStatus::ok) status = reader.skipToList(true);
         if (status == VrmlStatus::ok) {
             reader.testRememberedLine();
             status = reader.readList(region.textureCoords, convertTexturePoint);
         }
-        if (status == VrmlStatus::ok) status = reader.skipToList(false);  // 4.3
+        if (status == VrmlStatus::ok) status = reader.skipToList(false);
         if (status == VrmlStatus::ok) status = reader.readList(region.quads, convertQuad);
-        if (status == VrmlStatus::ok) status = reader.skipToList(false);  // 4.4
+        if (status == VrmlStatus::ok) status = reader.skipToList(false);
         if (status == VrmlStatus::ok) status = reader.readList(region.textureQuads, convertQuad);
-        if (status == VrmlStatus::ok && r == 0) status = readVisibility(fileFlags);  // 4.5
+        if (status == VrmlStatus::ok && r == 0) status = readVisibility(fileFlags);
         if (status != VrmlStatus::ok) return status;
     }
     if (!regionsValid(working)) return VrmlStatus::badIndex;
-    // One flag per quad of region 0; Part 2.4 leaves the quads beyond the end
-    // of the visibility file open: they are hidden.
+    // One flag per quad of region 0; quads beyond the end of the visibility
+    // file are hidden, as a missing byte means "not marked visible".
     fileFlags.resize(working[0].quads.size(), 0);
-    // Step 5: RotateRegions (Part 3.4) about x by -0.4 radians.
+    // The tilt into model pose: rotateRegions about x by -0.4 radians.
     rotateRegions(working, kVrmlTilt, 0.0f, 0.0f);
     regions = std::move(working);
     visibleQuads = std::move(fileFlags);
@@ -304,12 +305,12 @@ VrmlStatus readVrmlHead(const std::string &path, std::vector<TRegion> &regions, 
 TRegion compactHeadRegion(const TRegion &head, std::vector<uint8_t> visibleQuads) {
     visibleQuads.resize(head.quads.size(), 0);
     TRegion compacted;
-    // Step 2.1: the used flags of the visible quads' corners.
+    // The used flags of the visible quads' corners.
     std::vector<uint8_t> used(head.vertices.size(), 0);
     for (std::size_t q = 0; q < head.quads.size(); ++q)
         if (visibleQuads[q] != 0)
             for (const int32_t corner : head.quads[q]) used[static_cast<std::size_t>(corner)] = 1;
-    // Step 2.2: the used vertices numbered in increasing vertex order, each
+    // The used vertices numbered in increasing vertex order, each
     // with the texture coordinate of the same index.
     std::vector<int32_t> number(head.vertices.size(), -1);
     auto append = [&](std::size_t vertex) {
@@ -319,9 +320,9 @@ TRegion compactHeadRegion(const TRegion &head, std::vector<uint8_t> visibleQuads
     };
     for (std::size_t v = 0; v < head.vertices.size(); ++v)
         if (used[v] != 0) append(v);
-    // Step 2.3: the fixed quads, in list order, made visible; their corners
-    // without a number get the next ones. Part 2.4 leaves fixed quads beyond
-    // the region's quads open: they are skipped, so that smaller heads import.
+    // The fixed quads, in list order, made visible; their corners without a
+    // number get the next ones. Fixed quads beyond the region's quads are
+    // skipped, so that smaller heads import.
     for (const int32_t fixed : kVrmlFixedQuads) {
         const auto q = static_cast<std::size_t>(fixed);
         if (q >= head.quads.size()) continue;
@@ -329,7 +330,7 @@ TRegion compactHeadRegion(const TRegion &head, std::vector<uint8_t> visibleQuads
         for (const int32_t corner : head.quads[q])
             if (number[static_cast<std::size_t>(corner)] < 0) append(static_cast<std::size_t>(corner));
     }
-    // Step 2.4: every visible quad in order, renumbered; the texture quads
+    // Every visible quad in order, renumbered; the texture quads
     // repeat the quads.
     for (std::size_t q = 0; q < head.quads.size(); ++q) {
         if (visibleQuads[q] == 0) continue;
@@ -347,7 +348,7 @@ VrmlStatus importVrml(const std::string &path, std::vector<TRegion> &regions) {
     std::vector<uint8_t> visibleQuads;
     const VrmlStatus status = readVrmlHead(path, working, visibleQuads);
     if (status != VrmlStatus::ok) return status;
-    // Copying steps 1 to 3: six regions, region 0 compacted, 1 to 5 as read.
+    // Six regions: region 0 compacted, 1 to 5 as read.
     working[0] = compactHeadRegion(working[0], std::move(visibleQuads));
     regions = std::move(working);
     return VrmlStatus::ok;
@@ -356,21 +357,20 @@ VrmlStatus importVrml(const std::string &path, std::vector<TRegion> &regions) {
 }  // namespace kelmo
 
 int32_t TAVO_LoadModelVRML(const char *path, int handle) {
-    // Step 1.
     kelmo::TModel *model = kelmo::resolveModel(handle);
     if (model == nullptr) return TAVO_ERR_INVALID_HANDLE;
     if (path == nullptr) return TAVO_ERR_GENERAL;
     try {
         std::vector<kelmo::TRegion> regions;
         if (kelmo::importVrml(path, regions) != kelmo::VrmlStatus::ok) return TAVO_ERR_GENERAL;
-        // Step 6, the commit: the target's regions become the six imported
-        // ones; nothing else of the target changes, except that an appended
-        // region index naming a region that no longer exists is cleared
-        // (Part 2.4 leaves it open).
+        // The commit: the target's regions become the six imported ones;
+        // nothing else of the target changes, except that an appended region
+        // index naming a region that no longer exists is cleared, so that no
+        // later call follows it out of the model.
         model->regions = std::move(regions);
         if (model->extraRegion >= static_cast<int32_t>(kelmo::kVrmlShapeCount)) model->extraRegion = -1;
     } catch (const std::exception &) {
         return TAVO_ERR_GENERAL;  // out of memory: the target is unchanged
     }
-    return TAVO_OK;  // step 7
+    return TAVO_OK;
 }

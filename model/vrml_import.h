@@ -1,12 +1,13 @@
-// VRML model import (Part 2.4): TAVO_LoadModelVRML (include/kelmo.h) replaces
+// VRML model import: TAVO_LoadModelVRML (include/kelmo.h) replaces
 // a model's mesh with a head exported as a VRML 97 text file in a fixed layout
 // of six shapes, keeping of region 0 only the quads that the visibility file
 // marks visible and 52 fixed quads.
 //
-// The reader does not parse VRML: it follows the bracketed lists line by line
-// exactly as Part 2.4's reading procedure says (a line buffer and a test line;
-// the first line after a list's opening line is always converted; the texture
-// points list is tested against the last remembered line holding "file").
+// The reader does not parse VRML: it follows the bracketed lists of the
+// exporter's fixed layout line by line, quirks included (docs/design.md): a
+// line buffer and a test line; the first line after a list's opening line is
+// always converted; the texture points list is tested against the last
+// remembered line holding "file".
 // Everything is read into a working model; the target changes only when the
 // whole import succeeded.
 #pragma once
@@ -21,7 +22,7 @@
 
 namespace kelmo {
 
-// Part 2.4, Data model.
+// The fixed layout of the import.
 inline constexpr const char *kVisibilityFilePath = "C:\\orvane\\VisibleMeshes.vsl";
 inline constexpr std::size_t kVrmlShapeCount = 6;
 // The region that shape k fills.
@@ -29,7 +30,9 @@ inline constexpr std::array<std::size_t, kVrmlShapeCount> kVrmlShapeRegions = {1
 inline constexpr std::size_t kVrmlMaxListEntries = 7000;
 inline constexpr std::size_t kVrmlMaxLineLength = 1023;  // characters, without the line end
 inline constexpr std::size_t kVisibilityMaxBytes = 10000;
-// Part 2.4 step 4.1 (the float nearest 0.03) and step 5 (about x, radians).
+// The scale of every coordinate (the float nearest 0.03) and the tilt of the
+// whole head about x (radians) that put the exported head into model units and
+// pose.
 inline constexpr float kVrmlScale = 0.03f;
 inline constexpr float kVrmlTilt = -0.4f;
 // The 52 quads of region 0 that are always kept, in this order.
@@ -52,7 +55,7 @@ enum class VrmlStatus {
                          // than points
 };
 
-// Part 2.4, Import steps 2 to 5: reads the VRML file at `path` and the
+// Reads the VRML file at `path` and the
 // visibility file into six regions (scaled by 0.03 and tilted by -0.4 radians
 // about x) and the visibility flags of region 0's quads (one per quad; quads
 // beyond the end of the visibility file are hidden). Fields that a line's
@@ -60,7 +63,7 @@ enum class VrmlStatus {
 // throw std::bad_alloc.
 VrmlStatus readVrmlHead(const std::string &path, std::vector<TRegion> &regions, std::vector<uint8_t> &visibleQuads);
 
-// Part 2.4, Copying step 2: region 0 reduced to the quads flagged visible and
+// Region 0 reduced to the quads flagged visible and
 // the fixed quads, its vertices renumbered (used vertices in increasing order,
 // then the fixed quads' further corners in list order), its texture
 // coordinates taken by vertex index and its texture quads equal to its quads.
@@ -69,8 +72,8 @@ VrmlStatus readVrmlHead(const std::string &path, std::vector<TRegion> &regions, 
 // as vertices (readVrmlHead checks both). May throw std::bad_alloc.
 TRegion compactHeadRegion(const TRegion &head, std::vector<uint8_t> visibleQuads);
 
-// Part 2.4, Import steps 2 to 6 without the target: the six regions that the
-// target takes. May throw std::bad_alloc.
+// The whole import without the target: the six regions that the target
+// takes, region 0 compacted, 1 to 5 as read. May throw std::bad_alloc.
 VrmlStatus importVrml(const std::string &path, std::vector<TRegion> &regions);
 
 }  // namespace kelmo

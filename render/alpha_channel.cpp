@@ -29,8 +29,7 @@ bool isValidImage(ImageHandle image) {
 }
 
 // Makes `destination` a copy of a pixel array through a temporary image, or an
-// empty image when the array has no area (Part 4.3, AdjustAlphaChannelImage
-// step 4, SetTextureAlphaChannel step 6, ExtendModelImage step 5).
+// empty image when the array has no area.
 void replaceImagePixels(ImageHandle destination, const uint8_t *pixels, int32_t width, int32_t height,
                         TAVO_IMAGEMODE mode, int32_t bytesPerPixel) {
     ImageHandle temporary = -1;
@@ -43,7 +42,7 @@ void replaceImagePixels(ImageHandle destination, const uint8_t *pixels, int32_t 
     TAVO_FreeImage(temporary);
 }
 
-// Part 4.3, ".grd" file: N, then N pairs of reals, read into a temporary.
+// The ".grd" file: N, then N pairs of reals, read into a temporary.
 // Returns 0, TAVO_ERR_ALPHA_GRID (cannot open) or TAVO_ERR_GENERAL (a count
 // outside 2..66 or a file that ends early: the caller's grid stays as it was).
 int32_t readAlphaGridFile(const char *path, std::vector<TPointf> &points) {
@@ -67,23 +66,22 @@ int32_t adjustAlphaChannelImage(ImageHandle image, const TPointf *points, int32_
         static_cast<int64_t>(width) * height == 0) {
         return TAVO_ERR_GENERAL;
     }
-    // Step 1.
     TGrid grid;
     grid.points.assign(points, points + count);
-    // Steps 2-4: the image becomes its own alpha channel as a grey image.
+    // The image becomes its own alpha channel as a grey image.
     const PixelBuffer colour = PixelBuffer::fromImage(image, PixelMode::ColorAlpha);
     const std::size_t pixelCount = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     std::vector<uint8_t> alpha(pixelCount + 1);
     const uint8_t *rgba = colour.bytes();
     for (std::size_t k = 0; k < pixelCount; ++k) alpha[k] = rgba[4 * k + 3];
     replaceImagePixels(image, alpha.data(), width, height, TAVO_IMAGEMODE_GREY, 1);
-    // Steps 5-6.
+    // Cut to the face frame around its landmarks.
     ImageHandle frame = -1;
     TGrid frameGrid;
     extractFrame(image, grid, &frame, frameGrid, kAlphaFrameSize, kAlphaFrameSize);
     TAVO_CopyImage(frame, image);
     TAVO_FreeImage(frame);
-    // Step 7.
+    // The landmarks in the frame, truncated toward zero.
     for (int32_t k = 0; k < count; ++k) {
         framePoints[2 * k] = truncateToInt32(frameGrid.points[static_cast<std::size_t>(k)].x);
         framePoints[2 * k + 1] = truncateToInt32(frameGrid.points[static_cast<std::size_t>(k)].y);
@@ -104,16 +102,15 @@ int32_t TAVO_LoadAlphaChannelImage(ImageHandle *image, int32_t *grid, const char
         return TAVO_ERR_GENERAL;
     }
     try {
-        // Step 1: an image load failure is returned at once (Part 4.3, Failure handling).
+        // An image load failure is returned at once, with its cause.
         ImageHandle loaded = -1;
         const int32_t loadStatus = TAVO_LoadImageFromFileWithAlpha(&loaded, platformPath(imagePath).c_str());
         if (loadStatus != TAVOIMG_OK) return loadStatus;
         *image = loaded;
-        // Steps 2-3.
         std::vector<TPointf> points;
         const int32_t gridStatus = readAlphaGridFile(gridPath, points);
         if (gridStatus != TAVO_OK) return gridStatus;
-        // Step 4: into a temporary grid, so that a failure leaves the caller's.
+        // Into a temporary grid, so that a failure leaves the caller's.
         std::array<int32_t, 2 * kAlphaGridMaxCount> framePoints{};
         const int32_t status =
             adjustAlphaChannelImage(loaded, points.data(), static_cast<int32_t>(points.size()), framePoints.data());
@@ -142,7 +139,7 @@ int32_t TAVO_SetTextureAlphaChannel(ImageHandle texture, const int32_t *textureP
     }
     ImageHandle working = -1;
     try {
-        // Steps 1-3: the mask warped so that its landmarks fall on the texture's.
+        // The mask warped so that its landmarks fall on the texture's.
         TAVO_CreateEmptyImage(&working);
         TAVO_CopyImage(alphaMask, working);
         std::array<int32_t, 2 * kFeaturePointCount> source{}, destination{};
@@ -150,9 +147,9 @@ int32_t TAVO_SetTextureAlphaChannel(ImageHandle texture, const int32_t *textureP
         std::copy(texturePoints, texturePoints + destination.size(), destination.begin());
         TAVO_WarpImageRBF(alphaMask, working, source.data(), destination.data(), kFeaturePointCount,
                           TAVO_IMAGEMODE_GREY);
-        // Steps 4-5: pixel k of the texture takes grey byte k of the working
-        // image. Part 4.3 leaves textures larger than the mask open: pixels
-        // beyond the mask's pixel count get alpha 0, never a read past it.
+        // Pixel k of the texture takes grey byte k of the working image;
+        // pixels beyond the mask's pixel count (a texture larger than the
+        // mask) get alpha 0, never a read past it.
         PixelBuffer colour = PixelBuffer::fromImage(texture, PixelMode::ColorAlpha);
         const PixelBuffer mask = PixelBuffer::fromImage(working, PixelMode::Grey);
         const int64_t pixelCount = static_cast<int64_t>(width) * height;
@@ -160,7 +157,6 @@ int32_t TAVO_SetTextureAlphaChannel(ImageHandle texture, const int32_t *textureP
         uint8_t *rgba = colour.bytes();
         const uint8_t *grey = mask.bytes();
         for (int64_t k = 0; k < pixelCount; ++k) rgba[4 * k + 3] = k < maskCount ? grey[k] : 0;
-        // Step 6.
         replaceImagePixels(texture, rgba, width, height, TAVO_IMAGEMODE_COLOR_ALPHA, 4);
         TAVO_FreeImage(working);
         return TAVO_OK;
@@ -179,21 +175,20 @@ int32_t TAVO_ExtendModelImage(ImageHandle source, ImageHandle destination, int32
         return TAVO_ERR_GENERAL;
     }
     try {
-        // Steps 1-2.
         const PixelBuffer pixels = PixelBuffer::fromImage(source, PixelMode::ColorAlpha);
         PixelBuffer canvas(width, height, PixelMode::ColorAlpha);
-        // Step 3, in 64 bits: an offset of INT32_MIN must not overflow.
+        // The overlap of source and canvas, in 64 bits: an offset of
+        // INT32_MIN must not overflow.
         const int64_t x0 = std::max<int64_t>(0, -static_cast<int64_t>(x));
         const int64_t y0 = std::max<int64_t>(0, -static_cast<int64_t>(y));
         const int64_t copyWidth = std::min<int64_t>(sourceWidth - x0, width - x0 - x);
         const int64_t copyHeight = std::min<int64_t>(sourceHeight - y0, height - y0 - y);
-        // Step 4: nothing is copied when either size is below 1.
+        // Nothing is copied when either size is below 1.
         if (copyWidth >= 1 && copyHeight >= 1) {
             copy4(pixels.bytes() + (y0 * sourceWidth + x0) * 4, 4 * sourceWidth,
                   canvas.bytes() + ((y + y0) * static_cast<int64_t>(width) + x + x0) * 4, 4 * width,
                   static_cast<int32_t>(copyWidth), static_cast<int32_t>(copyHeight));
         }
-        // Step 5.
         replaceImagePixels(destination, canvas.bytes(), width, height, TAVO_IMAGEMODE_COLOR_ALPHA, 4);
         return TAVO_OK;
     } catch (const std::bad_alloc &) {

@@ -1,4 +1,4 @@
-// Part 4.1: camera and projection, and the exported transform setters.
+// Camera and projection, and the exported transform setters.
 #include "render/camera.h"
 
 #include <cmath>
@@ -30,7 +30,7 @@ Matrix4 multiplyMatrices(const Matrix4 &left, const Matrix4 &right) {
 }
 
 Matrix4 rotationAboutAxis(float degrees, float x, float y, float z) {
-    // Part 4.1, rotation about an axis: normalise, then the right-handed
+    // Normalise, then the right-handed
     // rotation matrix column by column. Single precision throughout.
     const float length = std::sqrt(x * x + y * y + z * z);
     const float ux = x / length;
@@ -50,7 +50,7 @@ Matrix4 rotationAboutAxis(float degrees, float x, float y, float z) {
 
 namespace {
 
-// Part 4.1, view matrix step 4: degrees to radians as (angle / 180) *
+// The view matrix's degrees to radians: (angle / 180) *
 // 3.1415926 in double precision, rounded to float.
 float radiansOf(float degrees) { return static_cast<float>(static_cast<double>(degrees) / 180.0 * 3.1415926); }
 
@@ -58,27 +58,27 @@ float radiansOf(float degrees) { return static_cast<float>(static_cast<double>(d
 
 Matrix4 viewMatrix(const std::array<float, 3> &rotation, const std::array<float, 3> &scale,
                    const std::array<float, 16> &deformation, float cameraDistance) {
-    // Steps 1 and 2: identity times the translation (0, camera lift, -D).
+    // Identity times the translation (0, camera lift, -D).
     Matrix4 translation = identityMatrix();
     translation[12] = 0.0f;
     translation[13] = kCameraLift;
     translation[14] = -cameraDistance;
     Matrix4 view = multiplyMatrices(identityMatrix(), translation);
-    // Step 3: the deformation matrix.
+    // The deformation matrix.
     view = multiplyMatrices(view, deformation);
-    // Step 4: sines and cosines of ay and az, in single precision.
+    // Sines and cosines of ay and az, in single precision.
     const float ay = radiansOf(rotation[1]);
     const float az = radiansOf(rotation[2]);
     const float sinY = std::sin(ay);
     const float cosY = std::cos(ay);
     const float sinZ = std::sin(az);
     const float cosZ = std::cos(az);
-    // Steps 5 to 7: about x as turned by y and z, about y as turned by z,
+    // The rotations: about x as turned by y and z, about y as turned by z,
     // about z; together Rz * Ry * Rx about the fixed axes.
     view = multiplyMatrices(view, rotationAboutAxis(rotation[0], cosY * cosZ, cosY * sinZ, -sinY));
     view = multiplyMatrices(view, rotationAboutAxis(rotation[1], -sinZ, cosZ, 0.0f));
     view = multiplyMatrices(view, rotationAboutAxis(rotation[2], 0.0f, 0.0f, 1.0f));
-    // Step 8: the scale.
+    // The scale.
     Matrix4 scaling = identityMatrix();
     scaling[0] = scale[0];
     scaling[5] = scale[1];
@@ -94,12 +94,12 @@ Matrix4 projectionMatrix(float perspectiveAngle) {
     const float distance = cameraDistanceOf(perspectiveAngle);
     const float nearPlane = distance - 4.0f;
     const float farPlane = distance + 4.0f;
-    // Step 1: f * 3.1415927 in single precision, the division by 360 in double,
+    // The half angle: f * 3.1415927 in single precision, the division by 360 in double,
     // rounded to float before the tangent. Aspect 1.
     const float halfAngle = static_cast<float>(static_cast<double>(perspectiveAngle * 3.1415927f) / 360.0);
     const float yMax = nearPlane * std::tan(halfAngle);
     const float xMax = yMax * 1.0f;
-    // Step 2: the symmetric frustum (-xMax, xMax, -yMax, yMax, near, far); 2n
+    // The symmetric frustum (-xMax, xMax, -yMax, yMax, near, far); 2n
     // in double precision, so elements 0, 5 and 14 are double quotients.
     const double twoNear = 2.0 * static_cast<double>(nearPlane);
     Matrix4 projection{};
@@ -124,26 +124,28 @@ Viewport renderViewport(int32_t renderWidth, int32_t renderHeight) {
 
 bool projectPoint(const TVector3f &point, const Matrix4 &view, const Matrix4 &projection, const Viewport &viewport,
                   WindowPoint &window) {
-    // Step 1: e = V * (x, y, z, 1), all four rows.
+    // Eye space: e = V * (x, y, z, 1), all four rows.
     float eye[4];
     for (int row = 0; row < 4; ++row) {
         eye[row] = view[0 + row] * point.x + view[4 + row] * point.y + view[8 + row] * point.z + view[12 + row] * 1.0f;
     }
-    // Step 2: rows 0 to 2 of P; the fourth row is taken as (0, 0, -1, 0).
+    // Clip space: rows 0 to 2 of P; the fourth row is taken as (0, 0, -1, 0).
     float clip[3];
     for (int row = 0; row < 3; ++row) {
         clip[row] = projection[0 + row] * eye[0] + projection[4 + row] * eye[1] + projection[8 + row] * eye[2] +
                     projection[12 + row] * eye[3];
     }
     const float w = -eye[2];
-    // Step 3.
+    // A point in the eye's plane has no projection.
     if (w == 0.0f) return false;
-    // Step 4: the reciprocal in double precision, rounded to float.
+    // The perspective division: a product with the reciprocal, taken in
+    // double precision and rounded to float, not three divisions; results are
+    // compared bit for bit.
     const float q = static_cast<float>(1.0 / static_cast<double>(w));
     const float ndcX = clip[0] * q;
     const float ndcY = clip[1] * q;
     const float ndcZ = clip[2] * q;
-    // Step 5: the viewport mapping in double precision, rounded to float.
+    // The viewport mapping in double precision, rounded to float.
     window.x = static_cast<float>((static_cast<double>(ndcX) * 0.5 + 0.5) * viewport.width + viewport.x);
     window.y = static_cast<float>((static_cast<double>(ndcY) * 0.5 + 0.5) * viewport.height + viewport.y);
     window.z = static_cast<float>((static_cast<double>(ndcZ) + 1.0) * 0.5);
@@ -171,8 +173,11 @@ void projectToImagePixel(const TVector3f &point, const Matrix4 &view, const Matr
 
 namespace {
 
-// Part 4.1, TAVO_GetModel2DProjection step 2: the region that carries
-// feature point i.
+// The region that TAVO_GetModel2DProjection projects feature point i from:
+// the eye points from the extra region when the model has one, else 0, 29, 30
+// from region 2 and 1, 33, 34 from region 1: the reverse of the fit's
+// pairing, kept because it is what projection has always returned. The
+// difference shows only for a model without an extra region.
 int32_t featurePointRegion(const TModel &model, int32_t point) {
     const bool onRegion2 = point == 0 || point == 29 || point == 30;
     const bool onRegion1 = point == 1 || point == 33 || point == 34;
@@ -182,8 +187,8 @@ int32_t featurePointRegion(const TModel &model, int32_t point) {
     return 0;
 }
 
-// Part 4.1, "an angle of 0 or below makes TAVO_ProjectModelVertices return
-// -1" (docs/decisions.md): no usable camera. NaN is refused alike.
+// An angle of 0 or below gives no usable camera (its distance would be
+// infinite or negative): projection returns -1. NaN is refused alike.
 bool hasUsableGlobalCamera() { return libraryState().globalPerspective > 0.0f; }
 
 }  // namespace
@@ -213,7 +218,8 @@ int32_t TAVO_SetModelPerspective(int32_t handle, float angle) {
 int32_t TAVO_RotateModel(int32_t handle, float x, float y, float z) {
     TModel *model = resolveModel(handle);
     if (model == nullptr) return TAVO_ERR_INVALID_HANDLE;
-    // Set, not added: the vertices are never touched (Part 4.1, Interfaces).
+    // Set, not added: the vertices are never touched; the transform is
+    // applied only when the model is rendered or projected.
     model->rotation = {x, y, z};
     return TAVO_OK;
 }
@@ -228,7 +234,7 @@ int32_t TAVO_ScaleModel(int32_t handle, float x, float y, float z) {
 int32_t TAVO_SetDeformationMatrixElement(int32_t handle, int32_t index, float value) {
     TModel *model = resolveModel(handle);
     if (model == nullptr) return TAVO_ERR_INVALID_HANDLE;
-    // Part 4.1 leaves an index outside 0 to 15 open: rejected, nothing written.
+    // An index outside 0 to 15 is rejected and nothing is written.
     if (index < 0 || index > 15) return TAVO_ERR_GENERAL;
     model->deformation[static_cast<std::size_t>(index)] = value;
     return TAVO_OK;
@@ -251,7 +257,7 @@ int32_t TAVO_BeginRendering(int32_t width, int32_t height) {
 int32_t TAVO_EndRendering(void) { return TAVO_OK; }
 
 int32_t TAVO_ProjectModelVertices(int32_t handle, int32_t region, int32_t *points) {
-    // The checks of the region getters of Part 2.2, in their order.
+    // The checks of the region accessors, in their order.
     if (points == nullptr || region < 0) return TAVO_ERR_GENERAL;
     TModel *model = resolveModel(handle);
     if (model == nullptr) return TAVO_ERR_INVALID_HANDLE;
@@ -277,9 +283,9 @@ int32_t TAVO_GetModel2DProjection(int32_t handle, int32_t *points) {
     if (model == nullptr) return TAVO_ERR_INVALID_HANDLE;
     if (!kelmo::hasUsableGlobalCamera()) return TAVO_ERR_GENERAL;
 
-    // Part 4.1 leaves a model without the regions or feature vertices that the
-    // points name open: every point is resolved first, and if one cannot be,
-    // the call returns -1 and writes nothing (docs/decisions.md).
+    // Every point is resolved first, and if one cannot be (a model without
+    // the regions or feature vertices that the points name), the call returns
+    // -1 and writes nothing.
     const std::size_t regionCount = model->regions.size();
     if (model->featureVertices.size() < static_cast<std::size_t>(kelmo::kFeaturePointCount))
         return TAVO_ERR_GENERAL;
@@ -295,11 +301,11 @@ int32_t TAVO_GetModel2DProjection(int32_t handle, int32_t *points) {
     const auto &state = libraryState();
     const kelmo::Matrix4 view = kelmo::viewMatrix(*model, state.globalCameraDistance);
     const kelmo::Matrix4 projection = kelmo::projectionMatrix(state.globalPerspective);
-    // Step 4: the halves of the render size in single precision, truncated.
+    // The halves of the render size in single precision, truncated.
     const int32_t halfWidth = kelmo::truncateToInt32(static_cast<float>(state.renderWidth) * 0.5f);
     const int32_t halfHeight = kelmo::truncateToInt32(static_cast<float>(state.renderHeight) * 0.5f);
     for (int32_t i = 0; i < kelmo::kFeaturePointCount; ++i) {
-        // Steps 1 and 3: the projection of a vertex does not depend on the
+        // The projection of a vertex does not depend on the
         // other vertices of its region, so only the named vertex is projected;
         // the pair is the one TAVO_ProjectModelVertices writes for it.
         const auto &region = model->regions[static_cast<std::size_t>(kelmo::featurePointRegion(*model, i))];

@@ -1,4 +1,4 @@
-// Part 4.2: rendering a model with the software rasteriser.
+// Rendering a model with the software rasteriser.
 #include "render/model_renderer.h"
 
 #include <algorithm>
@@ -34,7 +34,7 @@ TextureView TextureView::of(const PixelBuffer &buffer) {
 namespace {
 
 // Four floats, one per byte of a pixel. The four lanes go through the same
-// single-precision operations, one rounding each, that Part 4.2 writes for
+// single-precision operations, one rounding each, as the scalar formula for
 // one byte; there is no fused multiply-add (-ffp-contract=off), so the
 // results are those of the scalar formulas bit for bit.
 using Float4 = float __attribute__((vector_size(16)));
@@ -57,7 +57,7 @@ using Int4 = int32_t __attribute__((vector_size(16)));
 }
 
 // Stores four values in [0, 255] as the four bytes of a pixel, each truncated
-// toward zero (Part 4.2, Writing a pixel, blending off).
+// toward zero (blending off).
 [[gnu::always_inline]] inline void storePixel(uint8_t *pixel, Float4 value) {
 #if defined(__SSE2__)
     // Truncating conversion, then packs whose saturation never acts on [0, 255].
@@ -72,7 +72,7 @@ using Int4 = int32_t __attribute__((vector_size(16)));
 }
 
 // One axis of a bilinear sample: the two columns (or rows) read and the
-// weight of the second. Part 4.2: i = floor(position), fraction = position -
+// weight of the second: i = floor(position), fraction = position -
 // i, the second texel at i + 1; both clamped to the texture. When both clamp
 // to the same texel the weight cannot change the result, so it is 0 there,
 // which also keeps an infinite or NaN position from reaching the arithmetic.
@@ -92,7 +92,7 @@ struct AxisTexels {
     return AxisTexels{0, 0, 0.0f};  // left of the texture, or NaN
 }
 
-// The bilinear sampler of Part 4.2 for one texture, its constants computed
+// The bilinear sampler for one texture, its constants computed
 // once per region instead of once per pixel.
 class Sampler {
 public:
@@ -141,7 +141,7 @@ void sampleTexture(const TextureView &texture, float u, float v, float sample[4]
 
 namespace {
 
-// Step 11 of drawing a triangle, for each write mode: one depth comparison per
+// Filling a span, for each write mode: one depth comparison per
 // pixel before any texture read; x, u, v and the depth key advance by
 // addition whether or not the pixel was drawn. The sampled values lie in
 // [0, 255] (blends of bytes with weights in [0, 1)), so their truncation
@@ -228,11 +228,11 @@ struct ProjectedVertex {
 RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &region, const TextureView &texture,
                     const Matrix4 &projection, const Matrix4 &view, PixelWrite write) {
     if (texture.empty() || colour.bytes() == nullptr || depth.bytes() == nullptr) return RowRange{};
-    // Step 1: the per-vertex texture coordinates (Part 4.4's table).
+    // The per-vertex texture coordinates (the table that
+    // TAVO_GetModelRegionTextureCoords returns).
     const std::vector<TPointf> textureTable = vertexTextureTable(region);
-    // Step 2.
     const Viewport viewport = renderViewport(colour.width, colour.height);
-    // Steps 3.1 and 3.2 for every vertex once: a vertex's projection and
+    // Projection and texel position for every vertex once: a vertex's projection and
     // texel position do not depend on the quad that names it.
     const auto textureWidth = static_cast<float>(texture.width);
     const auto textureHeight = static_cast<float>(texture.height);
@@ -255,7 +255,7 @@ RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &regi
         if (row < 0.0f) row = 0.0f;
         vertex.corner = TriangleCorner{window.x, window.y, column, row, position.z};
     }
-    // Step 3.3: triangles (a, b, c) and (c, d, a), both windings.
+    // Triangles (a, b, c) and (c, d, a), both windings (no culling).
     SpanFiller filler(colour, depth, texture, write);
     for (std::size_t q = 0; q < region.quads.size(); ++q) {
         if (!isUsableQuad(region, q)) continue;
@@ -273,7 +273,7 @@ RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &regi
 
 namespace {
 
-// Region indices with their roles in rendering (Part 4.2 table).
+// Region indices with their roles in rendering (model/model.h).
 constexpr std::size_t kFaceRegions[] = {0, 1, 2};
 constexpr std::size_t kUpperTeethRegion = 3;
 constexpr std::size_t kLowerTeethRegion = 4;
@@ -293,7 +293,7 @@ void resetDepth(PixelBuffer &depth, RowRange rows) {
 RowRange allRows(const PixelBuffer &buffer) { return RowRange{0, buffer.height - 1}; }
 
 // Draws region `index` if the model has it (a model with fewer regions
-// renders the regions it has, docs/decisions.md).
+// renders the regions it has, docs/design.md).
 RowRange drawModelRegion(PixelBuffer &colour, PixelBuffer &depth, const TModel &model, std::size_t index,
                          const PixelBuffer &texture, const Matrix4 &projection, const Matrix4 &view,
                          PixelWrite write) {
@@ -301,7 +301,9 @@ RowRange drawModelRegion(PixelBuffer &colour, PixelBuffer &depth, const TModel &
     return drawRegion(colour, depth, model.regions[index], TextureView::of(texture), projection, view, write);
 }
 
-// Step 13: every face-pass pixel whose bytes 0, 1 and 2 are all 0 takes the
+// The composite: every face-pass pixel whose bytes 0, 1 and 2 are all 0
+// (where the mouth cavity kept the face from drawing, or the face's own
+// texture is black) takes the
 // four bytes of the inner pass.
 void compositeInnerPass(PixelBuffer &facePass, const PixelBuffer &innerPass) {
     uint8_t *face = facePass.bytes();
@@ -329,10 +331,10 @@ void compositeInnerPass(PixelBuffer &facePass, const PixelBuffer &innerPass) {
     }
 }
 
-// Steps 14 and 15: the composited buffer becomes an image (an empty one when
-// it has no area), flipped top to bottom so that its first row is the top of
-// the view, copied into the caller's image and freed. The imaging statuses
-// are not tested (Part 4.2).
+// The composited buffer becomes an image (an empty one when it has no area),
+// flipped top to bottom so that its first row is the top of the view, copied
+// into the caller's image and freed. The imaging statuses are not tested:
+// the size and the destination were checked before anything was drawn.
 void deliverImage(const PixelBuffer &colour, ImageHandle destination) {
     ImageHandle image = -1;
     if (static_cast<int64_t>(colour.width) * colour.height != 0) {
@@ -346,23 +348,23 @@ void deliverImage(const PixelBuffer &colour, ImageHandle destination) {
     TAVO_FreeImage(image);
 }
 
-// Steps 1 to 15 once the render size is known to be drawable (or empty).
+// Every pass, once the render size is known to be drawable (or empty).
 void renderPasses(TModel &model, ImageHandle destination, int32_t width, int32_t height) {
     const LibraryState &state = libraryState();
-    // Steps 1 and 2: the model's angle bounded below by 0.001.
+    // The camera: the model's angle bounded below by 0.001.
     float angle = model.perspective;
     if (angle < 0.001f) angle = 0.001f;
     const float distance = cameraDistanceOf(angle);
     const Matrix4 projection = projectionMatrix(angle);
     const Matrix4 view = viewMatrix(model, distance);
 
-    // Step 3, and the second colour buffer of steps 8 to 12 made here too, so
+    // The buffers, the inner pass's colour buffer made here too, so
     // that nothing allocates a large buffer after the model has changed.
     PixelBuffer colour(width, height, PixelMode::ColorAlpha);
     PixelBuffer depth(width, height, PixelMode::Depth);
     PixelBuffer innerPass(width, height, PixelMode::ColorAlpha);
     resetDepth(depth, allRows(depth));
-    // Steps 4, 9 and 11: the textures, taken before they are needed (reading
+    // The textures, taken before they are needed (reading
     // an image has no effect that could be seen in between).
     const PixelBuffer texture = PixelBuffer::fromImage(model.texture, PixelMode::ColorAlpha);
     const PixelBuffer sockTexture = PixelBuffer::fromImage(model.sockImage, PixelMode::ColorAlpha);
@@ -373,7 +375,7 @@ void renderPasses(TModel &model, ImageHandle destination, int32_t width, int32_t
         lowerTeethTexture = PixelBuffer::fromImage(model.lowerTeethImage, PixelMode::ColorAlpha);
     }
 
-    // Step 5: rebuild the mouth cavity from the current lip vertices. This is
+    // Rebuild the mouth cavity from the current lip vertices. This is
     // the call's one lasting change to the model; should anything below run
     // out of memory, the region is put back as it was.
     std::optional<TRegion> previousCap;
@@ -386,23 +388,27 @@ void renderPasses(TModel &model, ImageHandle destination, int32_t width, int32_t
 
         const bool drawable = width > 0 && height > 0;
         if (drawable) {
-            // Step 6: region 7's depth only; its colour would be erased.
+            // Region 7's depth only: it punches the mouth's hole into the
+            // depth buffer, so that the face pass leaves the opening empty
+            // for the inner pass; its colour would be erased.
             RowRange faceRows = drawModelRegion(colour, depth, model, static_cast<std::size_t>(kMouthCapRegion),
                                                 texture, projection, view, PixelWrite::DepthOnly);
-            // Step 7: the face pass.
+            // The face pass.
             for (std::size_t region : kFaceRegions)
                 faceRows.include(
                     drawModelRegion(colour, depth, model, region, texture, projection, view, PixelWrite::Replace));
-            // Step 8: the face pass is kept in `colour`; the inner pass is drawn
+            // The face pass is kept in `colour`; the inner pass is drawn
             // into the second buffer, already all 0. Only the rows that the
             // face pass wrote hold depths other than 1e20.
             resetDepth(depth, faceRows);
-            // Step 9: the sock region.
+            // The inner pass: the sock region.
             const RowRange sockRows = drawModelRegion(innerPass, depth, model, static_cast<std::size_t>(kSockRegion),
                                                       sockTexture, projection, view, PixelWrite::Replace);
-            // Step 10.
+            // The teeth are drawn in front of the sock whatever their depth.
             resetDepth(depth, sockRows);
-            // Step 11: the teeth.
+            // The teeth: with the model's texture upper then lower, replacing;
+            // with the shared teeth images lower then upper, blended by
+            // their alpha.
             if (model.teethFromModelTexture) {
                 drawModelRegion(innerPass, depth, model, kUpperTeethRegion, texture, projection, view,
                                 PixelWrite::Replace);
@@ -414,14 +420,14 @@ void renderPasses(TModel &model, ImageHandle destination, int32_t width, int32_t
                 drawModelRegion(innerPass, depth, model, kUpperTeethRegion, upperTeethTexture, projection, view,
                                 PixelWrite::Blend);
             }
-            // Steps 12 and 13.
+            // The composite.
             compositeInnerPass(colour, innerPass);
         }
     } catch (...) {
         if (previousCap) model.regions[static_cast<std::size_t>(kMouthCapRegion)] = std::move(*previousCap);
         throw;
     }
-    // Steps 14 and 15.
+    // Delivery.
     deliverImage(colour, destination);
 }
 
@@ -439,7 +445,7 @@ int32_t renderModelToImage(TModel &model, ImageHandle destination) {
             static_cast<int64_t>(width) * height > TAVOIMG_MAX_PIXELS)
             return TAVO_ERR_GENERAL;
     } else {
-        // Zero area (Part 4.2) or a negative size (docs/decisions.md): an
+        // Zero area or a negative size (docs/design.md): an
         // empty image; the mouth cavity is still rebuilt.
         width = 0;
         height = 0;

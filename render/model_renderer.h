@@ -1,4 +1,4 @@
-// Rendering a model (Part 4.2): the colour and depth buffers, the texture
+// Rendering a model: the colour and depth buffers, the texture
 // sampling and pixel writing of a span, the drawing of a region, the passes,
 // the composite and the flip of TAVO_RenderModelToImage. The triangle walk
 // itself is render/rasteriser.h.
@@ -13,7 +13,8 @@
 
 namespace kelmo {
 
-// Part 4.2, Data model: the depth buffer's value before anything is drawn.
+// The depth buffer's value before anything is drawn (every depth key of a
+// drawn point is smaller).
 inline constexpr float kEmptyDepth = 1e20f;
 
 // A mode-2 texture as the sampler reads it: rows of width * 4 bytes, row 0
@@ -28,15 +29,14 @@ struct TextureView {
     static TextureView of(const PixelBuffer &buffer);
 };
 
-// Part 4.2, Sampling: the bilinear sample at texel position (u, v), one float
-// per byte of the pixel. Part 4.2 leaves the texel beyond the last row or
-// column open: each of the two columns (and rows) is clamped to the texture,
-// so a position on or past the last column samples that column with weight 1
-// and a position left of column 0 (or NaN) samples column 0
-// (docs/decisions.md). The texture must not be empty.
+// The bilinear sample at texel position (u, v), one float per byte of the
+// pixel: i = floor(position), the second texel at i + 1, both clamped to the
+// texture, so a position on or past the last column samples that column with
+// weight 1 and a position left of column 0 (or NaN) samples column 0
+// (docs/design.md). The texture must not be empty.
 void sampleTexture(const TextureView &texture, float u, float v, float sample[4]);
 
-// What a drawn pixel does (Part 4.2, Writing a pixel): all four bytes replaced
+// What a drawn pixel does: all four bytes replaced
 // by the sample; bytes 0 to 2 blended by the sample's fourth byte; or only the
 // depth kept (the mouth-cavity region, whose colour the renderer erases).
 enum class PixelWrite { Replace, Blend, DepthOnly };
@@ -54,19 +54,24 @@ struct RowRange {
     }
 };
 
-// Part 4.2, drawing a region: the per-vertex texture-coordinate table, the
+// Draws one region: the per-vertex texture-coordinate table, the
 // projection of the vertices with the viewport (0, 0, W - 1, H - 1) of the
 // buffers, and the two triangles (a, b, c), (c, d, a) of every quad. Quads
 // that name missing vertices, and quads with a vertex at eye depth 0, are not
-// drawn; an empty texture draws nothing (docs/decisions.md). `colour` is a
+// drawn; an empty texture draws nothing (docs/design.md). Texel positions are
+// column = u * TW and row = (TH - 1) - v * TH (texture v grows upwards), each
+// clamped to [0, size - 2]. `colour` is a
 // mode-2 buffer and `depth` a mode-3 buffer of the same size. Returns the
 // rows that spans were written to (the depth buffer's other rows are as they
 // were). May throw std::bad_alloc.
 RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &region, const TextureView &texture,
                 const Matrix4 &projection, const Matrix4 &view, PixelWrite write);
 
-// Part 4.2, rendering a model, steps 1 to 15, into the existing image
-// `destination` with the render size of the library state. Returns
+// Renders a model into the existing image `destination` with the render size
+// of the library state: the mouth cavity rebuilt and drawn into depth; the
+// face pass (regions 0 to 2); the inner pass (the sock, then the teeth) in a
+// second buffer; the inner pass shown wherever the face pass left black; the
+// result flipped so its first row is the top of the view. Returns
 // TAVO_OK; TAVO_ERR_GENERAL, with nothing changed, when `destination` is not
 // a valid image, the render size exceeds the imaging library's limits or
 // memory runs out. May not throw.

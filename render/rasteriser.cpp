@@ -1,4 +1,4 @@
-// Part 4.2, drawing a triangle: the walk from set-up to spans.
+// Drawing a triangle: the walk from set-up to spans.
 #include "render/rasteriser.h"
 
 #include <cmath>
@@ -8,19 +8,19 @@ namespace kelmo {
 
 namespace {
 
-// A vertex record (step 1): window x and y, texel u and v, and the depth
+// A vertex record: window x and y, texel u and v, and the depth
 // key k (holding the model-space z until the key is made).
 struct Record {
     float x, y, u, v, k;
 };
 
-// An edge (step 4): its values at the current row and its slopes per row.
+// An edge: its values at the current row and its slopes per row.
 struct Edge {
     float x, u, v, k;
     float dx, du, dv, dk;
 
     // Starts the edge from `from` to `to` at row `startRow`, its values
-    // advanced by (startRow - from.y) times its slopes (step 5).
+    // advanced by (startRow - from.y) times its slopes.
     static Edge between(const Record &from, const Record &to, float startRow) {
         const float dy = to.y - from.y;
         Edge edge;
@@ -36,7 +36,7 @@ struct Edge {
         return edge;
     }
 
-    // Moves the edge down `rows` rows at once (step 6, a triangle that starts
+    // Moves the edge `rows` rows at once (a triangle whose first row is
     // below row 0): the values advanced by rows times the slopes.
     void skipRows(float rows) {
         if (rows == 0.0f) return;
@@ -46,7 +46,8 @@ struct Edge {
         k = k + rows * dk;
     }
 
-    // One row up (steps 8 and the edge walking by addition).
+    // One row up, by addition (never recomputed from the start, so the
+    // rounding of every row follows from the one before).
     void step() {
         x += dx;
         u += du;
@@ -62,19 +63,20 @@ void rasteriseTriangle(const TriangleCorner &corner1, const TriangleCorner &corn
     if (!std::isfinite(corner1.windowX) || !std::isfinite(corner1.windowY) || !std::isfinite(corner2.windowX) ||
         !std::isfinite(corner2.windowY) || !std::isfinite(corner3.windowX) || !std::isfinite(corner3.windowY))
         return;
-    // Step 1: the records. The depth key of the untransformed vertex,
+    // The records. The depth key of the untransformed vertex,
     // 1 / (10 + z), is made below once the triangle is known to have a row
     // (the same value, one division fewer per vertex of a triangle without).
     auto record = [](const TriangleCorner &c) { return Record{c.windowX, c.windowY, c.u, c.v, c.modelZ}; };
     Record first = record(corner1);
     Record middle = record(corner2);
     Record last = record(corner3);
-    // Step 2: three compare-and-swaps; equal values keep their order.
+    // Sorted by window y with three compare-and-swaps; equal values keep
+    // their order.
     if (first.y > middle.y) std::swap(first, middle);
     if (first.y > last.y) std::swap(first, last);
     if (middle.y > last.y) std::swap(middle, last);
 
-    // Step 6: rows from max(0, ceil(first.y)) while below min(ceil(last.y),
+    // The rows drawn: from max(0, ceil(first.y)) while below min(ceil(last.y),
     // height - 1). Compared as floats before any conversion, so that no
     // coordinate outside the int range is ever converted.
     const float firstRow = ceilOf(first.y);
@@ -88,7 +90,8 @@ void rasteriseTriangle(const TriangleCorner &corner1, const TriangleCorner &corn
     if (!(rowBegin < rowEnd)) return;
     for (Record *r : {&first, &middle, &last}) r->k = 1.0f / (kDepthKeyOffset + r->k);
 
-    // Step 3: constant gradients across the triangle.
+    // Constant gradients across the triangle, from the widest row (through
+    // the middle vertex).
     const float ratio = (middle.y - first.y) / (last.y - first.y);
     const float longX = first.x + (last.x - first.x) * ratio;
     const float longU = first.u + (last.u - first.u) * ratio;
@@ -96,14 +99,14 @@ void rasteriseTriangle(const TriangleCorner &corner1, const TriangleCorner &corn
     const float longK = first.k + (last.k - first.k) * ratio;
     const float spanWidth = longX - middle.x;
     const float du = (longU - middle.u) / spanWidth;
-    float dv = (longV - middle.v) / spanWidth;  // step 10 may change it for the rest of the triangle
+    float dv = (longV - middle.v) / spanWidth;  // the v clamp may change it for the rest of the triangle
     const float dk = (longK - middle.k) / spanWidth;
 
-    // Steps 4 and 5: the long edge, and the short edge that spans the first row.
+    // The long edge, and the short edge that spans the first row.
     Edge longEdge = Edge::between(first, last, firstRow);
     Edge shortEdge =
         middleRow > firstRow ? Edge::between(first, middle, firstRow) : Edge::between(middle, last, middleRow);
-    // Step 6: a triangle that starts below row 0 has both edges advanced to
+    // A triangle whose first row is below row 0 has both edges advanced to
     // row 0, the short edge being the one that spans row 0.
     if (firstRow < 0.0f) {
         longEdge.skipRows(-firstRow);
@@ -120,9 +123,9 @@ void rasteriseTriangle(const TriangleCorner &corner1, const TriangleCorner &corn
     const auto yBegin = static_cast<int32_t>(rowBegin);
     const auto yEnd = static_cast<int32_t>(rowEnd);
     for (int32_t y = yBegin; y < yEnd; ++y) {
-        // Step 7: from the middle's row on, the short edge runs middle to last.
+        // From the middle's row on, the short edge runs middle to last.
         if (static_cast<float>(y) == middleRow) shortEdge = Edge::between(middle, last, middleRow);
-        // Step 8: the left end is the edge with the smaller x, the long edge
+        // The span: the left end is the edge with the smaller x, the long edge
         // when both are equal. The span is kept only if count != 0, x0 >= 0
         // and x0 + count < width, which in whole-number floats reads
         // ceil(left) >= 0, ceil(right) < width, ceil(right) != ceil(left); a NaN
@@ -137,13 +140,13 @@ void rasteriseTriangle(const TriangleCorner &corner1, const TriangleCorner &corn
             span.row = y;
             span.firstColumn = static_cast<int32_t>(leftColumn);
             span.count = static_cast<int32_t>(rightColumn) - span.firstColumn;
-            // Step 9: u and v advanced to the first pixel's centre column; the
+            // u and v advanced to the first pixel's centre column; the
             // depth key without that advance.
             const float advance = leftColumn - left.x;
             float v = left.v + advance * dv;
             span.u = left.u + advance * du;
             span.depthKey = left.k;
-            // Step 10: keep v inside the texture along the span; a changed dv
+            // The v clamp: keep v inside the texture along the span; a changed dv
             // stays for the following rows. The divisions are in double
             // precision; count - 1 is never 0 when they run (v + 0 * dv
             // cannot leave [0, textureHeight - 1] once v was clamped).

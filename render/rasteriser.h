@@ -1,7 +1,6 @@
-// The triangle walk of the software rasteriser (Part 4.2, "Drawing a
-// triangle", steps 1 to 10): set-up, constant gradients, edge walking from
-// ceil(y), the row and span rejection and the v clamp. What is sampled and
-// written on a span (step 11) is the caller's: it receives each span through
+// The triangle walk of the software rasteriser: set-up, constant gradients,
+// edge walking from ceil(y), the row and span rejection and the v clamp. What
+// is sampled and written on a span is the caller's: it receives each span through
 // a callback, so that the walk can be read, tested and measured on its own.
 #pragma once
 
@@ -10,13 +9,13 @@
 
 namespace kelmo {
 
-// Part 4.2, drawing a region step 3: the depth key of a vertex is
-// 1 / (kDepthKeyOffset + its model-space z).
+// The depth key of a vertex is 1 / (kDepthKeyOffset + its model-space z):
+// larger for nearer points, interpolated linearly across a triangle.
 inline constexpr float kDepthKeyOffset = 10.0f;
 
 // One corner of a triangle as the walk takes it: window position (y grows
-// upwards), texel position (column u, row v, Part 4.2 drawing a region step
-// 3.2) and the model-space z from which the depth key is made.
+// upwards), texel position (column u, row v; see drawRegion in
+// model_renderer.h) and the model-space z from which the depth key is made.
 struct TriangleCorner {
     float windowX = 0.0f;
     float windowY = 0.0f;
@@ -51,8 +50,8 @@ inline float ceilOf(float x) {
     return std::copysign(truncated < x ? truncated + 1.0f : truncated, x);
 }
 
-// Receives the spans of a triangle (step 11 is the receiver's: the depth
-// test, the sampling and the writing of every pixel).
+// Receives the spans of a triangle (the depth test, the sampling and the
+// writing of every pixel are the receiver's).
 class SpanWriter {
 public:
     virtual void writeSpan(const Span &span) = 0;
@@ -61,12 +60,12 @@ protected:
     ~SpanWriter() = default;
 };
 
-// Part 4.2, drawing a triangle, steps 1 to 10, for a target of width x height
-// pixels and a texture of `textureHeight` rows (used by the v clamp of step
-// 10). Calls writer.writeSpan for every span that step 8 keeps, rows in
-// increasing order. A triangle with a corner whose window position is not
-// finite is not drawn (docs/decisions.md, Part 4.2); any other input, however
-// large, only ever yields spans inside the target.
+// Walks one triangle for a target of width x height pixels and a texture of
+// `textureHeight` rows (used by the v clamp, which keeps every sample inside
+// the texture). Calls writer.writeSpan for every span inside the target, rows
+// in increasing order. A triangle with a corner whose window position is not
+// finite is not drawn (docs/design.md); any other input, however large, only
+// ever yields spans inside the target.
 void rasteriseTriangle(const TriangleCorner &corner1, const TriangleCorner &corner2, const TriangleCorner &corner3,
                        int32_t width, int32_t height, int32_t textureHeight, SpanWriter &writer);
 

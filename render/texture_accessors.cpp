@@ -1,4 +1,4 @@
-// Part 4.4: texture accessors.
+// Texture accessors.
 #include "render/texture_accessors.h"
 
 #include <new>
@@ -42,9 +42,9 @@ extern "C" {
 int32_t TAVO_SetModelTexture(int32_t handle, ImageHandle image) {
     TModel *model = resolveModel(handle);
     if (model == nullptr) return TAVO_ERR_INVALID_HANDLE;
-    // Part 4.4 gives 0; a copy that the imaging library refuses (an invalid
-    // image) changed nothing, and its status is passed on instead
-    // (docs/decisions.md).
+    // A copy that the imaging library refuses (an invalid image) changed
+    // nothing, and its status is passed on so that the host learns why
+    // (docs/design.md).
     return TAVO_CopyImage(image, model->texture);
 }
 
@@ -83,8 +83,7 @@ int32_t TAVO_GetModelRegionTextureCoords(int32_t handle, int32_t region, float *
 int32_t TAVO_GetModelGrid(int32_t handle, int32_t *points) {
     TModel *model = resolveModel(handle);
     if (model == nullptr) return TAVO_ERR_INVALID_HANDLE;
-    // Part 4.4 names no failure; a null array is refused like the other
-    // accessors' (docs/decisions.md).
+    // A null array is refused like the other accessors' (docs/design.md).
     if (points == nullptr) return TAVO_ERR_GENERAL;
     for (std::size_t i = 0; i < model->faceGrid.size(); ++i) {
         points[2 * i] = kelmo::truncateToInt32(model->faceGrid[i].x);

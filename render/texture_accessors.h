@@ -1,7 +1,8 @@
-// Texture accessors (Part 4.4): the model's texture, the texture of each
-// region, the per-vertex texture coordinates and the face grid. The exported
-// functions are declared in include/kelmo.h; this header gives the two pieces
-// that rendering (Part 4.2) shares with them.
+// Texture accessors: the model's texture, the texture of each region, the
+// per-vertex texture coordinates and the face grid. The exported functions
+// are declared in include/kelmo.h; this header gives the two pieces that
+// rendering (render/model_renderer) shares with them, so that a host reads
+// exactly the coordinates and textures the renderer draws with.
 #pragma once
 
 #include <cstddef>
@@ -15,9 +16,9 @@ namespace kelmo {
 
 // True when quad `quadIndex` of the region can be used: its four corners name
 // existing vertices and its texture quad exists with four corners naming
-// existing texture coordinates. Part 2.1 makes this an invariant; a quad that
-// breaks it is ignored by the table below and by rendering
-// (docs/decisions.md, Part 4.2).
+// existing texture coordinates. The readers keep this an invariant
+// (model/model.h), but vertex lists can be set freely; a quad that breaks it
+// is ignored by the table below and by rendering (docs/design.md).
 inline bool isUsableQuad(const TRegion &region, std::size_t quadIndex) {
     if (quadIndex >= region.quads.size() || quadIndex >= region.textureQuads.size()) return false;
     const Quad &corners = region.quads[quadIndex];
@@ -33,15 +34,15 @@ inline bool isUsableQuad(const TRegion &region, std::size_t quadIndex) {
     return usable;
 }
 
-// Part 4.4, per-vertex texture coordinates (and Part 4.2, drawing a region
-// step 1): one (u, v) per vertex, (0, 0) at first; for each usable quad in
+// Per-vertex texture coordinates, as rendering uses them: one (u, v) per
+// vertex, (0, 0) at first; for each usable quad in
 // order and each corner k from 0 to 3, the vertex named by corner k takes the
 // texture coordinate named by corner k of the texture quad. The last quad
 // that names a vertex wins. May throw std::bad_alloc.
 std::vector<TPointf> vertexTextureTable(const TRegion &region);
 
 // The texture that rendering uses for regions 0 to 5 and that
-// TAVO_GetModelRegionTexture copies out (Part 4.4 table): `texture` for 0, 1,
+// TAVO_GetModelRegionTexture copies out: `texture` for 0, 1,
 // 2; for 3 and 4 `texture` when teethFromModelTexture is 1, else the upper-
 // (3) or lower-teeth image (4); `sockImage` for 5. Returns false for any other
 // region (no texture).

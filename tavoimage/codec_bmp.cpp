@@ -1,5 +1,5 @@
-// Uncompressed BMP reading and writing of our own (Part 1.2: images from and
-// to files; the data directory holds "wrl\head_sock.bmp", Part 1.1).
+// Uncompressed BMP reading and writing of our own (the data directory holds
+// the sock image "wrl\head_sock.bmp").
 //
 // Reader, strict on purpose: a 14-byte file header, then a
 // BITMAPINFOHEADER (40 bytes) or one of its extensions (52, 56, BITMAPV4HEADER

@@ -1,5 +1,5 @@
-// JPEG reading and writing through libjpeg-turbo's libjpeg API (Part 1.2:
-// images from and to files; the format is the implementer's choice).
+// JPEG reading and writing through libjpeg-turbo's libjpeg API: most photos
+// arrive as JPEG.
 //
 // libjpeg's default error handler ends the process; ours longjmps back to the
 // setjmp point of readJpegStream or writeJpegStream. Those functions own no

@@ -1,5 +1,5 @@
-// PNG reading and writing through libpng (Part 1.2: images from and to
-// files; the format is the implementer's choice).
+// PNG reading and writing through libpng: the lossless format with alpha, for
+// masks, teeth images and renders.
 //
 // libpng reports errors by longjmp to the setjmp point of the caller. The
 // functions that call setjmp (readPngStream, writePngStream) therefore own no

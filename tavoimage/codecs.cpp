@@ -1,4 +1,4 @@
-// Format dispatch of tavoimage's file codecs (Part 1.2: "image from a file").
+// Format dispatch of tavoimage's file codecs.
 // Readers recognise the format from the file's first bytes, writers from the
 // path's extension; the per-format work is in codec_png.cpp, codec_jpeg.cpp
 // and codec_bmp.cpp.

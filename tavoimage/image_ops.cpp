@@ -1,7 +1,6 @@
-// Geometric operations of tavoimage (Part 1.2: resizing, rotation about a
-// centre, mirroring and border-replicating crops). The filters are the
-// implementer's choice (Part 1.2, "Left to the implementer"); the ones chosen
-// here are described at each function and in include/tavoimage.h.
+// Geometric operations of tavoimage: resizing, rotation about a centre,
+// mirroring and border-replicating crops. The filters are described at each
+// function and in include/tavoimage.h.
 //
 // Every operation works for 1, 3 and 4 channels, treats the channels alike
 // (alpha is not premultiplied), computes its result into a new Image and only
@@ -238,7 +237,7 @@ void rotateInto(const Image &source, double cosine, double sine, double centreX,
     const std::size_t rowBytes = static_cast<std::size_t>(source.width) * Channels;
     for (int32_t y = 0; y < source.height; ++y) {
         // The inverse turn: a positive angle turns the picture clockwise on
-        // screen (y down), as Part 3.2 needs to make a rolled face upright,
+        // screen (y down), as the face frame needs to make a rolled face upright,
         // so the destination pixel at offset (dx, dy) from the centre shows
         // the source at offset (dx cos + dy sin, -dx sin + dy cos). Along a
         // row only dx changes: the source position is the row's start plus
@@ -278,7 +277,7 @@ int32_t rotateImage(const Image &source, double angle, double centreX, double ce
     if (cosine == 1.0 && sine == 0.0) {
         // A whole number of turns samples every pixel at its own centre with
         // weight 1: the result is the source, so copy it (face frames of level
-        // faces, Part 3.2, rotate whole photos by 0 degrees).
+        // faces rotate whole photos by 0 degrees).
         if (&destination != &source) {
             Image copy = source;  // may throw: the destination stays whole
             destination = std::move(copy);
@@ -310,7 +309,7 @@ void mirrorImage(Image &image, int32_t flag) {
             uint8_t *upper = image.pixels.data() + rowBytes * static_cast<std::size_t>(top);
             uint8_t *lower = image.pixels.data() + rowBytes * static_cast<std::size_t>(bottom);
             // Through a small buffer with memcpy: a byte-wise swap costs a
-            // tenth of a 1024 x 1024 render (Part 4.2 flips every frame).
+            // tenth of a 1024 x 1024 render (the renderer flips every frame).
             uint8_t buffer[4096];
             for (std::size_t offset = 0; offset < rowBytes; offset += sizeof buffer) {
                 const std::size_t count = std::min(sizeof buffer, rowBytes - offset);

@@ -1,5 +1,5 @@
 // The image table of tavoimage: images owned by the library, addressed by
-// handles (Part 1.2). Internal to libtavoimage.
+// handles. Internal to libtavoimage.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-// The image warp (Part 6.1): the square-root table, TAVO_WarpImageRBF and the
+// The image warp: the square-root table, TAVO_WarpImageRBF and the
 // TAVO_MorphImageRB placeholder.
 #include "warp/image_warp.h"
 
@@ -18,8 +18,8 @@ namespace kelmo {
 
 namespace {
 
-// An image of the imaging library that this unit created, freed with the scope
-// (Part 6.1, step 10: the temporary images are freed before returning).
+// An image of the imaging library that this unit created, freed with the
+// scope: every temporary image is freed before the warp returns.
 class OwnedImage {
 public:
     OwnedImage() = default;
@@ -34,7 +34,7 @@ public:
 };
 
 // Reads "sqrt.dat" into a new table; empty when the file cannot be opened or
-// is shorter than the table (Part 6.1: only the first 8,388,608 bytes count).
+// is shorter than the table (only the first 8,388,608 bytes count).
 std::vector<float> readSqrtFile(const std::string &path) {
     const FilePtr file = openFile(path, "rb");
     if (!file) {
@@ -47,7 +47,7 @@ std::vector<float> readSqrtFile(const std::string &path) {
     return decodeSqrtTable(bytes);
 }
 
-// Bytes per pixel of TAVO_IMAGEMODE 0, 1 and 2 (Part 6.1, step 8); 0 for any
+// Bytes per pixel of TAVO_IMAGEMODE 0, 1 and 2; 0 for any
 // other mode.
 int32_t channelsOfMode(int32_t mode) {
     switch (mode) {
@@ -79,26 +79,26 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
         TAVO_GetImageWidth(destination, &destinationWidth) != TAVOIMG_OK) {
         return TAVO_ERR_GENERAL;
     }
-    // Step 1: the bound that keeps every squared distance between two pixels
+    // The bound that keeps every squared distance between two pixels
     // of the image inside the square-root table; equality passes.
     const int64_t squaredDiagonal = static_cast<int64_t>(width) * width + static_cast<int64_t>(height) * height;
     if (squaredDiagonal > kMaxWarpSquaredDiagonal) {
         return TAVO_ERR_GENERAL;
     }
-    // Part 6.1, Left to the implementer: a source one pixel wide or high has a
-    // half size of 0 while its full size is not; it is rejected.
+    // A source one pixel wide or high has a half size of 0 while its full
+    // size is not: there is no map to enlarge, so it is rejected.
     if (width == 1 || height == 1) {
         return TAVO_ERR_GENERAL;
     }
-    // Failure handling: an unknown mode resamples nothing and leaves the
+    // An unknown mode resamples nothing and leaves the
     // destination as it was; the result is 0. Skipping the work is
     // indistinguishable from doing it and throwing it away.
     const int32_t channels = channelsOfMode(mode);
     if (channels == 0) {
         return 0;
     }
-    // Step 10: when W x H is 0 the destination receives an empty image; the
-    // steps before it have nothing to compute on an empty grid.
+    // When W x H is 0 the destination receives an empty image; there is
+    // nothing to compute on an empty grid.
     if (width == 0 || height == 0) {
         OwnedImage empty;
         TAVO_CreateEmptyImage(&empty.handle);
@@ -106,18 +106,18 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
         return 0;
     }
 
-    // Steps 2 to 4.
+    // The displacement field: the caller's points and the pinned corners.
     TInterpolator interpolator = makeWarpInterpolator(width, height, sourcePoints, destinationPoints, count);
     interpolator.solve();
 
-    // Step 5: the two full-size maps (zero-filled: every entry is written by
+    // The two full-size maps (zero-filled: every entry is written by
     // resizeMap, the fill only guards against a short write).
     const std::size_t pixelCount = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     std::vector<float> xMap(pixelCount, 0.0f);
     std::vector<float> yMap(pixelCount, 0.0f);
     interpolator.buildDisplacementMaps(width, height, xMap, yMap);
 
-    // Step 6: displacements become source positions. (A displacement that is
+    // Displacements become source positions. (A displacement that is
     // not a number, possible only when hostile points far off the image make
     // the solve blow up, is a position that remap treats as outside: that
     // pixel keeps its initial 0.)
@@ -130,7 +130,7 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
         }
     }
 
-    // Step 7: capture the source's pixels through a temporary copy, so that
+    // Capture the source's pixels through a temporary copy, so that
     // source and destination may be the same image.
     const auto pixelMode = static_cast<PixelMode>(mode);
     OwnedImage working;
@@ -144,11 +144,11 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
         return TAVO_ERR_GENERAL;
     }
 
-    // Step 8: the output, W x H x b + 1 bytes. Pixels that the remap leaves
+    // The output, W x H x b + 1 bytes. Pixels that the remap leaves
     // (a position outside the source) stay 0.
     PixelBuffer output(width, height, pixelMode);
 
-    // Step 9: bilinear remap in the variant for b channels.
+    // Bilinear remap in the variant for b channels.
     const int32_t rowBytes = width * channels;
     const int32_t mapStep = 4 * width;
     [[maybe_unused]] const int32_t remapStatus =
@@ -156,14 +156,14 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
               mapStep, yMap.data(), mapStep, output.bytes(), rowBytes, width, height, kInterpolationBilinear);
     assert(remapStatus == kResampleOk);
 
-    // Step 10: the result becomes the destination. The imaging statuses are
-    // not consulted (Part 6.1); a failed load leaves the handle at -1, which
+    // The result becomes the destination. The imaging statuses are not
+    // consulted: the sizes were checked above; a failed load leaves the handle at -1, which
     // the copy rejects, so the destination then keeps its content.
     OwnedImage result;
     TAVO_LoadImageFromBuffer(&result.handle, output.bytes(), width, height, rowBytes,
                              static_cast<TAVO_IMAGEMODE>(mode));
     TAVO_CopyImage(result.handle, destination);
-    // Step 11: the maps, buffers and both temporary images go with the scope.
+    // The maps, buffers and both temporary images go with the scope.
     return 0;
 }
 
@@ -173,7 +173,7 @@ std::vector<float> decodeSqrtTable(std::span<const unsigned char> bytes) {
     assert(bytes.size() >= kSqrtFileBytes);
     std::vector<float> table(kSqrtTableEntries);
     for (std::size_t i = 0; i < kSqrtTableEntries; ++i) {
-        // Part 6.1, the table file: little-endian IEEE floats, decoded byte by
+        // The table file: little-endian IEEE floats, decoded byte by
         // byte so that the host's byte order does not matter.
         const unsigned char *entry = bytes.data() + 4 * i;
         const uint32_t bits = static_cast<uint32_t>(entry[0]) | (static_cast<uint32_t>(entry[1]) << 8) |
@@ -188,7 +188,7 @@ std::vector<float> decodeSqrtTable(std::span<const unsigned char> bytes) {
 TInterpolator makeWarpInterpolator(int32_t width, int32_t height, const int32_t *sourcePoints,
                                    const int32_t *destinationPoints, int32_t count) {
     TInterpolator interpolator;
-    // Step 2: a control point at each destination point, valued source minus
+    // A control point at each destination point, valued source minus
     // destination; the differences are taken in integers (64 bits, so that no
     // pair of 32-bit points can overflow) and then converted.
     for (int32_t k = 0; k < count; ++k) {
@@ -200,7 +200,7 @@ TInterpolator makeWarpInterpolator(int32_t width, int32_t height, const int32_t 
                                      static_cast<float>(sourceX - destinationX),
                                      static_cast<float>(sourceY - destinationY));
     }
-    // Step 3: the four corners, pinned, after the caller's points (so a corner
+    // The four corners, pinned so that the image's frame stays in place, after the caller's points (so a corner
     // that coincides with a caller's point is the one that moves).
     const auto right = static_cast<float>(width - 1);
     const auto bottom = static_cast<float>(height - 1);
@@ -213,7 +213,7 @@ TInterpolator makeWarpInterpolator(int32_t width, int32_t height, const int32_t 
 
 }  // namespace kelmo
 
-// Part 6.1, loading the table: directory + "sqrt.dat" (no separator added),
+// Loading the table: directory + "sqrt.dat" (no separator added),
 // 8,388,608 bytes read into a temporary and committed only when all arrived;
 // a missing or short file, or a failed allocation, leaves the table as it was.
 int32_t TAVO_InitRBF(const char *directory) {
@@ -231,20 +231,20 @@ int32_t TAVO_InitRBF(const char *directory) {
     return 0;
 }
 
-// Part 6.1, warping; contract in include/kelmo.h.
+// Contract in include/kelmo.h.
 int32_t TAVO_WarpImageRBF(ImageHandle source, ImageHandle destination, const int32_t *sourcePoints,
                           const int32_t *destinationPoints, int32_t count, TAVO_IMAGEMODE mode) {
     try {
         return kelmo::warpImage(source, destination, sourcePoints, destinationPoints, count,
                                 static_cast<int32_t>(mode));
     } catch (...) {
-        // std::bad_alloc and the like: thrown before step 10 changes the
-        // destination, so nothing has changed.
+        // std::bad_alloc and the like: thrown before the result is copied
+        // into the destination, so nothing has changed.
         return TAVO_ERR_GENERAL;
     }
 }
 
-// Part 6.1: an exported placeholder that reads none of its arguments.
+// Kept so that hosts which call it link and run; reads none of its arguments.
 int32_t TAVO_MorphImageRB(unsigned int, unsigned int, TPointf *, TPointf *, int, TAVO_IMAGEMODE, float, float,
                           int) {
     return 0;

@@ -1,4 +1,4 @@
-// Internal pieces of the image warp (Part 6.1) that the tests reach directly;
+// Internal pieces of the image warp that the tests reach directly;
 // the exported functions are declared in include/kelmo.h.
 #pragma once
 
@@ -11,12 +11,13 @@
 
 namespace kelmo {
 
-// Part 6.1, data model: the square-root table has 2^21 entries; "sqrt.dat"
+// The square-root table has 2^21 entries; "sqrt.dat"
 // holds them as little-endian floats, 8,388,608 bytes.
 inline constexpr std::size_t kSqrtTableEntries = std::size_t{1} << 21;
 inline constexpr std::size_t kSqrtFileBytes = 4 * kSqrtTableEntries;
 
-// Part 6.1, warping step 1: W^2 + H^2 may not exceed this.
+// W^2 + H^2 may not exceed this: every squared distance between two pixels
+// of the image is then an index of the square-root table.
 inline constexpr int64_t kMaxWarpSquaredDiagonal = 2097152;
 
 // Choice recorded in include/kelmo.h: the number of caller points of a warp
@@ -28,7 +29,7 @@ inline constexpr int32_t kMaxWarpPointCount = 4096;
 // kSqrtFileBytes bytes.
 std::vector<float> decodeSqrtTable(std::span<const unsigned char> bytes);
 
-// Part 6.1, warping steps 2 and 3: the interpolator of a warp of a
+// The interpolator of a warp of a
 // width x height image before solving: one control point per caller point at
 // its destination with value source - destination (differences in integers),
 // then the four corners with value (0, 0). sourcePoints and destinationPoints

@@ -13,12 +13,13 @@ namespace kelmo {
 
 namespace {
 
-// Part 6.1, adding a control point, step 1: "within half a pixel" on both axes.
+// Two control points closer than half a pixel on both axes coincide (they
+// would make the system singular).
 bool coincides(const TPointf &point, float x, float y) {
     return std::fabs(x - point.x) < 0.5f && std::fabs(y - point.y) < 0.5f;
 }
 
-// Part 6.1, building the displacement maps, step 2: integer copies of the
+// Integer copies of the
 // control points by truncation toward zero. The warp only makes control points
 // from 32-bit integers (at most 2^31 in magnitude as floats, nudges included),
 // so the clamp to that range never changes them; it keeps the conversion
@@ -40,8 +41,8 @@ int64_t truncateCoordinate(float value) {
 }  // namespace
 
 void TInterpolator::addControlPoint(float x, float y, float dx, float dy) {
-    // Part 6.1, adding a control point, step 1: move by (+1, +1) and test all
-    // points again from the first, until the point is free.
+    // Move by (+1, +1) and test all points again from the first, until the
+    // point is free.
     bool moved = true;
     while (moved) {
         moved = false;
@@ -50,7 +51,7 @@ void TInterpolator::addControlPoint(float x, float y, float dx, float dy) {
                 // At 2^24 and beyond, +1 no longer changes a float: stop rather
                 // than loop for ever, and append the point where it is (only
                 // points far off any image get here; the solve then meets a
-                // singular system, which Part 6.1 tolerates). While either
+                // singular system, whose result is tolerated). While either
                 // coordinate still moves by at least 1, each existing point can
                 // block at most one position, so the loop ends.
                 if (x + 1.0f == x && y + 1.0f == y) {
@@ -63,19 +64,17 @@ void TInterpolator::addControlPoint(float x, float y, float dx, float dy) {
             }
         }
     }
-    // Step 2.
     controlPoints.push_back(TPointf{x, y});
     values.push_back(TPointf{dx, dy});
 }
 
 void TInterpolator::solve() {
     const std::size_t n = controlPoints.size();
-    // Solving, step 1.
     if (n == 0) {
         return;
     }
     assert(values.size() == n);
-    // Step 2: M[i][j] = sqrt((y_i - y_j)^2 + (x_i - x_j)^2) in single precision,
+    // M[i][j] = sqrt((y_i - y_j)^2 + (x_i - x_j)^2) in single precision,
     // row-major; the kernel is the plain distance, no polynomial part.
     std::vector<float> matrix(n * n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -85,20 +84,21 @@ void TInterpolator::solve() {
             matrix[i * n + j] = std::sqrt(dy * dy + dx * dx);
         }
     }
-    // Step 3: n rows of two columns, row k = (dx_k, dy_k).
+    // The right-hand side: n rows of two columns, row k = (dx_k, dy_k).
     std::vector<float> rightHandSide(2 * n);
     for (std::size_t k = 0; k < n; ++k) {
         rightHandSide[2 * k] = values[k].x;
         rightHandSide[2 * k + 1] = values[k].y;
     }
-    // Step 4: row-major (101), n equations, 2 right-hand sides, leading
-    // dimensions n and 2. The status is deliberately not consulted (Part 6.1):
-    // a singular system leaves what the solver wrote.
+    // Row-major (101), n equations, 2 right-hand sides, leading dimensions n
+    // and 2. The status is deliberately not consulted: a singular system
+    // (coinciding points far off the image) leaves what the solver wrote, and
+    // the warp goes on rather than fail.
     std::vector<lapack_int> pivots(n);
     const auto order = static_cast<lapack_int>(n);
     static_cast<void>(LAPACKE_sgesv(LAPACK_ROW_MAJOR, order, 2, matrix.data(), order, pivots.data(),
                                     rightHandSide.data(), 2));
-    // Step 5: append the solution rows in order.
+    // Append the solution rows in order.
     for (std::size_t k = 0; k < n; ++k) {
         coefficients.push_back(TPointf{rightHandSide[2 * k], rightHandSide[2 * k + 1]});
     }
@@ -106,7 +106,8 @@ void TInterpolator::solve() {
 
 void TInterpolator::evaluateHalfSizeMaps(int32_t width, int32_t height, std::span<const float> sqrtTable,
                                          std::span<float> halfX, std::span<float> halfY) const {
-    // Building the displacement maps, step 1: the half size, truncated.
+    // The half size, truncated: the field is evaluated at every second pixel
+    // and enlarged, a quarter of the work for a smooth field.
     const int32_t halfWidth = width / 2;
     const int32_t halfHeight = height / 2;
     const std::size_t cellCount = static_cast<std::size_t>(halfWidth) * static_cast<std::size_t>(halfHeight);
@@ -114,7 +115,7 @@ void TInterpolator::evaluateHalfSizeMaps(int32_t width, int32_t height, std::spa
     assert(coefficients.size() >= controlPoints.size());
     static_cast<void>(cellCount);
 
-    // Step 2: integer copies of the control points.
+    // Integer copies of the control points.
     const std::size_t n = controlPoints.size();
     std::vector<int64_t> pointX(n);
     std::vector<int64_t> pointY(n);
@@ -133,7 +134,7 @@ void TInterpolator::evaluateHalfSizeMaps(int32_t width, int32_t height, std::spa
     const float lastUsableX = static_cast<float>(width - 2);
     const float lastUsableY = static_cast<float>(height - 2);
 
-    // Step 3, Part 6.1 Concurrency: one parallel loop over the half-size
+    // One parallel loop over the half-size
     // columns with a static schedule; each thread writes only its own columns
     // and reads everything else, so nothing is locked. Every value depends on
     // its own (i, j) only, so the result is the same for any number of threads.
@@ -155,8 +156,7 @@ void TInterpolator::evaluateHalfSizeMaps(int32_t width, int32_t height, std::spa
                 const int64_t differenceY = y - py[k];
                 const uint64_t index = static_cast<uint64_t>(differenceX * differenceX) +
                                        static_cast<uint64_t>(differenceY * differenceY);
-                // Part 6.1, Left to the implementer: a point off the image can
-                // give a squared distance beyond the table's last entry; its
+                // A point off the image can give a squared distance beyond the table's last entry; its
                 // square root is then computed, in single precision, instead of
                 // reading outside the table.
                 const float distance =
@@ -191,7 +191,7 @@ void TInterpolator::buildDisplacementMaps(int32_t width, int32_t height, std::sp
     assert(width >= 2 && height >= 2);
     assert(xMap.size() >= static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
     assert(yMap.size() >= static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-    // Steps 1 to 3: the half-size maps, temporary to this operation.
+    // The half-size maps, temporary to this operation.
     const int32_t halfWidth = width / 2;
     const int32_t halfHeight = height / 2;
     const std::size_t cellCount = static_cast<std::size_t>(halfWidth) * static_cast<std::size_t>(halfHeight);
@@ -199,8 +199,8 @@ void TInterpolator::buildDisplacementMaps(int32_t width, int32_t height, std::sp
     std::vector<float> halfY(cellCount);
     evaluateHalfSizeMaps(width, height, libraryState().sqrtTable, halfX, halfY);
 
-    // Step 4: enlarge each map with resizeMap, bilinear, factors W / w and
-    // H / h in double precision; the scaled size is then W x H (Part 1.3).
+    // Enlarge each map with resizeMap, bilinear, factors W / w and H / h in
+    // double precision; the scaled size is then W x H.
     const double xFactor = static_cast<double>(width) / static_cast<double>(halfWidth);
     const double yFactor = static_cast<double>(height) / static_cast<double>(halfHeight);
     const IntRect halfRect{0, 0, halfWidth, halfHeight};
@@ -213,7 +213,7 @@ void TInterpolator::buildDisplacementMaps(int32_t width, int32_t height, std::sp
         resizeMap(halfY.data(), halfWidth, halfHeight, halfStep, halfRect, yMap.data(), fullStep, width, height,
                   xFactor, yFactor, kInterpolationBilinear);
     assert(statusX == kResampleOk && statusY == kResampleOk);
-    // Step 5: the half-size maps go with this scope.
+    // The half-size maps go with this scope.
 }
 
 }  // namespace kelmo

@@ -1,5 +1,5 @@
 // TInterpolator: the two-dimensional radial-basis interpolator of one image
-// warp (Part 6.1). Kernel phi(r) = r on the plain distance, no polynomial part,
+// warp. Kernel phi(r) = r on the plain distance, no polynomial part,
 // one dense solve with LAPACKE_sgesv; the displacement field is evaluated at
 // every second pixel from the square-root table and enlarged to full size.
 #pragma once
@@ -19,10 +19,10 @@ public:
     TInterpolator &operator=(const TInterpolator &) = default;
     TInterpolator(TInterpolator &&) noexcept = default;
     TInterpolator &operator=(TInterpolator &&) noexcept = default;
-    // Part 6.1: the destructor is the only virtual operation.
+    // The destructor is the only virtual operation.
     virtual ~TInterpolator() = default;
 
-    // Part 6.1, adding a control point: while the point lies within half a
+    // While the point lies within half a
     // pixel (on both axes) of an existing control point it moves by (+1, +1)
     // and the search starts again from the first point; then (x, y) and its
     // value (dx, dy) are appended. Beyond 2^24 in magnitude a float no longer
@@ -30,14 +30,15 @@ public:
     // (see the definition).
     void addControlPoint(float x, float y, float dx, float dy);
 
-    // Part 6.1, solving: n = 0 does nothing; otherwise solves the n x n system
+    // n = 0 does nothing; otherwise solves the n x n system
     // of plain distances for the values (two right-hand sides) with
     // LAPACKE_sgesv and appends the n solution rows to `coefficients`. The
     // solver's status is not consulted (a singular system leaves what the
-    // solver wrote).
+    // solver wrote). A second solve appends again, so an interpolator is
+    // solved once.
     void solve();
 
-    // Part 6.1, step 3 of building the displacement maps: evaluates the
+    // Evaluates the
     // displacement at the pixels (2i, 2j) of a width x height image, i < w =
     // width / 2 and j < height / 2, with the clamps that keep every sample one
     // pixel inside the image, into the w x h maps halfX and halfY (row-major,
@@ -48,15 +49,15 @@ public:
     void evaluateHalfSizeMaps(int32_t width, int32_t height, std::span<const float> sqrtTable,
                               std::span<float> halfX, std::span<float> halfY) const;
 
-    // Part 6.1, building the displacement maps: the half-size evaluation above
+    // The displacement maps: the half-size evaluation above
     // with the process-wide square-root table, then each half-size map
     // enlarged into its full-size map (width x height floats, row-major) with
-    // resizeMap (Part 1.3, bilinear, corner-aligned). Requires width >= 2 and
+    // resizeMap (frame/resampling.h: bilinear, corner-aligned). Requires width >= 2 and
     // height >= 2 (a half size of at least 1).
     void buildDisplacementMaps(int32_t width, int32_t height, std::span<float> xMap,
                                std::span<float> yMap) const;
 
-    // Part 6.1 data model, members in order.
+    // Members in declared order.
     std::vector<TPointf> controlPoints;
     std::vector<TPointf> values;        // (dx, dy) wanted at each control point
     std::vector<TPointf> coefficients;  // (cx, cy), filled by solve()

@@ -1,4 +1,4 @@
-// Part 4.1's default camera (perspective angle 1 degree, camera distance
+// The library's default camera (perspective angle 1 degree, camera distance
 // 400, camera lift 0.15, no model transform), in double precision: where a
 // model point lands in an image of width x height pixels, x right and y down,
 // before the truncation of TAVO_ProjectModelVertices. The generator uses it to

@@ -45,7 +45,8 @@ std::vector<TRegion> toRegions(const HeadMesh &mesh) {
     return regions;
 }
 
-// Part 6.1: 2^21 little-endian floats, entry i the square root of i.
+// The warp's square-root table: 2^21 little-endian floats, entry i the
+// square root of i.
 std::vector<uint8_t> sqrtTableBytes() {
     constexpr std::size_t count = std::size_t{1} << 21;
     std::vector<uint8_t> bytes(count * 4);
@@ -75,13 +76,13 @@ void writeDataDirectory(const GenericHead &head, const std::string &directory) {
     fs::create_directories(fs::path(directory) / "wrl");
     fs::create_directories(fs::path(directory) / "morphs");
 
-    // Part 2.3: the four expression meshes.
+    // The four expression meshes.
     for (int e = 0; e < kExpressionCount; ++e) {
         const std::string path = directory + kFaceFileNames[e];
         if (writeFaceFile(toRegions(head.expressions[e]), path) != kFaceFileOk)
             throw std::runtime_error("cannot write " + path);
     }
-    // Part 2.3: the landmark table and the lip ring.
+    // The landmark table and the lip ring.
     std::string grd;
     for (int k = 0; k < kLandmarkCount; ++k) grd += std::to_string(k) + " " + std::to_string(head.landmarkVertex[k]) + "\n";
     writeText(directory + "grd66.txt", grd);
@@ -89,21 +90,21 @@ void writeDataDirectory(const GenericHead &head, const std::string &directory) {
     for (int v : head.lipRing) list7 += std::to_string(v) + "\n";
     writeText(directory + "list7.txt", list7);
 
-    // Part 4.3: the alpha mask of the neutral face and its landmarks.
+    // The alpha mask of the neutral face and its landmarks.
     const auto points = projectedLandmarks(head, kCloseNeutral, kAlphaMaskSize);
     writeImage(makeAlphaMask(points, kAlphaMaskSize), directory + "alpha.png");
     writeText(directory + "alpha.grd", alphaGridText(points));
 
-    // Part 1.1: the teeth and sock images ("wrl\..." is "wrl/" here).
+    // The teeth and sock images ("wrl\..." is "wrl/" here).
     writeImage(makeLowerTeethImage(), directory + "wrl/Head_teethLower.png");
     writeImage(makeUpperTeethImage(), directory + "wrl/Head_teethUpper.png");
     writeImage(makeSockImage(), directory + "wrl/head_sock.bmp", true);
 
-    // Part 6.1: the square-root table.
+    // The square-root table.
     const std::vector<uint8_t> table = sqrtTableBytes();
     writeBytes(directory + "sqrt.dat", table.data(), table.size());
 
-    // Part 5.1: morphs authored on the closed neutral mesh.
+    // Morphs authored on the closed neutral mesh.
     for (const MorphDefinition &m : morphDefinitions()) {
         const std::vector<uint8_t> bytes = morphFileBytes(head.expressions[kCloseNeutral], buildMesh(head, m.params));
         writeBytes(directory + "morphs/" + m.fileName, bytes.data(), bytes.size());

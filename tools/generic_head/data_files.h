@@ -1,4 +1,4 @@
-// Writing the data directory of Part 1.1 from the generic head.
+// Writing the data directory that TAVO_InitKelmo reads, from the generic head.
 #pragma once
 
 #include <string>
@@ -10,11 +10,11 @@ namespace kelmo::generic_head {
 // Size of the alpha mask picture (pixels, square).
 inline constexpr int kAlphaMaskSize = 512;
 
-// The 66 landmarks of expression mesh `expression` seen by Part 4.1's
+// The 66 landmarks of expression mesh `expression` seen by the library's
 // default camera in a picture of size x size pixels (x right, y down).
 std::array<TPointf, kLandmarkCount> projectedLandmarks(const GenericHead &head, int expression, int size);
 
-// Writes every file that Part 1.1 names into `directory` (which ends with a
+// Writes every file that TAVO_InitKelmo reads into `directory` (which ends with a
 // separator; "wrl/" is created), and the morph files into "morphs/".
 // Throws std::runtime_error naming the file that could not be written.
 void writeDataDirectory(const GenericHead &head, const std::string &directory);

@@ -1,4 +1,4 @@
-// Regions 1 and 2 of the generic head: the eyeballs (Part 2.1: feature points
+// Regions 1 and 2 of the generic head: the eyeballs (feature points
 // 0, 29, 30 lie on region 1, the eyeball at -x; 1, 33, 34 on region 2).
 #pragma once
 

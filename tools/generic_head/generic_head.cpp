@@ -7,9 +7,9 @@ namespace kelmo::generic_head {
 namespace {
 
 // Texture coordinates of regions 0 to 2: the square that the default camera
-// of Part 4.1 sees (visible half-height about 3.5 units around model
-// (0, -0.15)), v growing upwards (Part 2.1), as a photo of the head framed by
-// that camera would map. Creation from a photo replaces them (Part 3.1).
+// sees (visible half-height about 3.5 units around model (0, -0.15)), v
+// growing upwards, as a photo of the head framed by that camera would map.
+// Creation from a photo replaces them.
 TexCoord frontTexCoord(Vec3 p) {
     return {clamp01((p.x + 3.5) / 7.0), clamp01((p.y + 0.15 + 3.5) / 7.0)};
 }
@@ -51,9 +51,9 @@ HeadMesh buildMesh(const GenericHead &head, const ExpressionParams &params) {
     surface.texCoords.assign(surface.vertices.size(), {});
     mesh[kHeadRegion] = renumber(toModel(surface, true), head.renumbering);
     for (int e = 0; e < 2; ++e) mesh[kRightEyeRegion + e] = toModel(head.eyeballs[e].mesh, true);
-    // Teeth: authored where PlaceTeeth (Part 3.1) should show them in the
-    // closed neutral face; the lower teeth turn with the jaw. Stored with
-    // PlaceTeeth's fixed lift and scaling undone.
+    // Teeth: authored where placeTeeth should show them in the closed neutral
+    // face; the lower teeth turn with the jaw. Stored with placeTeeth's fixed
+    // lift and scaling undone.
     RegionMesh upper = buildUpperTeethCm();
     RegionMesh lower = buildLowerTeethCm();
     for (Vec3 &v : lower.vertices) v = rotateWithJaw(v, params.jawOpenDegrees);

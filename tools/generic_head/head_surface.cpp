@@ -5,7 +5,7 @@
 //     neck, each half a superellipse in front and behind) interpolated row by
 //     row with Catmull-Rom splines of their parameters. Columns are placed
 //     uniformly across the face (so that the mouth gets 18 column intervals,
-//     the 38-vertex lip ring of Part 2.3) and by angle behind.
+//     the 38-vertex lip ring of "list7.txt") and by angle behind.
 //  2. A 2D warp of the front: the rims of the eye openings move onto the lid
 //     margins, the rims of the mouth opening onto the lip line, and the rows
 //     around them follow with a decaying weight so that no row crosses
@@ -592,7 +592,7 @@ RegionMesh buildHeadSurfaceCm(const ExpressionParams &params) {
                     // The upper lip stays, but near the corners it follows
                     // the jaw part of the way: the corners of an open mouth
                     // sit at about the middle height of the opening, as
-                    // ClassifyExpression (Part 3.1) expects of a neutral face.
+                    // classifyExpression expects of a neutral face.
                     const int above = layout.mouth.row - i;
                     w = 0.6 * std::pow(t, 6.0) * std::max(0.0, 1.0 - above / 3.0);
                 } else {

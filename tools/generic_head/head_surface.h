@@ -1,8 +1,8 @@
-// Region 0 of the generic head: the head and face surface (Part 2.1), a
+// Region 0 of the generic head: the head and face surface, a
 // structured quad grid of rows (crown to neck) and columns (around the head)
 // closed at the crown by a fan of quads, with three holes: the two eye
-// openings and the mouth opening (whose rim is the lip ring of "list7.txt",
-// Part 2.3).
+// openings and the mouth opening (whose rim is the lip ring of
+// "list7.txt").
 #pragma once
 
 #include <array>
@@ -66,7 +66,8 @@ struct Anatomy {
 const Anatomy &anatomy();
 
 // Region 0 in centimetres for one expression, natural vertex order; texture
-// coordinates by planar projection of the front (as Part 3.1 projects them).
+// coordinates by planar projection of the front (as creation from a photo
+// projects them).
 RegionMesh buildHeadSurfaceCm(const ExpressionParams &params);
 
 // The outline of the lips on the neutral face (centimetres): the height of
@@ -79,7 +80,7 @@ double lowerLipBorderY(double x);
 double upperLidRise();
 double lowerLidDrop();
 
-// The jaw rotation of an expression (Part 3.1's open-mouth meshes): turns a
+// The jaw rotation of an expression (the open-mouth meshes): turns a
 // point rigidly with the lower jaw by `degrees`; the generator moves the
 // lower teeth with it.
 Vec3 rotateWithJaw(Vec3 cm, double degrees);

@@ -77,9 +77,9 @@ RgbaImage makeAlphaMask(const std::array<TPointf, 66> &pt, int size) {
     }
     const double feather = 0.1 * hw * 2.0;
     // The mask becomes the alpha of a texture cut by the same kind of face
-    // frame (Parts 3.2, 4.3), and rendering repeats the texture's border
-    // pixels wherever the head reaches beyond the frame (Part 3.1 clamps the
-    // texture coordinates). So the mask is 0 along the frame's border: else
+    // frame, and rendering repeats the texture's border pixels wherever the
+    // head reaches beyond the frame (creation from a photo clamps the texture
+    // coordinates). So the mask is 0 along the frame's border: else
     // the crown and the neck of every rendered head show opaque smears of the
     // frame's top and bottom rows. It rises from 0 at 2 % of the frame inside
     // the border to 1 at 10 %, which keeps the brows and the chin opaque.
@@ -117,8 +117,8 @@ std::string alphaGridText(const std::array<TPointf, 66> &points) {
 }
 
 RgbaImage makeSockImage() {
-    // Dark red-brown, darkest in the middle (the throat). BuildSockRegion
-    // (Part 3.4) maps the sock point to the middle (0.5, 0.5) and the ring to
+    // Dark red-brown, darkest in the middle (the throat). buildSockRegion
+    // maps the sock point to the middle (0.5, 0.5) and the ring to
     // the borders.
     RgbaImage img;
     img.width = img.height = 64;

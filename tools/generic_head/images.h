@@ -1,5 +1,5 @@
-// The images of the data directory (Part 1.1): the alpha mask "alpha.png"
-// with its landmark file "alpha.grd" (Part 4.3), the teeth images and the
+// The images of the data directory: the alpha mask "alpha.png" with its
+// landmark file "alpha.grd", the teeth images and the
 // head-sock image; written through the project's imaging library tavoimage.
 #pragma once
 
@@ -25,12 +25,12 @@ struct RgbaImage {
 int32_t saveImage(const RgbaImage &image, const std::string &path, bool dropAlpha = false);
 
 // The alpha mask: a picture of the generic head's face region seen by the
-// default camera (Part 4.1) at `size` x `size` pixels, opaque from forehead
+// default camera at `size` x `size` pixels, opaque from forehead
 // to chin and cheek to cheek, fading smoothly to 0 outside; `points` are the
 // 66 landmarks in that picture's pixels (x right, y down).
 RgbaImage makeAlphaMask(const std::array<TPointf, 66> &points, int size);
 
-// "alpha.grd" (Part 4.3): the count, then the 66 points, x then y.
+// "alpha.grd": the count, then the 66 points, x then y.
 std::string alphaGridText(const std::array<TPointf, 66> &points);
 
 // The mouth interior, dark: "wrl\head_sock.bmp".

@@ -118,11 +118,12 @@ HeadIndexing chooseIndexing(const RegionMesh &head, const std::array<Eyeball, 2>
     const int m = mouth.row;
     HeadIndexing ix;
 
-    // Lip ring: the rim of the mouth opening (Part 2.3, "list7.txt").
+    // Lip ring: the rim of the mouth opening ("list7.txt").
     ix.lipRing = L.holeRing(mouth);
 
-    // Fixed indices (Parts 3.1, 3.4): the inner-lip midpoints; the point of
-    // the upper lip's inner edge that bounds the teeth (PlaceTeeth shows at
+    // Fixed indices (teeth placement, sock, mouth cavity): the inner-lip
+    // midpoints; the point of the upper lip's inner edge that bounds the
+    // teeth (placeTeeth shows at
     // most 55% of the upper teeth below it), beside the midpoint on the lip
     // ring; and the sock ring: eight vertices
     // around the opening on the lips, in fan order (left, upper left, top,

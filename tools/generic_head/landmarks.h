@@ -1,7 +1,7 @@
 // The 66-point landmark scheme of the generic head (docs/landmarks.md): for
 // each feature point index its name, how a host computes it from the 68
 // points of the iBUG 300-W scheme (dlib's shape predictor), and which vertex
-// of the generic head it is tied to ("grd66.txt", Part 2.3).
+// of the generic head it is tied to ("grd66.txt").
 #pragma once
 
 #include <array>
@@ -16,7 +16,7 @@ namespace kelmo::generic_head {
 
 inline constexpr int kLandmarkCount = 66;
 
-// Role of a feature point in Part 3.1.
+// Role of a feature point in creation from a photo.
 enum class LandmarkRole {
     kEyeball,    // on region 1 or 2; aligns the fit, drives no deformation (0, 1, 29, 30, 33, 34)
     kExcluded,   // on region 0; aligns the fit, drives no deformation (2, 22, 43, 44)
@@ -31,12 +31,13 @@ struct LandmarkDefinition {
 
 const std::array<LandmarkDefinition, kLandmarkCount> &landmarkScheme();
 
-// Region of a feature point's vertex (Part 2.3): 1 for 0, 29, 30; 2 for 1,
+// Region of a feature point's vertex: 1 for 0, 29, 30; 2 for 1,
 // 33, 34; 0 otherwise.
 int landmarkRegion(int index);
 
-// The fixed vertex indices of region 0 that the specification's formulas use
-// (Parts 3.1, 3.4, 5.1), with the natural-order vertex chosen for each.
+// The fixed vertex indices of region 0 that the library reads by number (the
+// teeth placement, the sock and the mouth cavity, the sock pinning of a
+// morph), with the natural-order vertex chosen for each.
 struct FixedVertex {
     int fixedIndex;
     int naturalIndex;

@@ -1,4 +1,4 @@
-// kelmo_generic_head: writes the data directory of Part 1.1 (the generic
+// kelmo_generic_head: writes the data directory of TAVO_InitKelmo (the generic
 // head, its tables and images, the square-root table) and the morph files;
 // optionally the pictures of docs/images.
 //

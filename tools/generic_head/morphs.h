@@ -1,7 +1,7 @@
-// Morph files of the generic head in Part 5.1's vertex-file format: one
-// block per region (count, then x, y, z per vertex, little-endian), each
-// vertex the displacement from the closed neutral mesh (Part 5.1: a morph
-// model's vertices are read as displacements).
+// Morph files of the generic head in the vertex-file format: one block per
+// region (count, then x, y, z per vertex, little-endian), each vertex the
+// displacement from the closed neutral mesh (a morph model's vertices are read
+// as displacements).
 #pragma once
 
 #include <string>

@@ -1,6 +1,6 @@
 // Pictures of the generic head (see pictures.h).
 //
-// The library's renderer (Part 4.2) maps a texture without lighting, so the
+// The library's renderer maps a texture without lighting, so the
 // look of a shaded head has to be in the texture. The pictures give region 0
 // a texture atlas laid out on the head's own surface grid (rows crown to
 // neck, columns around the head, surfaceLayout()): every quad owns one cell,
@@ -65,8 +65,8 @@ struct Texel {
     double y = 0.0;
 };
 
-// Part 4.2, drawing a region step 3.2: column = u x TW and row = (TH - 1) -
-// v x TH. The inverse, exact for a power-of-two size and whole texels.
+// The renderer's texel position (render/model_renderer.h): column = u x TW
+// and row = (TH - 1) - v x TH. The inverse, exact for a power-of-two size and whole texels.
 TPointf textureCoordOf(Texel t) {
     return {static_cast<float>(t.x / kTextureSize), static_cast<float>((kTextureSize - 1 - t.y) / kTextureSize)};
 }
@@ -162,7 +162,7 @@ private:
     static std::size_t index(int x, int y) { return std::size_t(y) * kTextureSize + x; }
 
     void store(std::size_t k, const RGB &c) {
-        // Never exactly black: Part 4.2's composite shows the mouth interior
+        // Never exactly black: the renderer's composite shows the mouth interior
         // through face pixels whose colour bytes are all 0.
         auto byte = [](double v) { return static_cast<uint8_t>(std::clamp(v, 0.0, 1.0) * 254.0 + 1.5); };
         rgba_[k * 4 + 0] = byte(c.r);
@@ -208,13 +208,13 @@ TRegion toRegion(const std::vector<Vec3> &positions, const std::vector<TPointf> 
         r.vertices.push_back({static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)});
     r.textureCoords = coords;
     r.quads = quads;
-    r.textureQuads = quads;  // one texture coordinate per vertex, as in a face file (Part 2.3)
+    r.textureQuads = quads;  // one texture coordinate per vertex, as in a face file
     return r;
 }
 
 // Region 0 on the atlas: grid vertex (row, column) at texel (margin + column
 // x cell, margin + (row + 1) x cell); the crown fan above row 0. Texture
-// coordinates belong to vertices (Part 4.2, drawing a region step 1), so the
+// coordinates belong to vertices when rendered, so the
 // vertices where the atlas is cut get copies appended after the mesh's own
 // (its fixed indices, list7 and the sock ring, stay as they are): column 0
 // again as column `columns` for the quads that close the ring at the back of
@@ -324,10 +324,10 @@ AtlasRegion eyeballOnAtlas(const RegionMesh &mesh, int eye) {
 }
 
 // The picture model of one expression: the eight regions that rendering
-// addresses (Part 4.2), as creation from a photo would leave them for a face
-// fitted exactly to the generic head (Part 3.1): regions 0 to 4 from the
-// expression mesh, the teeth moved by the library's PlaceTeeth, the sock
-// built by its BuildSockRegion, region 6 empty, region 7 rebuilt by every
+// addresses, as creation from a photo would leave them for a face fitted
+// exactly to the generic head: regions 0 to 4 from the expression mesh, the
+// teeth moved by the library's placeTeeth, the sock built by its
+// buildSockRegion, region 6 empty, region 7 rebuilt by every
 // render; and the baked texture.
 struct PictureModel {
     std::vector<TRegion> regions;
@@ -354,7 +354,7 @@ PictureModel pictureModel(const GenericHead &head, int expression) {
         model.regions[r] = toRegion(mesh[r].vertices, coords, mesh[r].quads);
     }
     if (!kelmo::placeTeeth(model.regions, expression) || !kelmo::buildSockRegion(model.regions))
-        throw std::runtime_error("the generic head lacks a vertex of PlaceTeeth or BuildSockRegion");
+        throw std::runtime_error("the generic head lacks a vertex of placeTeeth or buildSockRegion");
     model.texture = atlas.finish();
     return model;
 }
@@ -374,7 +374,7 @@ public:
         TAVO_FreeImage(image);
         if (status != 0) throw std::runtime_error("TAVO_SetModelTexture failed");
         // The teeth drawn with the data directory's teeth images, blended by
-        // their alpha (Part 4.2, step 11).
+        // their alpha.
         TAVO_ChooseTeethTextures(handle_, false);
     }
     LibraryModel(const LibraryModel &) = delete;
@@ -384,9 +384,9 @@ public:
     // Renders `regions` turned by `yawDegrees` about the vertical axis into
     // a picture of size x size pixels over the background.
     //
-    // The head is turned by turning its vertices (Part 3.4's RotateRegions),
-    // not with TAVO_RotateModel: the renderer's depth key is taken from the
-    // untransformed z (Part 4.2, drawing a triangle step 1), which is right
+    // The head is turned by turning its vertices (rotateRegions), not with
+    // TAVO_RotateModel: the renderer's depth key is taken from the
+    // untransformed z, which is right
     // for the small turns of an animated face but in a profile would let the
     // far side of the head compete with the near one.
     Picture render(const std::vector<TRegion> &regions, double yawDegrees, int size) const {
@@ -513,7 +513,7 @@ Picture expressionPicture(const GenericHead &head, int expression, int size) {
 
 // The alpha mask (left) and the numbered landmarks on the closed neutral face
 // (right), which the library renders with the default camera that places the
-// landmarks of alpha.grd (Part 4.1).
+// landmarks of alpha.grd.
 Picture alphaAndLandmarksPicture(const GenericHead &head, int size) {
     const auto points = projectedLandmarks(head, kCloseNeutral, size);
     const RgbaImage mask = makeAlphaMask(points, size);

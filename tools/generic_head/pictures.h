@@ -1,5 +1,5 @@
 // The pictures of docs/images, rendered through the library's own renderer
-// (TAVO_RenderModelToImage, Part 4.2): the generic head in its four
+// (TAVO_RenderModelToImage): the generic head in its four
 // expressions seen from the front, three-quarter and in profile, with a
 // neutral skin-coloured texture in which the shading is baked (the renderer
 // has no lighting); and the alpha mask beside the landmark layout.

@@ -54,7 +54,8 @@ constexpr double kLowerEdges[] = {0.0, 0.55, 1.12, 1.62, 2.0, 2.2};
 uint8_t toByte(double v) { return static_cast<uint8_t>(std::clamp(v, 0.0, 1.0) * 255.0 + 0.5); }
 
 // Paints one teeth image. `upper`: the gums at the top; otherwise at the
-// bottom. Teeth further back are darker (the inner pass of Part 4.2 is not lit).
+// bottom. Teeth further back are darker (the renderer does not light the
+// inner pass).
 RgbaImage paintTeeth(const Arch &arch, const double *edges, int edgeCount, bool upper) {
     RgbaImage img;
     img.width = 256;
@@ -123,7 +124,7 @@ RgbaImage makeLowerTeethImage() {
 
 void placeTeethInverse(RegionMesh &upper, RegionMesh &lower) {
     if (upper.vertices.empty()) return;
-    // PlaceTeeth scales about region 3's first vertex after lifting it, so
+    // placeTeeth scales about region 3's first vertex after lifting it, so
     // that vertex's final place is the centre.
     const Vec3 centre = upper.vertices[0];
     scaleRegion(upper, 1.0 / 0.95, 1.0 / 0.9, 1.0 / 0.5, centre);

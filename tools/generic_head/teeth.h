@@ -1,6 +1,6 @@
 // Regions 3 and 4 of the generic head: the upper and the lower teeth, curved
 // strips along the dental arch with texture coordinates into the two teeth
-// images "wrl\Head_teethUpper.png" and "wrl\Head_teethLower.png" (Part 1.1).
+// images "wrl\Head_teethUpper.png" and "wrl\Head_teethLower.png".
 #pragma once
 
 #include "tools/generic_head/images.h"
@@ -9,8 +9,8 @@
 namespace kelmo::generic_head {
 
 // In centimetres, where the teeth should be seen in the closed neutral face:
-// after Part 3.1's PlaceTeeth. The generator stores them with PlaceTeeth's
-// fixed moves undone (see placeTeethInverse).
+// after creation from a photo has placed them (placeTeeth). The generator
+// stores them with placeTeeth's fixed moves undone (see placeTeethInverse).
 RegionMesh buildUpperTeethCm();
 RegionMesh buildLowerTeethCm();
 
@@ -19,8 +19,8 @@ RegionMesh buildLowerTeethCm();
 RgbaImage makeUpperTeethImage();
 RgbaImage makeLowerTeethImage();
 
-// The inverse of PlaceTeeth's steps 2 and 3 for a closed neutral face: the
-// stored teeth that PlaceTeeth moves to `upper` and `lower` (model units).
+// The inverse of placeTeeth's lift and shrink for a closed neutral face: the
+// stored teeth that placeTeeth moves to `upper` and `lower` (model units).
 void placeTeethInverse(RegionMesh &upper, RegionMesh &lower);
 
 }  // namespace kelmo::generic_head

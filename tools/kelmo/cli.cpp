@@ -55,7 +55,7 @@ ParsedArgs parseArgs(const std::vector<std::string> &args, const std::vector<Opt
             parsed.helpRequested = true;
             return parsed;
         }
-        const OptionSpec *spec = nullptr;
+        const OptionSpec *option = nullptr;
         std::string shown = word;
         std::optional<std::string> inlineValue;
         if (word.rfind("--", 0) == 0) {
@@ -66,27 +66,27 @@ ParsedArgs parseArgs(const std::vector<std::string> &args, const std::vector<Opt
                 name = name.substr(0, eq);
                 shown = "--" + name;
             }
-            spec = findLong(specs, name);
+            option = findLong(specs, name);
         } else if (word.size() == 2) {
-            spec = findShort(specs, word[1]);
+            option = findShort(specs, word[1]);
         } else if (std::isdigit(static_cast<unsigned char>(word[1])) || word[1] == '.') {
             // "-5" where a positional is expected: a negative number, not an option.
             parsed.positional.push_back(word);
             continue;
         }
-        if (spec == nullptr) throw usageError("unknown option '" + shown + "'");
-        if (!spec->repeatable && parsed.has(spec->name))
-            throw usageError("option --" + spec->name + " is given more than once");
-        if (!spec->takesValue) {
-            if (inlineValue) throw usageError("option --" + spec->name + " takes no value");
-            parsed.add(spec->name, "");
+        if (option == nullptr) throw usageError("unknown option '" + shown + "'");
+        if (!option->repeatable && parsed.has(option->name))
+            throw usageError("option --" + option->name + " is given more than once");
+        if (!option->takesValue) {
+            if (inlineValue) throw usageError("option --" + option->name + " takes no value");
+            parsed.add(option->name, "");
             continue;
         }
         if (!inlineValue) {
             if (i + 1 >= args.size()) throw usageError("option " + shown + " needs a value");
             inlineValue = args[++i];
         }
-        parsed.add(spec->name, *inlineValue);
+        parsed.add(option->name, *inlineValue);
     }
     return parsed;
 }

@@ -1,8 +1,8 @@
 // kelmo batch: every photo of a folder to a model and a front render, in
 // worker processes.
 //
-// The library's state is per process and takes one call at a time (spec,
-// Overview: Concurrency), so parallel work means processes: the parent loads
+// The library's state is per process and takes one call at a time
+// (docs/design.md), so parallel work means processes: the parent loads
 // dlib's model once, forks N workers (which share it copy-on-write and each
 // initialise the library), hands them photo indices one at a time over a
 // pipe and collects one result per photo. A worker that dies (a crash on a

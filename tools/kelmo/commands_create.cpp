@@ -27,7 +27,7 @@ const char *kHelp =
     "  --points FILE      the 66 points (66 lines 'x y'); found with dlib when not given\n"
     "  --no-smile         never use a smiling expression mesh\n"
     "  --closed-mouth     never use an open-mouth expression mesh\n"
-    "  --no-mask          leave the texture opaque (no alpha mask, Part 4.3)\n"
+    "  --no-mask          leave the texture opaque (no alpha mask)\n"
     "  --generic-teeth    draw the teeth with the data directory's teeth images instead of\n"
     "                     the photo's own mouth\n"
     "  --face N, --model FILE   as for `kelmo landmarks`\n"

@@ -169,7 +169,7 @@ int commandDemo(const Args &words) {
         const Image frame(h);
         frameCanvas = Canvas::fromImage(frame);
         out.saveImage(frame, path("frame.png"));
-        return std::string("256 x 256, upright (Part 3.2)");
+        return std::string("256 x 256, upright");
     });
     CreatedModelFolder made;
     step("model", [&] {
@@ -253,8 +253,8 @@ int commandDemo(const Args &words) {
         {"landmarks.png", "Landmarks",
          "The 66 feature points (docs/landmarks.md), found with dlib's face detector and 68-point shape "
          "predictor: green points drive the fit, orange outline points only align it, blue ones lie on the eyes."},
-        {"frame.png", "Face frame", "The upright 256 x 256 face frame (TAVO_ExtractFaceFrame, Part 3.2)."},
-        {"model/texture.png", "Texture", "The model's texture: the face frame with the alpha mask (Part 4.3)."},
+        {"frame.png", "Face frame", "The upright 256 x 256 face frame (TAVO_ExtractFaceFrame)."},
+        {"model/texture.png", "Texture", "The model's texture: the face frame with the alpha mask."},
         {"front.png", "Front view", "The model rendered from the front (TAVO_RenderModelToImage)."},
         {"turntable.png", "Turntable", "Seven views turning from -45 to +45 degrees of yaw."},
         {"smile.png", "Smile", "The generic head's smile morph converted to this head and applied at weights 0 to 1."},

@@ -1,4 +1,4 @@
-// kelmo frame (Part 3.2) and kelmo warp (Part 6.1): two thin commands over
+// kelmo frame and kelmo warp: two thin commands over
 // TAVO_ExtractFaceFrame and TAVO_WarpImageRBF.
 #include <cstdio>
 #include <filesystem>
@@ -15,7 +15,7 @@ const char *kFrameHelp =
     "usage: kelmo frame PHOTO -o OUT.png [--size N] [--points FILE] [--points-out FILE]\n"
     "                   [--face N] [--model FILE]\n"
     "\n"
-    "Cuts the upright face frame out of PHOTO (TAVO_ExtractFaceFrame, Part 3.2): the line\n"
+    "Cuts the upright face frame out of PHOTO (TAVO_ExtractFaceFrame): the line\n"
     "through the eye centres made horizontal, a square around the face, scaled to N x N\n"
     "pixels. It is the texture that `kelmo create` gives a model (there at 256 x 256).\n"
     "\n"
@@ -29,7 +29,7 @@ const char *kWarpHelp =
     "usage: kelmo warp IMAGE --from FILE --to FILE -o OUT.png [--data DIR]\n"
     "\n"
     "Bends IMAGE so that each point of --from lands on the point of the same line of --to,\n"
-    "smoothly in between, with the corners fixed (TAVO_WarpImageRBF, Part 6.1). Both files\n"
+    "smoothly in between, with the corners fixed (TAVO_WarpImageRBF). Both files\n"
     "hold the same number of lines 'x y' (1 to 4096), in IMAGE's pixels, inside IMAGE.\n"
     "IMAGE may hold at most 2,097,152 = width^2 + height^2 (1024 x 1024 at most for a\n"
     "square). An image with transparency keeps it.\n"
@@ -105,8 +105,9 @@ int commandWarp(const Args &words) {
     if (from.size() != to.size())
         throw failure("--from '" + *fromFile + "' holds " + std::to_string(from.size()) + " points, --to '" + *toFile +
                       "' holds " + std::to_string(to.size()) + "; they must match line by line");
-    // Part 6.1, left to the implementer: points outside the image would index
-    // beyond the square-root table; the tool refuses them.
+    // Points outside the image would index beyond the square-root table (the
+    // library computes those roots instead, but such a warp bends nothing
+    // visible); the tool refuses them.
     auto inside = [&](const std::vector<PointI> &points, const std::string &file) {
         for (std::size_t k = 0; k < points.size(); ++k)
             if (points[k].x < 0 || points[k].y < 0 || points[k].x >= w || points[k].y >= h)

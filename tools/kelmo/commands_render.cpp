@@ -106,7 +106,7 @@ int commandRender(const Args &words) {
 
     // Every morph is converted against the unmorphed head before any is
     // applied: TAVO_AdjustModelDeformation measures displacements from the
-    // model's current vertices (Part 5.2), so converting after another morph
+    // model's current vertices, so converting after another morph
     // would undo that morph where both move.
     std::vector<std::unique_ptr<ConvertedMorph>> converted;
     for (const std::string &file : morphFiles) converted.push_back(std::make_unique<ConvertedMorph>(*model, file));

@@ -87,7 +87,7 @@ const std::array<std::vector<int>, kFeaturePointCount> &sourceTable() {
 const std::vector<int> &ibugSources(int index) { return sourceTable().at(static_cast<std::size_t>(index)); }
 
 LandmarkRole landmarkRole(int index) {
-    // Part 3.1, FitModelToFeatures step 8.
+    // As the fit sorts them: eye points, excluded outline points, control points.
     switch (index) {
     case 0: case 1: case 29: case 30: case 33: case 34: return LandmarkRole::kEyeball;
     case 2: case 22: case 43: case 44: return LandmarkRole::kExcluded;

@@ -1,5 +1,5 @@
 // The 66-point scheme of docs/landmarks.md: how each of the 66 feature points
-// of Part 3.1 is computed from the 68 points of the iBUG 300-W scheme that
+// of creation from a photo is computed from the 68 points of the iBUG 300-W scheme that
 // dlib's shape predictor returns, and the role each plays.
 #pragma once
 
@@ -13,8 +13,8 @@ namespace kelmo::cli {
 inline constexpr int kIbugPointCount = 68;
 using IbugPoints = std::array<PointI, kIbugPointCount>;
 
-// Role of a feature point in creation from a photo (Part 3.1, step 8 of
-// FitModelToFeatures), used to colour drawn points as docs/landmarks.md does.
+// Role of a feature point in creation from a photo (which points drive the
+// fit), used to colour drawn points as docs/landmarks.md does.
 enum class LandmarkRole {
     kEyeball,   // 0, 1, 29, 30, 33, 34: on regions 1 and 2, alignment only
     kExcluded,  // 2, 22, 43, 44: excluded from the control points

@@ -26,8 +26,8 @@ const char *expressionName(int expressionClass) {
 
 std::unique_ptr<Model> createModel(const Image &photo, const FeaturePoints &points, const CreateOptions &options) {
     auto model = std::make_unique<Model>(options.noMask);
-    // Part 3.1 step 13 projects the teeth's texture coordinates onto the
-    // photo only while the flag is set, so it is chosen before creation.
+    // Creation projects the teeth's texture coordinates onto the photo only
+    // while the flag is set, so it is chosen before creation.
     if (options.genericTeeth) check(TAVO_ChooseTeethTextures(model->handle(), false), "cannot choose the teeth");
     const std::vector<int32_t> flat = flatten(points);
     float scale = 0.0f;
@@ -72,8 +72,8 @@ bool sameShape(int32_t a, int32_t b) {
 
 int findExpressionClass(const Image &photo, const FeaturePoints &points, const CreateOptions &options,
                         const Model &created) {
-    // Part 3.1, FitModelToFeatures step 2: noSmile turns 3 into 1 and 2 into
-    // 0, closedMouth 3 into 2 and 1 into 0.
+    // The library's restrictions: noSmile turns 3 into 1 and 2 into 0,
+    // closedMouth 3 into 2 and 1 into 0.
     bool open = !options.closedMouth;
     bool smiling = !options.noSmile;
     if (open) {
@@ -155,7 +155,7 @@ ModelRecord readModelRecord(const std::string &folder) {
 
 Image renderView(const Model &model, const View &view) {
     const int32_t h = model.handle();
-    // Part 4.1: rotation about x (pitch), y (yaw) and z (roll).
+    // Rotation about x (pitch), y (yaw) and z (roll), in degrees.
     check(TAVO_RotateModel(h, view.pitch, view.yaw, view.roll), "cannot turn the model");
     check(TAVO_ScaleModel(h, view.scale, view.scale, view.scale), "cannot scale the model");
     check(TAVO_SetModelPerspective(h, view.fov), "cannot set the perspective");

@@ -1,7 +1,7 @@
 // What the subcommands do with a model: create it from a photo and its
-// points (Part 3.1), find its expression class, keep and re-read the record
-// of a created model folder, turn and render it (Parts 4.1, 4.2), convert and
-// apply morphs (Parts 5.1, 5.2) and contract muscles (Part 5.3).
+// points, find its expression class, keep and re-read the record of a created
+// model folder, turn and render it, convert and apply morphs and contract
+// muscles.
 #pragma once
 
 #include <array>
@@ -23,14 +23,15 @@ struct CreateOptions {
     bool genericTeeth = false;  // teeth drawn with the shared teeth images, not the photo
 };
 
-// Names of the expression classes of Part 3.1.
+// Names of the expression classes 0 to 3 (closed or open mouth, neutral or
+// smiling).
 const char *expressionName(int expressionClass);
 
 // TAVO_InitModel, TAVO_ChooseTeethTextures and TAVO_CreateModelFromPhotoEx.
 std::unique_ptr<Model> createModel(const Image &photo, const FeaturePoints &points, const CreateOptions &options);
 
-// The expression class that creation chose (Part 3.1, ClassifyExpression and
-// the two flags). The interface does not report it (TAVO_GetFaceExpression is
+// The expression class that creation chose (read from the points, then
+// restricted by the two flags). The interface does not report it (TAVO_GetFaceExpression is
 // a placeholder), so it is found from the interface alone: the model is
 // created again with closedMouth forced, and again with noSmile forced; a
 // result identical to `created` (bit for bit, creation is deterministic)
@@ -54,7 +55,7 @@ bool isModelFolder(const std::string &path);
 struct View {
     float yaw = 0.0f, pitch = 0.0f, roll = 0.0f;  // degrees: about y, x and z
     float scale = 1.0f;
-    float fov = 1.0f;  // the model's perspective angle (Part 4.1); 1 is the library's default
+    float fov = 1.0f;  // the model's perspective angle (degrees); 1 is the library's default
     int width = 512, height = 512;
 };
 
@@ -66,8 +67,8 @@ Image renderView(const Model &model, const View &view);
 std::vector<std::vector<TVector3f>> modelVertices(int32_t model);
 std::array<TVector3f, 66> featurePoints3D(int32_t model);
 
-// A morph of the generic head (Part 5.1 vertex file) converted to a model
-// created from a photo (TAVO_AdjustModelDeformation, Part 5.2), ready for
+// A morph of the generic head (a vertex file) converted to a model created
+// from a photo (TAVO_AdjustModelDeformation), ready for
 // TAVO_ApplyMorph.
 class ConvertedMorph {
 public:

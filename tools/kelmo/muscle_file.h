@@ -1,4 +1,4 @@
-// Muscle files of `kelmo render --muscle`: one straight muscle of Part 5.3
+// Muscle files of `kelmo render --muscle`: one straight muscle
 // (TAVO_LinearMuscleContraction) as text, one "key value" line each:
 //
 //   # zygomatic major, right side: pulls the mouth corner up and out

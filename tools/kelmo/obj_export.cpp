@@ -36,7 +36,7 @@ ObjSummary exportObj(const Model &model, bool genericTeeth, const std::string &f
     int32_t regionCount = 0;
     check(TAVO_GetModelNumRegions(h, &regionCount), "cannot read the model");
 
-    // Textures: Part 4.2's table of which texture each region is drawn with.
+    // Textures: the one each region is drawn with (TAVO_GetModelRegionTexture).
     auto textureOf = [&](int region) -> std::string {
         if (region <= 2) return "texture.png";
         if (region == 5) return "mouth.png";
@@ -89,7 +89,7 @@ ObjSummary exportObj(const Model &model, bool genericTeeth, const std::string &f
             appendFloat(obj, v.y), obj += ' ';
             appendFloat(obj, v.z), obj += '\n';
         }
-        // Texture v grows upwards in both the model (Part 2.1) and OBJ.
+        // Texture v grows upwards in both the model and OBJ.
         for (int32_t k = 0; k < n; ++k) {
             obj += "vt ";
             appendFloat(obj, uv[2 * static_cast<std::size_t>(k)]), obj += ' ';

@@ -1,11 +1,12 @@
 // Export of a model as Wavefront OBJ with its MTL materials and textures.
 //
 // Regions 0 to 5 (head, the two eyes, upper and lower teeth, the mouth's
-// inside: Parts 2.1, 3.1) each become one object with its own material; every
-// vertex gets the texture coordinate that rendering gives it (the last quad
-// that names it, Part 4.2, read with TAVO_GetModelRegionTextureCoords), so an
+// inside) each become one object with its own material; every vertex gets the
+// texture coordinate that rendering gives it (the last quad that names it,
+// read with TAVO_GetModelRegionTextureCoords), so an
 // OBJ viewer shows the head as `kelmo render` does. Quads stay quads; a quad
-// with a repeated corner (the fans of Part 3.4) becomes a triangle, and one
+// with a repeated corner (the fans of the sock and the mouth cavity) becomes
+// a triangle, and one
 // with fewer than three distinct corners is left out. Region 6 (unused),
 // region 7 (the mouth cavity, which the renderer rebuilds from the lips before
 // every frame and uses for depth only) and region 8 (six loose eye points,

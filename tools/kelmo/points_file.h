@@ -1,6 +1,7 @@
 // Points files: one point per line, "x y" in pixels (origin at the top-left
 // pixel, y down), the form in which `kelmo landmarks` writes the 66 feature
-// points of Part 3.1 and in which --points, --from and --to read points.
+// points of creation from a photo and in which --points, --from and --to
+// read points.
 // Blank lines and lines starting with '#' are ignored.
 #pragma once
 

@@ -12,7 +12,7 @@
 
 namespace kelmo::cli {
 
-// The data directory (Part 1.1), with a trailing '/': --data when given;
+// The data directory that TAVO_InitKelmo reads, with a trailing '/': --data when given;
 // otherwise $KELMO_DATA_DIR; otherwise the first of <exe>/../data/ (the build
 // tree), <exe>/../share/kelmo/data/ (an installed tree) and the install
 // prefix's share/kelmo/data/ that holds "grd66.txt". Throws CliError when
