@@ -30,10 +30,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Programs built here run under Wine: tests, test discovery and the
-# generator of the data directory. WINEPREFIX and WINEDEBUG come from the
-# environment (the Makefile sets them).
-find_program(KELMO_WINE NAMES wine wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+# Programs built here run under Wine: the tests and the generator of the data
+# directory. Headless, quiet, in a Wine prefix of the build folder's own
+# (beside deps/), with no offer to install Wine's .NET or browser add-ons.
+find_program(KELMO_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(KELMO_WINE AND NOT KELMO_NO_EMULATOR)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${KELMO_WINE})
+  get_filename_component(KELMO_WINEPREFIX "${KELMO_WINDOWS_DEPS}/../../wine" ABSOLUTE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env WINEPREFIX=${KELMO_WINEPREFIX} WINEDEBUG=-all
+    WINEDLLOVERRIDES=mscoree,mshtml= DISPLAY= ${KELMO_WINE})
 endif()

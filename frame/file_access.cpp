@@ -5,6 +5,7 @@
 
 #include "frame/library_state.h"
 #include "kelmo.h"
+#include "tavoimage/file_names.h"
 
 namespace kelmo {
 
@@ -14,7 +15,7 @@ std::string platformPath(const std::string &path) {
 #else
     std::string converted = path;
     std::replace(converted.begin(), converted.end(), '\\', '/');
-    // Drive C: (Part 2.4's visibility file lives at "C:\orvane\..."): the
+    // Drive C: (the VRML import's visibility file lives at "C:\orvane\..."): the
     // drive letter and colon give way to the drive root. A root that ends with
     // a slash loses it, so that the default "/" gives "/orvane/...".
     if (converted.size() >= 3 && (converted[0] == 'C' || converted[0] == 'c') && converted[1] == ':' &&
@@ -28,8 +29,10 @@ std::string platformPath(const std::string &path) {
 }
 
 FilePtr openFile(const std::string &path, const char *mode) {
-    return FilePtr(std::fopen(platformPath(path).c_str(), mode));
+    return FilePtr(tavoimage::openNamedFile(platformPath(path), mode));
 }
+
+bool removeFile(const std::string &path) { return tavoimage::removeNamedFile(platformPath(path)); }
 
 }  // namespace kelmo
 
