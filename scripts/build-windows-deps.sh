@@ -41,21 +41,24 @@ log() { echo "build-windows-deps: $*"; }
 
 # ---- Sources --------------------------------------------------------------
 
-# deb-src lines for every Debian archive in the machine's apt sources, in
-# both of apt's formats (deb822 .sources stanzas and one-line .list files).
+# deb-src lines for the Debian archive in the machine's apt sources (its
+# suites and components, in either of apt's formats: deb822 .sources stanzas
+# or one-line .list files). The security archive is left out: its source
+# pool is not reachable from every machine, and the archive's point releases
+# carry its fixes.
 write_sources_list() {
   local out="$1"
   : >"$out"
   local f
   for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
     [ -f "$f" ] || continue
-    awk '$1 == "deb" && $0 ~ /\/debian/ { $1 = "deb-src"; print }' "$f" >>"$out"
+    awk '$1 == "deb" && $0 ~ /\/debian\/? / { $1 = "deb-src"; print }' "$f" >>"$out"
   done
   for f in /etc/apt/sources.list.d/*.sources; do
     [ -f "$f" ] || continue
     awk '
       function flush(   n, uris, suites, i, j, opt) {
-        if (types ~ /(^| )deb( |$)/ && uri ~ /\/debian/ && enabled != "no") {
+        if (types ~ /(^| )deb( |$)/ && uri ~ /\/debian\/?$/ && enabled != "no") {
           opt = (signed ~ /^\//) ? "[signed-by=" signed "] " : ""
           n = split(uri, uris, " "); split(suite, suites, " ")
           for (i = 1; i <= n; i++) for (j in suites)
