@@ -33,6 +33,9 @@ if [ "$windows" -eq 1 ]; then
     # The POSIX-threads flavour of mingw-w64's GCC: OpenMP's runtime needs it.
     g++-mingw-w64-x86-64-posix gfortran-mingw-w64-x86-64-posix
     ninja-build wine64
+    # Debian's reference LAPACK and BLAS: the Linux side of the comparison
+    # solves with them, as the Windows build does.
+    liblapack3 libblas3
   )
 fi
 
