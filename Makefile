@@ -6,7 +6,8 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test bench demo install sanitize coverage mutants clean
+.PHONY: all deps configure build test bench demo install sanitize coverage mutants clean \
+  windows-deps windows test-windows
 
 all: build
 
@@ -63,5 +64,31 @@ coverage:
 mutants: deps
 	python3 scripts/mutants.py
 
+# ---- Windows (docs/windows.md) ----------------------------------------------
+# kelmo.dll, tavoimage.dll, kelmo.exe and the C example for x86-64 Windows,
+# cross-built with mingw-w64 into $(WINDOWS_BUILD)/, and the zip for hosts.
+# The dependencies are built once from Debian's source packages into
+# $(WINDOWS_BUILD)/deps/ and kept.
+WINDOWS_BUILD ?= build-windows
+KELMO_VERSION := $(shell sed -n 's/^project(kelmo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+WINDOWS_ZIP = $(WINDOWS_BUILD)/kelmo-$(KELMO_VERSION)-win64.zip
+
+windows-deps:
+	bash scripts/install-deps.sh --windows $(WINDOWS_BUILD)
+	bash scripts/build-windows-deps.sh $(WINDOWS_BUILD)/deps
+
+windows: windows-deps
+	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DKELMO_WINDOWS_DEPS=$(abspath $(WINDOWS_BUILD))/deps/prefix -DKELMO_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+	bash scripts/package-windows.sh $(WINDOWS_BUILD) $(WINDOWS_ZIP)
+
+# The test suite's programs under Wine, then the C example end to end and the
+# exports, both against the Linux build.
+test-windows: windows build
+	cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS)
+	bash scripts/check-windows.sh $(WINDOWS_BUILD) $(BUILD)
+
 clean:
-	rm -rf build build-sanitize build-coverage build-mutants out
+	rm -rf build build-sanitize build-coverage build-mutants build-windows out

@@ -5,6 +5,7 @@
 
 #include "frame/library_state.h"
 #include "kelmo.h"
+#include "tavoimage/file_names.h"
 
 namespace kelmo {
 
@@ -28,8 +29,10 @@ std::string platformPath(const std::string &path) {
 }
 
 FilePtr openFile(const std::string &path, const char *mode) {
-    return FilePtr(std::fopen(platformPath(path).c_str(), mode));
+    return FilePtr(tavoimage::openNamedFile(platformPath(path), mode));
 }
+
+bool removeFile(const std::string &path) { return tavoimage::removeNamedFile(platformPath(path)); }
 
 }  // namespace kelmo
 

@@ -3,7 +3,9 @@
 // The library's paths are Windows paths: the data directory is joined
 // to file names by plain concatenation, and some names carry a backslash
 // ("wrl\Head_teethLower.png"). On Linux every backslash becomes a slash before
-// the file is opened; on Windows the path is opened as given.
+// the file is opened; on Windows the path is opened as given (drive letters
+// and all), read as UTF-8, through the wide-character calls
+// (tavoimage/file_names.h).
 //
 // The VRML import opens one file at a fixed Windows path on drive C:
 // ("C:\orvane\VisibleMeshes.vsl"). On Linux a path that starts with the drive
@@ -30,5 +32,8 @@ std::string platformPath(const std::string &path);
 
 // Opens a file with fopen's `mode` after platformPath; null when it fails.
 FilePtr openFile(const std::string &path, const char *mode);
+
+// Deletes a file after platformPath; false when it could not.
+bool removeFile(const std::string &path);
 
 }  // namespace kelmo

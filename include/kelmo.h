@@ -26,9 +26,13 @@
 
 #include "tavoimage.h"
 
+/* KELMO_STATIC: the program links the library's objects themselves (its
+ * tests and tools do), not kelmo.dll. */
 #if defined(_WIN32)
 #  if defined(KELMO_BUILDING)
 #    define KELMO_API __declspec(dllexport)
+#  elif defined(KELMO_STATIC)
+#    define KELMO_API
 #  else
 #    define KELMO_API __declspec(dllimport)
 #  endif

@@ -229,7 +229,7 @@ int32_t writeFaceFile(const std::vector<TRegion> &regions, const std::string &pa
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
     const bool closed = std::fclose(file.release()) == 0;
     if (!written || !closed) {
-        std::remove(platformPath(path).c_str());
+        removeFile(path);
         return kFaceFileWriteFailed;
     }
     return kFaceFileOk;

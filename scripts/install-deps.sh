@@ -3,12 +3,19 @@
 # then fetches the sample photo of `kelmo demo` and the tool's tests.
 # As root it runs apt-get; otherwise it prints the exact command to run.
 #
-#   bash scripts/install-deps.sh [BUILD_DIR]
+#   bash scripts/install-deps.sh [--windows] [BUILD_DIR]
 #
 # BUILD_DIR (default: build) receives sample/astronaut.png; see
-# scripts/fetch-sample-photo.sh.
+# scripts/fetch-sample-photo.sh. --windows adds what the Windows build and
+# its tests need (make windows, make test-windows): the mingw-w64 cross
+# compilers and Wine.
 set -euo pipefail
 
+windows=0
+if [ "${1:-}" = "--windows" ]; then
+  windows=1
+  shift
+fi
 build_dir="${1:-build}"
 
 packages=(
@@ -21,6 +28,16 @@ packages=(
   # predictor, and its 68-point model in /usr/share/dlib/.
   libdlib-dev libdlib-data
 )
+if [ "$windows" -eq 1 ]; then
+  packages+=(
+    # The POSIX-threads flavour of mingw-w64's GCC: OpenMP's runtime needs it.
+    g++-mingw-w64-x86-64-posix gfortran-mingw-w64-x86-64-posix
+    ninja-build wine64
+    # Debian's reference LAPACK and BLAS: the Linux side of the comparison
+    # solves with them, as the Windows build does.
+    liblapack3 libblas3
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 
+#include "tavoimage/file_names.h"
+
 namespace tavoimage {
 namespace {
 
@@ -56,7 +58,7 @@ bool tryResize(std::vector<uint8_t> &pixels, std::size_t byteCount) noexcept {
 }
 
 int32_t decodeImageFile(const std::string &path, bool keepAlpha, Image &image) {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    FilePtr file(openNamedFile(path, "rb"));
     if (!file) return TAVOIMG_ERR_OPEN;
     unsigned char magic[8] = {};
     const std::size_t count = std::fread(magic, 1, sizeof magic, file.get());
@@ -77,7 +79,7 @@ int32_t decodeImageFile(const std::string &path, bool keepAlpha, Image &image) {
 int32_t encodeImageFile(const Image &image, const std::string &path) {
     const FileFormat format = formatFromExtension(path);
     if (format == FileFormat::Unknown) return TAVOIMG_ERR_FORMAT;
-    std::FILE *file = std::fopen(path.c_str(), "wb");
+    std::FILE *file = openNamedFile(path, "wb");
     if (file == nullptr) return TAVOIMG_ERR_WRITE;
     int32_t status = TAVOIMG_ERR_FORMAT;
     switch (format) {
@@ -91,7 +93,7 @@ int32_t encodeImageFile(const Image &image, const std::string &path) {
     if (std::fclose(file) != 0 && status == TAVOIMG_OK) status = TAVOIMG_ERR_WRITE;
     // No half-written file stays behind (an existing file of that name is
     // lost as well: it was truncated when the file was opened).
-    if (status != TAVOIMG_OK) std::remove(path.c_str());
+    if (status != TAVOIMG_OK) removeNamedFile(path);
     return status;
 }
 

@@ -172,6 +172,10 @@ protected:
                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::filesystem::remove_all(root_);
         std::filesystem::create_directories(root_ + "/orvane");
+#if defined(_WIN32)
+        // Windows opens the visibility file at its real place on drive C:.
+        std::filesystem::create_directories("C:/orvane");
+#endif
         ASSERT_EQ(TAVO_SetDriveRoot(root_.c_str()), TAVO_OK);
         ASSERT_EQ(TAVO_InitModel(&handle_, 0), TAVO_OK);
     }
@@ -179,9 +183,16 @@ protected:
         destroyAllModels();
         TAVO_SetDriveRoot("/");
         std::filesystem::remove_all(root_);
+#if defined(_WIN32)
+        std::filesystem::remove("C:/orvane/VisibleMeshes.vsl");
+#endif
     }
 
+#if defined(_WIN32)
+    std::string visibilityPath() const { return "C:/orvane/VisibleMeshes.vsl"; }
+#else
     std::string visibilityPath() const { return root_ + "/orvane/VisibleMeshes.vsl"; }
+#endif
     void writeVisibility(const std::vector<uint8_t> &bytes) const { test::writeBytesToFile(visibilityPath(), bytes); }
     std::string writeVrml(const std::string &text, const std::string &name = "head.wrl") const {
         const std::string path = root_ + "/" + name;
@@ -845,6 +856,9 @@ TEST_F(VrmlImport, CorruptedFilesEitherImportWithValidRegionsOrFailLeavingTheMod
 // ---- The drive root ----------------------------------------------------------------------
 
 TEST(DriveRoot, DriveCMapsToTheRootFolderAndOtherPathsOnlyTurnBackslashes) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows opens drive C: itself";
+#endif
     ASSERT_EQ(TAVO_SetDriveRoot("/"), TAVO_OK);
     EXPECT_EQ(platformPath("C:\\orvane\\VisibleMeshes.vsl"), "/orvane/VisibleMeshes.vsl");
     EXPECT_EQ(platformPath("c:/x"), "/x");

@@ -95,7 +95,7 @@ void makePoints(std::mt19937 &random, int count, int width, int height, std::vec
 }
 
 void writeFile(const std::filesystem::path &path, const std::vector<unsigned char> &bytes) {
-    std::FILE *file = std::fopen(path.c_str(), "wb");
+    std::FILE *file = std::fopen(path.string().c_str(), "wb");
     ASSERT_NE(file, nullptr);
     const std::size_t written = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file);
     std::fclose(file);

@@ -10,9 +10,16 @@
 #include <filesystem>
 #include <fstream>
 
+#if defined(_WIN32)
+#include <direct.h>
+#include <io.h>
+#include <mutex>
+#include <process.h>
+#else
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include "tools/kelmo/cli.h"
 #include "tools/kelmo/session.h"
@@ -37,6 +44,28 @@ InterruptRegistry &registry() {
     return r;
 }
 
+#if defined(_WIN32)
+// Windows runs the Ctrl+C handler on a thread of its own and has no signal
+// masks: the registry is guarded by a lock, which the handler takes too.
+const int kHandledSignals[] = {SIGINT, SIGTERM};
+
+std::recursive_mutex &registryLock() {
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+class SignalBlock {
+public:
+    SignalBlock() : hold_(registryLock()) {}
+
+private:
+    std::lock_guard<std::recursive_mutex> hold_;
+};
+
+int makeFolder(const fs::path &folder) { return ::_wmkdir(folder.c_str()); }
+int syncFile(std::FILE *file) { return ::_commit(::_fileno(file)); }
+int processId() { return ::_getpid(); }
+#else
 const int kHandledSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 class SignalBlock {
@@ -53,9 +82,19 @@ private:
     sigset_t old_;
 };
 
+int makeFolder(const fs::path &folder) { return ::mkdir(folder.c_str(), 0777); }
+int syncFile(std::FILE *file) { return fsync(fileno(file)); }
+int processId() { return getpid(); }
+#endif
+
 void onInterrupt(int signalNumber) {
+#if defined(_WIN32)
+    const SignalBlock block;  // the process ends inside: the lock is never given back
+#endif
     InterruptRegistry &r = registry();
+#if !defined(_WIN32)
     for (int pid : r.children) kill(pid, SIGTERM);
+#endif
     for (const std::string &path : r.temporaryFiles) unlink(path.c_str());
     for (auto it = r.createdFolders.rbegin(); it != r.createdFolders.rend(); ++it) rmdir(it->c_str());
     signal(signalNumber, SIG_DFL);
@@ -78,11 +117,15 @@ std::atomic<unsigned> temporaryCounter{0};
 }  // namespace
 
 void installInterruptCleanup() {
+#if defined(_WIN32)
+    for (int s : kHandledSignals) std::signal(s, onInterrupt);
+#else
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     for (int s : kHandledSignals) sigaddset(&action.sa_mask, s);
     for (int s : kHandledSignals) sigaction(s, &action, nullptr);
+#endif
 }
 
 void registerChildProcess(int pid) {
@@ -121,7 +164,7 @@ std::string OutputSet::stage(const std::string &finalPath) {
         if (p == p.parent_path()) break;
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        if (::mkdir(it->c_str(), 0777) != 0 && errno != EEXIST)
+        if (makeFolder(*it) != 0 && errno != EEXIST)
             throw failure("cannot create the folder '" + it->string() + "': " + std::strerror(errno));
         createdFolders_.push_back(it->string());
         addTo(registry().createdFolders, it->string());
@@ -129,7 +172,7 @@ std::string OutputSet::stage(const std::string &finalPath) {
     if (!fs::is_directory(folder, ec)) throw failure("output folder '" + folder.string() + "' is not a folder");
 
     const std::string temporary =
-        (folder / ("." + target.stem().string() + ".kelmo-tmp-" + std::to_string(getpid()) + "-" +
+        (folder / ("." + target.stem().string() + ".kelmo-tmp-" + std::to_string(processId()) + "-" +
                    std::to_string(temporaryCounter++) + target.extension().string()))
             .string();
     staged_.push_back({temporary, finalPath});
@@ -142,7 +185,7 @@ void OutputSet::writeBytes(const std::string &finalPath, const std::vector<uint8
     std::FILE *file = std::fopen(temporary.c_str(), "wb");
     if (file == nullptr) throw failure("cannot write '" + finalPath + "': " + std::strerror(errno));
     const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    const bool flushed = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+    const bool flushed = std::fflush(file) == 0 && syncFile(file) == 0;
     const bool closed = std::fclose(file) == 0;
     if (!written || !flushed || !closed) throw failure("cannot write '" + finalPath + "': " + std::strerror(errno));
 }

@@ -1,6 +1,9 @@
 // kelmo batch: every photo of a folder to a model and a front render, in
 // worker processes.
 //
+// Windows has no fork: there the photos run one after another in the tool's
+// own process, with the same reports and summary.
+//
 // The library's state is per process and takes one call at a time
 // (docs/design.md), so parallel work means processes: the parent loads
 // dlib's model once, forks N workers (which share it copy-on-write and each
@@ -17,9 +20,13 @@
 #include <map>
 #include <set>
 
+#if defined(_WIN32)
+#include <io.h>
+#else
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include "tools/kelmo/atomic_file.h"
 #include "tools/kelmo/commands.h"
@@ -107,6 +114,7 @@ std::pair<int, int> parseShard(const std::string &text) {
     return {i, n};
 }
 
+#if !defined(_WIN32)
 // Pipe I/O that survives interruptions and short writes.
 bool writeAll(int fd, const void *data, std::size_t size) {
     const char *p = static_cast<const char *>(data);
@@ -128,6 +136,7 @@ bool readAll(int fd, void *data, std::size_t size) {
     }
     return true;
 }
+#endif
 
 struct BatchSettings {
     std::string dataDirectory;
@@ -149,6 +158,25 @@ void processPhoto(const Job &job, const BatchSettings &settings, LandmarkSource 
     out.commit();
 }
 
+// One photo with its outcome: done, or skipped with the reason.
+Result runPhoto(const Job &job, const BatchSettings &settings, LandmarkSource &landmarks) {
+    Result result;
+    const double t0 = secondsNow();
+    try {
+        processPhoto(job, settings, landmarks);
+        result.done = true;
+    } catch (const CliError &e) {
+        result.message = e.what();
+    } catch (const std::bad_alloc &) {
+        result.message = "out of memory";
+    } catch (const std::exception &e) {
+        result.message = e.what();
+    }
+    result.seconds = secondsNow() - t0;
+    return result;
+}
+
+#if !defined(_WIN32)
 // The worker loop: read an index, answer "index, ok, seconds, message".
 [[noreturn]] void workerMain(int jobFd, int resultFd, const std::vector<Job> &jobs, const BatchSettings &settings,
                              LandmarkSource &landmarks) {
@@ -159,19 +187,10 @@ void processPhoto(const Job &job, const BatchSettings &settings, LandmarkSource 
         int32_t index = 0;
         while (readAll(jobFd, &index, sizeof index)) {
             if (index < 0 || index >= static_cast<int32_t>(jobs.size())) break;
-            const double t0 = secondsNow();
-            int32_t ok = 1;
-            std::string message;
-            try {
-                processPhoto(jobs[static_cast<std::size_t>(index)], settings, landmarks);
-            } catch (const CliError &e) {
-                ok = 0, message = e.what();
-            } catch (const std::bad_alloc &) {
-                ok = 0, message = "out of memory";
-            } catch (const std::exception &e) {
-                ok = 0, message = e.what();
-            }
-            const double seconds = secondsNow() - t0;
+            const Result r = runPhoto(jobs[static_cast<std::size_t>(index)], settings, landmarks);
+            const int32_t ok = r.done ? 1 : 0;
+            const std::string &message = r.message;
+            const double seconds = r.seconds;
             const uint32_t length = static_cast<uint32_t>(std::min<std::size_t>(message.size(), 4000));
             if (!writeAll(resultFd, &index, sizeof index) || !writeAll(resultFd, &ok, sizeof ok) ||
                 !writeAll(resultFd, &seconds, sizeof seconds) || !writeAll(resultFd, &length, sizeof length) ||
@@ -192,6 +211,7 @@ struct Worker {
     int resultFd = -1;  // parent reads
     int busyWith = -1;  // job index in flight
 };
+#endif
 
 class ProgressDisplay {
 public:
@@ -237,9 +257,15 @@ int commandBatch(const Args &words) {
     BatchSettings settings;
     settings.outFolder = requiredOutput(args, "OUTDIR (the results folder)");
     settings.options = createOptions(args);
+#if defined(_WIN32)
+    // One process (see the top of this file); -j is still checked.
+    const int workerCount = 1;
+    if (auto v = args.value("jobs")) static_cast<void>(parseInteger(*v, "-j", 1, 64));
+#else
     const long processors = std::max(1L, sysconf(_SC_NPROCESSORS_ONLN));
     int workerCount = static_cast<int>(std::min(64L, processors));
     if (auto v = args.value("jobs")) workerCount = static_cast<int>(parseInteger(*v, "-j", 1, 64));
+#endif
     std::pair<int, int> shard{0, 1};
     if (auto v = args.value("shard")) shard = parseShard(*v);
     if (auto v = args.value("size")) {
@@ -275,11 +301,26 @@ int commandBatch(const Args &words) {
                 ignored > 0 ? (", " + std::to_string(ignored) + " other files ignored").c_str() : "");
     std::fflush(stdout);
 
-    // A worker that dies must not kill the parent through a write to its pipe.
-    std::signal(SIGPIPE, SIG_IGN);
     const double start = secondsNow();
     std::vector<Result> results(jobs.size());
-    std::size_t nextJob = 0, finished = 0, skipped = 0;
+    std::size_t finished = 0, skipped = 0;
+#if defined(_WIN32)
+    ProgressDisplay progress(jobs.size(), _isatty(_fileno(stderr)) != 0);
+    if (!jobs.empty()) {
+        const LibrarySession library(settings.dataDirectory);
+        if (_isatty(_fileno(stderr)) != 0) progress.draw(0, 0);
+        for (std::size_t k = 0; k < jobs.size(); ++k) {
+            results[k] = runPhoto(jobs[k], settings, landmarks);
+            results[k].reported = true;
+            ++finished;
+            if (!results[k].done) ++skipped;
+            progress.report(jobs[k], results[k], finished, skipped);
+        }
+    }
+#else
+    // A worker that dies must not kill the parent through a write to its pipe.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::size_t nextJob = 0;
     ProgressDisplay progress(jobs.size(), isatty(STDERR_FILENO) != 0);
     std::vector<Worker> workers;
     const int wanted = std::min<int>(workerCount, static_cast<int>(jobs.size()));
@@ -374,6 +415,7 @@ int commandBatch(const Args &words) {
             assign(w);
         }
     }
+#endif
     progress.finish();
     const double elapsed = secondsNow() - start;
 

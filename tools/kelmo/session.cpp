@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include <unistd.h>
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include "tools/kelmo/cli.h"
 
@@ -18,10 +20,18 @@ namespace kelmo::cli {
 namespace fs = std::filesystem;
 
 std::string executableDirectory() {
+#if defined(_WIN32)
+    std::wstring exe(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, exe.data(), static_cast<DWORD>(exe.size()));
+    if (length == 0 || length >= exe.size()) return ".";
+    exe.resize(length);
+    return fs::path(exe).parent_path().string();
+#else
     std::error_code ec;
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (ec) return ".";
     return exe.parent_path().string();
+#endif
 }
 
 namespace {
