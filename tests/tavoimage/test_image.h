@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "tavoimage.h"
@@ -25,6 +26,14 @@ inline std::vector<uint8_t> randomBytes(std::size_t count, uint32_t seed) {
     return bytes;
 }
 
+// Width and height of an image; -1 for an invalid handle.
+inline std::pair<int32_t, int32_t> imageSize(ImageHandle image) {
+    int32_t width = -1, height = -1;
+    TAVO_GetImageWidth(image, &width);
+    TAVO_GetImageHeight(image, &height);
+    return {width, height};
+}
+
 class TestImage {
 public:
     TestImage() { EXPECT_EQ(TAVO_CreateEmptyImage(&handle), TAVOIMG_OK); }
@@ -39,20 +48,13 @@ public:
     TestImage &operator=(const TestImage &) = delete;
     operator ImageHandle() const { return handle; }
 
-    int32_t width() const {
-        int32_t value = -1;
-        TAVO_GetImageWidth(handle, &value);
-        return value;
-    }
-    int32_t height() const {
-        int32_t value = -1;
-        TAVO_GetImageHeight(handle, &value);
-        return value;
-    }
+    std::pair<int32_t, int32_t> size() const { return imageSize(handle); }
+    int32_t width() const { return size().first; }
+    int32_t height() const { return size().second; }
     std::vector<uint8_t> pixels(int channels) const {
-        int32_t size = 0;
-        if (TAVO_GetImageBufferSize(handle, &size, modeOf(channels)) != TAVOIMG_OK) return {};
-        std::vector<uint8_t> bytes(static_cast<std::size_t>(size));
+        int32_t count = 0;
+        if (TAVO_GetImageBufferSize(handle, &count, modeOf(channels)) != TAVOIMG_OK) return {};
+        std::vector<uint8_t> bytes(static_cast<std::size_t>(count));
         EXPECT_EQ(TAVO_SaveImageToBuffer(handle, bytes.data(), modeOf(channels)), TAVOIMG_OK);
         return bytes;
     }
@@ -60,12 +62,13 @@ public:
     ImageHandle handle = -1;
 };
 
+inline bool imageIsLive(ImageHandle handle) { return imageSize(handle).first >= 0; }
+
 // Images alive in the table. Handles are slot indices, so probing the first
 // 2^16 finds every image a test can have made.
 inline int liveImageCount() {
     int count = 0;
-    int32_t width = 0;
-    for (ImageHandle handle = 0; handle < (1 << 16); ++handle) count += TAVO_GetImageWidth(handle, &width) == 0;
+    for (ImageHandle handle = 0; handle < (1 << 16); ++handle) count += imageIsLive(handle);
     return count;
 }
 
