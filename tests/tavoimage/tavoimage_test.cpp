@@ -35,23 +35,16 @@ TEST(ImageTable, EveryInvalidCallReturnsItsStatusAndChangesNothing) {
     ImageHandle out = kUntouched;
     uint8_t bytes[64] = {};
     const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+#define WITH(expression) [&](ImageHandle h) { return expression; }
     const std::function<int32_t(ImageHandle)> handleCalls[] = {
-        [&](ImageHandle h) { return TAVO_FreeImage(h); },
-        [&](ImageHandle h) { return TAVO_CopyImage(h, good); },
-        [&](ImageHandle h) { return TAVO_CopyImage(good, h); },
-        [&](ImageHandle h) { return TAVO_GetImageWidth(h, &value); },
-        [&](ImageHandle h) { return TAVO_GetImageHeight(h, &value); },
-        [&](ImageHandle h) { return TAVO_GetImageBufferSize(h, &value, TAVO_IMAGEMODE_COLOR); },
-        [&](ImageHandle h) { return TAVO_SaveImageToBuffer(h, bytes, TAVO_IMAGEMODE_GREY); },
-        [&](ImageHandle h) { return TAVO_SaveImageToFile(h, "unused.png"); },
-        [&](ImageHandle h) { return TAVO_ResizeImage(h, 0.5, good); },
-        [&](ImageHandle h) { return TAVO_ResizeImage(good, 0.5, h); },
-        [&](ImageHandle h) { return TAVO_RotateImageCenter(h, 10, 0, 0, good); },
-        [&](ImageHandle h) { return TAVO_RotateImageCenter(good, 10, 0, 0, h); },
-        [&](ImageHandle h) { return TAVO_MirrorImage(h, 0); },
-        [&](ImageHandle h) { return TAVO_CopyRectReplicateBorder(h, 0, 0, 1, 1, good); },
-        [&](ImageHandle h) { return TAVO_CopyRectReplicateBorder(good, 0, 0, 1, 1, h); },
+        WITH(TAVO_FreeImage(h)), WITH(TAVO_CopyImage(h, good)), WITH(TAVO_CopyImage(good, h)),
+        WITH(TAVO_GetImageWidth(h, &value)), WITH(TAVO_GetImageHeight(h, &value)),
+        WITH(TAVO_GetImageBufferSize(h, &value, TAVO_IMAGEMODE_COLOR)), WITH(TAVO_SaveImageToBuffer(h, bytes, TAVO_IMAGEMODE_GREY)),
+        WITH(TAVO_SaveImageToFile(h, "unused.png")), WITH(TAVO_ResizeImage(h, 0.5, good)), WITH(TAVO_ResizeImage(good, 0.5, h)),
+        WITH(TAVO_RotateImageCenter(h, 10, 0, 0, good)), WITH(TAVO_RotateImageCenter(good, 10, 0, 0, h)), WITH(TAVO_MirrorImage(h, 0)),
+        WITH(TAVO_CopyRectReplicateBorder(h, 0, 0, 1, 1, good)), WITH(TAVO_CopyRectReplicateBorder(good, 0, 0, 1, 1, h)),
     };
+#undef WITH
     // Negative, freed, the first slot past the table (no other image lives in
     // this program) and far beyond it.
     for (const ImageHandle bad : {-1, INT32_MIN, freed, freed + 1, INT32_MAX}) {
@@ -59,41 +52,32 @@ TEST(ImageTable, EveryInvalidCallReturnsItsStatusAndChangesNothing) {
     }
     const auto badMode = TAVO_IMAGEMODE(3), grey = TAVO_IMAGEMODE_GREY, colour = TAVO_IMAGEMODE_COLOR;
     const int32_t side = TAVOIMG_MAX_SIDE, rows = TAVOIMG_MAX_PIXELS / TAVOIMG_MAX_SIDE + 1;
+    constexpr int32_t kNull = TAVOIMG_ERR_NULL, kArgument = TAVOIMG_ERR_ARGUMENT, kMemory = TAVOIMG_ERR_MEMORY;
 #define CALL(status, expression) {status, [&] { return expression; }}
     const std::pair<int32_t, std::function<int32_t()>> calls[] = {
-        CALL(TAVOIMG_ERR_NULL, TAVO_CreateEmptyImage(nullptr)),
-        CALL(TAVOIMG_ERR_NULL, TAVO_GetImageWidth(good, nullptr)),
-        CALL(TAVOIMG_ERR_NULL, TAVO_GetImageHeight(good, nullptr)),
-        CALL(TAVOIMG_ERR_NULL, TAVO_GetImageBufferSize(good, nullptr, colour)),
-        CALL(TAVOIMG_ERR_NULL, TAVO_SaveImageToBuffer(good, nullptr, colour)),
-        CALL(TAVOIMG_ERR_NULL, TAVO_SaveImageToFile(good, nullptr)),
-        CALL(TAVOIMG_ERR_NULL, TAVO_LoadImageFromBuffer(nullptr, bytes, 1, 1, 3, colour)),
-        CALL(TAVOIMG_ERR_NULL, TAVO_LoadImageFromBuffer(&out, nullptr, 1, 1, 3, colour)),
-        CALL(TAVOIMG_ERR_NULL, TAVO_LoadImageFromFile(nullptr, "x.png")),
-        CALL(TAVOIMG_ERR_NULL, TAVO_LoadImageFromFile(&out, nullptr)),
-        CALL(TAVOIMG_ERR_NULL, TAVO_LoadImageFromFileWithAlpha(nullptr, "x.png")),
-        CALL(TAVOIMG_ERR_NULL, TAVO_LoadImageFromFileWithAlpha(&out, nullptr)),
-        CALL(TAVOIMG_ERR_ARGUMENT, TAVO_LoadImageFromBuffer(&out, bytes, 2, 2, 8, badMode)),
-        CALL(TAVOIMG_ERR_ARGUMENT, TAVO_LoadImageFromBuffer(&out, bytes, -1, 2, 8, grey)),
-        CALL(TAVOIMG_ERR_ARGUMENT, TAVO_LoadImageFromBuffer(&out, bytes, side + 1, 1, side + 1, grey)),
-        CALL(TAVOIMG_ERR_ARGUMENT, TAVO_LoadImageFromBuffer(&out, bytes, side, rows, side, grey)),  // too many pixels
-        CALL(TAVOIMG_ERR_ARGUMENT, TAVO_LoadImageFromBuffer(&out, bytes, 4, 2, 11, colour)),  // scan line too short
-        CALL(TAVOIMG_ERR_ARGUMENT, TAVO_SaveImageToBuffer(good, bytes, badMode)),
-        CALL(TAVOIMG_ERR_ARGUMENT, TAVO_GetImageBufferSize(good, &value, badMode)),
-        CALL(TAVOIMG_ERR_ARGUMENT, TAVO_SaveImageToFile(empty, "empty.png")),
-        CALL(TAVOIMG_ERR_ARGUMENT, TAVO_ResizeImage(good, 0.0, good)),
-        CALL(TAVOIMG_ERR_ARGUMENT, TAVO_ResizeImage(good, nan, good)),
-        CALL(TAVOIMG_ERR_MEMORY, TAVO_ResizeImage(good, 1e300, good)),
-        CALL(TAVOIMG_ERR_MEMORY, TAVO_ResizeImage(good, 6000.0, good)),  // 18000 x 12000 > 2^27
-        CALL(TAVOIMG_ERR_ARGUMENT, TAVO_RotateImageCenter(good, nan, 1.0, 1.0, good)),
-        CALL(TAVOIMG_ERR_ARGUMENT, TAVO_RotateImageCenter(good, 10.0, nan, 1.0, good)),
-        CALL(TAVOIMG_ERR_ARGUMENT, TAVO_RotateImageCenter(good, 10.0, 1.0, -inf, good)),
-        CALL(TAVOIMG_ERR_ARGUMENT, TAVO_MirrorImage(good, 2)),
-        CALL(TAVOIMG_ERR_ARGUMENT, TAVO_CopyRectReplicateBorder(good, 2, 0, 1, 1, good)),
-        CALL(TAVOIMG_ERR_ARGUMENT, TAVO_CopyRectReplicateBorder(good, 0, 2, 1, 1, good)),
-        CALL(TAVOIMG_ERR_ARGUMENT, TAVO_CopyRectReplicateBorder(empty, 0, 0, 1, 1, good)),
-        CALL(TAVOIMG_ERR_MEMORY, TAVO_CopyRectReplicateBorder(good, INT32_MIN, 0, INT32_MAX, 0, good)),
-        CALL(TAVOIMG_ERR_MEMORY, TAVO_CopyRectReplicateBorder(good, 0, 0, 20000, 20000, good)),
+        CALL(kNull, TAVO_CreateEmptyImage(nullptr)), CALL(kNull, TAVO_GetImageWidth(good, nullptr)),
+        CALL(kNull, TAVO_GetImageHeight(good, nullptr)), CALL(kNull, TAVO_GetImageBufferSize(good, nullptr, colour)),
+        CALL(kNull, TAVO_SaveImageToBuffer(good, nullptr, colour)), CALL(kNull, TAVO_SaveImageToFile(good, nullptr)),
+        CALL(kNull, TAVO_LoadImageFromBuffer(nullptr, bytes, 1, 1, 3, colour)),
+        CALL(kNull, TAVO_LoadImageFromBuffer(&out, nullptr, 1, 1, 3, colour)),
+        CALL(kNull, TAVO_LoadImageFromFile(nullptr, "x.png")), CALL(kNull, TAVO_LoadImageFromFile(&out, nullptr)),
+        CALL(kNull, TAVO_LoadImageFromFileWithAlpha(nullptr, "x.png")), CALL(kNull, TAVO_LoadImageFromFileWithAlpha(&out, nullptr)),
+        CALL(kArgument, TAVO_LoadImageFromBuffer(&out, bytes, 2, 2, 8, badMode)),
+        CALL(kArgument, TAVO_LoadImageFromBuffer(&out, bytes, -1, 2, 8, grey)),
+        CALL(kArgument, TAVO_LoadImageFromBuffer(&out, bytes, side + 1, 1, side + 1, grey)),
+        CALL(kArgument, TAVO_LoadImageFromBuffer(&out, bytes, side, rows, side, grey)),  // too many pixels
+        CALL(kArgument, TAVO_LoadImageFromBuffer(&out, bytes, 4, 2, 11, colour)),        // scan line too short
+        CALL(kArgument, TAVO_SaveImageToBuffer(good, bytes, badMode)), CALL(kArgument, TAVO_GetImageBufferSize(good, &value, badMode)),
+        CALL(kArgument, TAVO_SaveImageToFile(empty, "empty.png")), CALL(kArgument, TAVO_ResizeImage(good, 0.0, good)),
+        CALL(kArgument, TAVO_ResizeImage(good, nan, good)), CALL(kMemory, TAVO_ResizeImage(good, 1e300, good)),
+        CALL(kMemory, TAVO_ResizeImage(good, 6000.0, good)),  // 18000 x 12000 > 2^27
+        CALL(kArgument, TAVO_RotateImageCenter(good, nan, 1, 1, good)), CALL(kArgument, TAVO_RotateImageCenter(good, 10, nan, 1, good)),
+        CALL(kArgument, TAVO_RotateImageCenter(good, 10, 1, -inf, good)), CALL(kArgument, TAVO_MirrorImage(good, 2)),
+        CALL(kArgument, TAVO_CopyRectReplicateBorder(good, 2, 0, 1, 1, good)),
+        CALL(kArgument, TAVO_CopyRectReplicateBorder(good, 0, 2, 1, 1, good)),
+        CALL(kArgument, TAVO_CopyRectReplicateBorder(empty, 0, 0, 1, 1, good)),
+        CALL(kMemory, TAVO_CopyRectReplicateBorder(good, INT32_MIN, 0, INT32_MAX, 0, good)),
+        CALL(kMemory, TAVO_CopyRectReplicateBorder(good, 0, 0, 20000, 20000, good)),
     };
 #undef CALL
     int k = 0;

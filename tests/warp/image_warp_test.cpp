@@ -23,76 +23,52 @@ namespace {
 using namespace kelmo_test;
 namespace fs = std::filesystem;
 
-// The bytes of a square-root file holding `value(i)` at entry i, little-endian.
-std::vector<unsigned char> sqrtFile(float (*value)(std::size_t)) {
-    std::vector<unsigned char> bytes(kelmo::kSqrtFileBytes);
-    for (std::size_t i = 0; i < kelmo::kSqrtTableEntries; ++i) {
-        const float entry = value(i);
-        uint32_t bits;
-        std::memcpy(&bits, &entry, 4);
-        for (int b = 0; b < 4; ++b) bytes[4 * i + std::size_t(b)] = static_cast<unsigned char>(bits >> (8 * b));
-    }
-    return bytes;
-}
-
-void writeFile(const fs::path &path, const std::vector<unsigned char> &bytes, std::size_t count) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(count));
-}
-
-// A folder of its own holding the true square-root table, written once per
-// test program; every test starts with that table loaded.
-const fs::path &directory() {
-    static const struct Directory {
-        fs::path path = fs::temp_directory_path() / ("kelmo_warp_" + std::to_string(::getpid()));
-        Directory() { writeFile(path / "sqrt.dat", sqrtFile([](std::size_t i) { return std::sqrt(float(i)); }), kelmo::kSqrtFileBytes); }
-        ~Directory() { fs::remove_all(path); }
-    } folder;
-    return folder.path;
-}
-
+// Every test starts with the true square-root table.
 class ImageWarp : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(TAVO_InitRBF((directory().string() + "/").c_str()), 0); }
+    void SetUp() override {
+        for (std::size_t i = 0; i < table.size(); ++i) table[i] = std::sqrt(float(i));
+    }
     static TestImage image(int width, int height, int channels, uint32_t seed) {
         return TestImage(randomBytes(std::size_t(width * height * channels), seed), width, height, channels);
     }
+    std::vector<float> &table = kelmo::libraryState().sqrtTable;
 };
 
-TEST_F(ImageWarp, SquareRootTableIsReplacedOnlyByACompleteFile) {
-    std::vector<float> &table = kelmo::libraryState().sqrtTable;
-    const std::vector<unsigned char> threes = sqrtFile([](std::size_t) { return 3.0f; });
-    writeFile(directory() / "prefixsqrt.dat", threes, threes.size());  // the name is appended as it is
-    writeFile(directory() / "short/sqrt.dat", threes, threes.size() - 1);
-    writeFile(directory() / "empty/sqrt.dat", threes, 0);
-    std::vector<unsigned char> longer = sqrtFile([](std::size_t i) { return float(i % 7); });
-    longer.insert(longer.end(), 100, 0xFF);  // only the first 2^21 entries count
-    writeFile(directory() / "long/sqrt.dat", longer, longer.size());
-    const struct {
-        std::string directory;
-        float expected3;  // entry 3 afterwards
-    } cases[] = {{"/short/", std::sqrt(3.0f)}, {"/empty/", std::sqrt(3.0f)}, {"/nowhere/", std::sqrt(3.0f)},
-                 {"/prefix", 3.0f},           {"/long/", 3.0f}};
-    for (const auto &c : cases) {
-        EXPECT_EQ(TAVO_InitRBF((directory().string() + c.directory).c_str()), 0);
-        EXPECT_EQ(table[3], c.expected3) << c.directory;
+TEST_F(ImageWarp, SquareRootTableIsReplacedOnlyByAWholeFileOfLittleEndianFloats) {
+    // Files of entry i = i % 7 (as little-endian bytes), whole, cut short or
+    // longer, in folders of a temporary one.
+    const fs::path folder = fs::temp_directory_path() / ("kelmo_warp_" + std::to_string(::getpid()));
+    std::vector<char> bytes(kelmo::kSqrtFileBytes + 100, char(0xFF));  // only the first 2^21 entries count
+    for (std::size_t i = 0; i < kelmo::kSqrtTableEntries; ++i) {
+        const float entry = float(i % 7);
+        uint32_t bits;
+        std::memcpy(&bits, &entry, 4);
+        for (std::size_t b = 0; b < 4; ++b) bytes[4 * i + b] = char(bits >> (8 * b));
+    }
+    const std::pair<std::string, std::size_t> files[] = {{"/prefixsqrt.dat", kelmo::kSqrtFileBytes}, {"/short/sqrt.dat", kelmo::kSqrtFileBytes - 1},
+                                                         {"/empty/sqrt.dat", 0}, {"/long/sqrt.dat", bytes.size()}};
+    for (const auto &[name, size] : files) {
+        fs::create_directories((folder.string() + name).substr(0, (folder.string() + name).rfind('/')));
+        std::ofstream(folder.string() + name, std::ios::binary).write(bytes.data(), std::streamsize(size));
+    }
+    const std::pair<std::string, float> cases[] = {{"/short/", std::sqrt(3.0f)}, {"/empty/", std::sqrt(3.0f)},
+                                                   {"/nowhere/", std::sqrt(3.0f)}, {"/prefix", 3.0f}, {"/long/", 3.0f}};
+    for (const auto &[directory, entry3] : cases) {  // the file name is appended as it is
+        table[3] = std::sqrt(3.0f);
+        EXPECT_EQ(TAVO_InitRBF((folder.string() + directory).c_str()), 0);
+        EXPECT_EQ(table[3], entry3) << directory;
     }
     EXPECT_EQ(table[kelmo::kSqrtTableEntries - 1], float((kelmo::kSqrtTableEntries - 1) % 7));
     EXPECT_EQ(TAVO_InitRBF(nullptr), 0);
     EXPECT_EQ(table[3], 3.0f);
-    // Little-endian whatever the host: 00 00 80 3F is 1.0.
-    std::vector<unsigned char> bytes(kelmo::kSqrtFileBytes);
-    bytes[4 + 2] = 0x80;
-    bytes[4 + 3] = 0x3F;
-    EXPECT_EQ(kelmo::decodeSqrtTable(bytes)[1], 1.0f);
+    fs::remove_all(folder);
 }
 
 TEST_F(ImageWarp, WarpMatchesItsRecomputationPixelForPixel) {
     std::mt19937 random(11);
-    const struct {
-        int width, height, stored, channels, count;
-        std::vector<int32_t> from, to;  // caller points ahead of `count` random ones
-    } cases[] = {
+    // Sizes, the channels stored and warped, random points added to those given.
+    const struct { int width, height, stored, channels, count; std::vector<int32_t> from, to; } cases[] = {
         {40, 30, 1, 1, 8, {}, {}},          {33, 17, 3, 3, 8, {}, {}},           {31, 23, 4, 4, 8, {}, {}},
         {36, 28, 4, 1, 5, {}, {}},          {64, 64, 1, 1, 66, {}, {}},          {40, 30, 3, 3, 0, {}, {}},
         {40, 30, 1, 1, 0, {17, 12}, {17, 12}},                   // a point that stays: no displacement
@@ -132,11 +108,7 @@ TEST_F(ImageWarp, RefusedCallsLeaveTheDestinationAsItWas) {
     const std::vector<int32_t> points(2 * 4098, 3);
     const int32_t *p = points.data();
     const std::vector<uint8_t> before = destination.pixels(3);
-    const struct {
-        ImageHandle source, destination;
-        const int32_t *from, *to;
-        int32_t count, mode, expected;
-    } cases[] = {
+    const struct { ImageHandle source, destination; const int32_t *from, *to; int32_t count, mode, expected; } cases[] = {
         {-1, destination, p, p, 1, 1, TAVO_ERR_GENERAL},      {freed, destination, p, p, 1, 1, TAVO_ERR_GENERAL},
         {1 << 30, destination, p, p, 1, 1, TAVO_ERR_GENERAL}, {source, freed, p, p, 1, 1, TAVO_ERR_GENERAL},
         {source, destination, nullptr, p, 1, 1, TAVO_ERR_GENERAL}, {source, destination, p, nullptr, 1, 1, TAVO_ERR_GENERAL},
