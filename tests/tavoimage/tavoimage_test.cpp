@@ -1,277 +1,136 @@
-// The image table of tavoimage (Part 1.2): handles, buffers in the three
-// modes and the conversions between them, as include/tavoimage.h states.
+// The image table of tavoimage: the statuses of every invalid call, pixel
+// buffers in the three modes and the conversions between them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
+#include <functional>
+#include <limits>
 #include <vector>
 
-#include "tavoimage.h"
-#include "tavoimage/test_support.h"
+#include "tavoimage/test_image.h"
 
-using namespace tavoimage_test;
+using namespace kelmo_test;
 
 namespace {
 
-constexpr ImageHandle kUntouched = 123456;
-
-// Every function that takes a handle must answer TAVOIMG_ERR_HANDLE for it.
-void expectEveryFunctionRejectsHandle(ImageHandle bad, ImageHandle good) {
-    int32_t value = -7;
-    uint8_t byte = 0;
-    EXPECT_EQ(TAVO_FreeImage(bad), TAVOIMG_ERR_HANDLE);
-    EXPECT_EQ(TAVO_CopyImage(bad, good), TAVOIMG_ERR_HANDLE);
-    EXPECT_EQ(TAVO_CopyImage(good, bad), TAVOIMG_ERR_HANDLE);
-    EXPECT_EQ(TAVO_GetImageWidth(bad, &value), TAVOIMG_ERR_HANDLE);
-    EXPECT_EQ(TAVO_GetImageHeight(bad, &value), TAVOIMG_ERR_HANDLE);
-    EXPECT_EQ(TAVO_GetImageBufferSize(bad, &value, TAVO_IMAGEMODE_COLOR), TAVOIMG_ERR_HANDLE);
-    EXPECT_EQ(value, -7);
-    EXPECT_EQ(TAVO_SaveImageToBuffer(bad, &byte, TAVO_IMAGEMODE_GREY), TAVOIMG_ERR_HANDLE);
-    EXPECT_EQ(TAVO_SaveImageToFile(bad, "unused.png"), TAVOIMG_ERR_HANDLE);
-    EXPECT_EQ(TAVO_ResizeImage(bad, 0.5, good), TAVOIMG_ERR_HANDLE);
-    EXPECT_EQ(TAVO_ResizeImage(good, 0.5, bad), TAVOIMG_ERR_HANDLE);
-    EXPECT_EQ(TAVO_RotateImageCenter(bad, 10.0, 0.0, 0.0, good), TAVOIMG_ERR_HANDLE);
-    EXPECT_EQ(TAVO_RotateImageCenter(good, 10.0, 0.0, 0.0, bad), TAVOIMG_ERR_HANDLE);
-    EXPECT_EQ(TAVO_MirrorImage(bad, 0), TAVOIMG_ERR_HANDLE);
-    EXPECT_EQ(TAVO_CopyRectReplicateBorder(bad, 0, 0, 1, 1, good), TAVOIMG_ERR_HANDLE);
-    EXPECT_EQ(TAVO_CopyRectReplicateBorder(good, 0, 0, 1, 1, bad), TAVOIMG_ERR_HANDLE);
+// The documented conversion of packed pixels from one layout to another.
+std::vector<uint8_t> converted(const std::vector<uint8_t> &pixels, int from, int to) {
+    std::vector<uint8_t> result;
+    for (std::size_t i = 0; i < pixels.size(); i += std::size_t(from)) {
+        const uint8_t *p = &pixels[i];
+        if (to == 1) result.push_back(from == 1 ? p[0] : uint8_t((299 * p[0] + 587 * p[1] + 114 * p[2] + 500) / 1000));
+        for (int c = 0; c < 3 && to > 1; ++c) result.push_back(from == 1 ? p[0] : p[c]);
+        if (to == 4) result.push_back(from == 4 ? p[3] : 255);
+    }
+    return result;
 }
 
-int32_t expectedLuma(int red, int green, int blue) { return (299 * red + 587 * green + 114 * blue + 500) / 1000; }
+TEST(ImageTable, EveryInvalidCallReturnsItsStatusAndChangesNothing) {
+    const std::vector<uint8_t> pixels = randomBytes(3 * 2 * 3, 1);
+    const TestImage good(pixels, 3, 2, 3), empty;
+    const ImageHandle freed = TestImage().handle;
+    const int live = liveImageCount();
+    constexpr int32_t kUntouched = 123456;
+    int32_t value = kUntouched;
+    ImageHandle out = kUntouched;
+    uint8_t bytes[64] = {};
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+#define WITH(expression) [&](ImageHandle h) { return expression; }
+    const std::function<int32_t(ImageHandle)> handleCalls[] = {
+        WITH(TAVO_FreeImage(h)), WITH(TAVO_CopyImage(h, good)), WITH(TAVO_CopyImage(good, h)),
+        WITH(TAVO_GetImageWidth(h, &value)), WITH(TAVO_GetImageHeight(h, &value)),
+        WITH(TAVO_GetImageBufferSize(h, &value, TAVO_IMAGEMODE_COLOR)), WITH(TAVO_SaveImageToBuffer(h, bytes, TAVO_IMAGEMODE_GREY)),
+        WITH(TAVO_SaveImageToFile(h, "unused.png")), WITH(TAVO_ResizeImage(h, 0.5, good)), WITH(TAVO_ResizeImage(good, 0.5, h)),
+        WITH(TAVO_RotateImageCenter(h, 10, 0, 0, good)), WITH(TAVO_RotateImageCenter(good, 10, 0, 0, h)), WITH(TAVO_MirrorImage(h, 0)),
+        WITH(TAVO_CopyRectReplicateBorder(h, 0, 0, 1, 1, good)), WITH(TAVO_CopyRectReplicateBorder(good, 0, 0, 1, 1, h)),
+    };
+#undef WITH
+    // Negative, freed, the first slot past the table (no other image lives in
+    // this program) and far beyond it.
+    for (const ImageHandle bad : {-1, INT32_MIN, freed, freed + 1, INT32_MAX}) {
+        for (const auto &call : handleCalls) EXPECT_EQ(call(bad), TAVOIMG_ERR_HANDLE) << bad << ", call " << &call - handleCalls;
+    }
+    const auto badMode = TAVO_IMAGEMODE(3), grey = TAVO_IMAGEMODE_GREY, colour = TAVO_IMAGEMODE_COLOR;
+    const int32_t side = TAVOIMG_MAX_SIDE, rows = TAVOIMG_MAX_PIXELS / TAVOIMG_MAX_SIDE + 1;
+    constexpr int32_t kNull = TAVOIMG_ERR_NULL, kArgument = TAVOIMG_ERR_ARGUMENT, kMemory = TAVOIMG_ERR_MEMORY;
+#define CALL(status, expression) {status, [&] { return expression; }}
+    const std::pair<int32_t, std::function<int32_t()>> calls[] = {
+        CALL(kNull, TAVO_CreateEmptyImage(nullptr)), CALL(kNull, TAVO_GetImageWidth(good, nullptr)),
+        CALL(kNull, TAVO_GetImageHeight(good, nullptr)), CALL(kNull, TAVO_GetImageBufferSize(good, nullptr, colour)),
+        CALL(kNull, TAVO_SaveImageToBuffer(good, nullptr, colour)), CALL(kNull, TAVO_SaveImageToFile(good, nullptr)),
+        CALL(kNull, TAVO_LoadImageFromBuffer(nullptr, bytes, 1, 1, 3, colour)),
+        CALL(kNull, TAVO_LoadImageFromBuffer(&out, nullptr, 1, 1, 3, colour)),
+        CALL(kNull, TAVO_LoadImageFromFile(nullptr, "x.png")), CALL(kNull, TAVO_LoadImageFromFile(&out, nullptr)),
+        CALL(kNull, TAVO_LoadImageFromFileWithAlpha(nullptr, "x.png")), CALL(kNull, TAVO_LoadImageFromFileWithAlpha(&out, nullptr)),
+        CALL(kArgument, TAVO_LoadImageFromBuffer(&out, bytes, 2, 2, 8, badMode)),
+        CALL(kArgument, TAVO_LoadImageFromBuffer(&out, bytes, -1, 2, 8, grey)),
+        CALL(kArgument, TAVO_LoadImageFromBuffer(&out, bytes, side + 1, 1, side + 1, grey)),
+        CALL(kArgument, TAVO_LoadImageFromBuffer(&out, bytes, side, rows, side, grey)),  // too many pixels
+        CALL(kArgument, TAVO_LoadImageFromBuffer(&out, bytes, 4, 2, 11, colour)),        // scan line too short
+        CALL(kArgument, TAVO_SaveImageToBuffer(good, bytes, badMode)), CALL(kArgument, TAVO_GetImageBufferSize(good, &value, badMode)),
+        CALL(kArgument, TAVO_SaveImageToFile(empty, "empty.png")), CALL(kArgument, TAVO_ResizeImage(good, 0.0, good)),
+        CALL(kArgument, TAVO_ResizeImage(good, nan, good)), CALL(kMemory, TAVO_ResizeImage(good, 1e300, good)),
+        CALL(kMemory, TAVO_ResizeImage(good, 6000.0, good)),  // 18000 x 12000 > 2^27
+        CALL(kArgument, TAVO_RotateImageCenter(good, nan, 1, 1, good)), CALL(kArgument, TAVO_RotateImageCenter(good, 10, nan, 1, good)),
+        CALL(kArgument, TAVO_RotateImageCenter(good, 10, 1, -inf, good)), CALL(kArgument, TAVO_MirrorImage(good, 2)),
+        CALL(kArgument, TAVO_CopyRectReplicateBorder(good, 2, 0, 1, 1, good)),
+        CALL(kArgument, TAVO_CopyRectReplicateBorder(good, 0, 2, 1, 1, good)),
+        CALL(kArgument, TAVO_CopyRectReplicateBorder(empty, 0, 0, 1, 1, good)),
+        CALL(kMemory, TAVO_CopyRectReplicateBorder(good, INT32_MIN, 0, INT32_MAX, 0, good)),
+        CALL(kMemory, TAVO_CopyRectReplicateBorder(good, 0, 0, 20000, 20000, good)),
+    };
+#undef CALL
+    int k = 0;
+    for (const auto &[status, call] : calls) EXPECT_EQ(call(), status) << "call " << k++;
+    EXPECT_EQ(value, kUntouched);
+    EXPECT_EQ(out, kUntouched);
+    EXPECT_EQ(liveImageCount(), live);
+    EXPECT_EQ(good.size(), std::pair(3, 2));
+    EXPECT_EQ(good.pixels(3), pixels);
+}
+
+TEST(ImageBuffer, EveryModeReadsBackTheDocumentedConversionOfItsLayout) {
+    for (int stored : {1, 3, 4}) {
+        const std::vector<uint8_t> pixels = randomBytes(std::size_t(5 * 3 * stored), uint32_t(stored));
+        // Rows handed over with 3 bytes of padding after each, to be skipped.
+        std::vector<uint8_t> padded(std::size_t((5 * stored + 3) * 3), 0xEE);
+        for (std::size_t y = 0, row = std::size_t(5 * stored); y < 3; ++y) {
+            std::copy_n(&pixels[y * row], row, &padded[y * (row + 3)]);
+        }
+        ImageHandle handle = -1;
+        ASSERT_EQ(TAVO_LoadImageFromBuffer(&handle, padded.data(), 5, 3, 5 * stored + 3, modeOf(stored)), 0);
+        const TestImage image(handle);
+        EXPECT_EQ(image.size(), std::pair(5, 3));
+        for (int read : {1, 3, 4}) {
+            int32_t size = -1;
+            EXPECT_EQ(TAVO_GetImageBufferSize(image, &size, modeOf(read)), TAVOIMG_OK);
+            EXPECT_EQ(size, 5 * 3 * read);
+            EXPECT_EQ(image.pixels(read), converted(pixels, stored, read)) << stored << " read as " << read;
+        }
+    }
+    // Images of no pixels, also 5 x 0, take a null buffer in every mode.
+    ImageHandle handle = -1;
+    ASSERT_EQ(TAVO_LoadImageFromBuffer(&handle, nullptr, 5, 0, 0, TAVO_IMAGEMODE_COLOR), TAVOIMG_OK);
+    const TestImage flat(handle), empty;
+    for (const ImageHandle image : {flat.handle, empty.handle}) {
+        for (int channels : {1, 3, 4}) {
+            int32_t size = -1;
+            EXPECT_EQ(TAVO_GetImageBufferSize(image, &size, modeOf(channels)), TAVOIMG_OK);
+            EXPECT_EQ(size, 0);
+            EXPECT_EQ(TAVO_SaveImageToBuffer(image, nullptr, modeOf(channels)), TAVOIMG_OK);
+        }
+    }
+    EXPECT_EQ(flat.width(), 5);
+}
+
+TEST(ImageTable, CopyIsIndependentOfItsSourceAndSelfCopyChangesNothing) {
+    const std::vector<uint8_t> pixels = randomBytes(3 * 2 * 4, 2);
+    const TestImage source(pixels, 3, 2, 4), destination({10, 20, 30}, 1, 1, 3);
+    ASSERT_EQ(TAVO_CopyImage(source, destination), TAVOIMG_OK);
+    ASSERT_EQ(TAVO_MirrorImage(source, 1), TAVOIMG_OK);
+    ASSERT_EQ(TAVO_CopyImage(destination, destination), TAVOIMG_OK);
+    EXPECT_EQ(destination.size(), std::pair(3, 2));
+    EXPECT_EQ(destination.pixels(4), pixels);
+}
 
 }  // namespace
-
-TEST(ImageTable, EmptyImageHasZeroSizeInEveryMode) {
-    const ImageHandle image = makeEmptyImage();
-    EXPECT_GE(image, 0);
-    EXPECT_EQ(widthOf(image), 0);
-    EXPECT_EQ(heightOf(image), 0);
-    for (TAVO_IMAGEMODE mode : {TAVO_IMAGEMODE_GREY, TAVO_IMAGEMODE_COLOR, TAVO_IMAGEMODE_COLOR_ALPHA}) {
-        int32_t size = -1;
-        EXPECT_EQ(TAVO_GetImageBufferSize(image, &size, mode), TAVOIMG_OK);
-        EXPECT_EQ(size, 0);
-        // Nothing to write: a null buffer is accepted.
-        EXPECT_EQ(TAVO_SaveImageToBuffer(image, nullptr, mode), TAVOIMG_OK);
-    }
-    EXPECT_EQ(TAVO_FreeImage(image), TAVOIMG_OK);
-}
-
-TEST(ImageTable, NewImagesGetDistinctHandles) {
-    std::vector<ImageHandle> handles;
-    for (int i = 0; i < 5; ++i) handles.push_back(makeEmptyImage());
-    std::vector<ImageHandle> sorted = handles;
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end());
-    for (ImageHandle handle : handles) EXPECT_EQ(TAVO_FreeImage(handle), TAVOIMG_OK);
-}
-
-TEST(ImageTable, NullOutputOfCreateReturnsNullStatus) {
-    EXPECT_EQ(TAVO_CreateEmptyImage(nullptr), TAVOIMG_ERR_NULL);
-}
-
-TEST(ImageTable, NegativeHandleIsRejectedByEveryFunction) {
-    const ImageHandle good = makeImage({1, 2, 3, 4}, 2, 2, 1);
-    expectEveryFunctionRejectsHandle(-1, good);
-    expectEveryFunctionRejectsHandle(INT32_MIN, good);
-    EXPECT_EQ(pixelsOf(good, TAVO_IMAGEMODE_GREY), (std::vector<uint8_t>{1, 2, 3, 4}));
-    EXPECT_EQ(TAVO_FreeImage(good), TAVOIMG_OK);
-}
-
-TEST(ImageTable, HandleAtTableLengthAndBeyondIsRejected) {
-    // With no other image alive (every test frees its images), one past the
-    // largest handle in use is at or beyond the table's length.
-    std::vector<ImageHandle> handles;
-    for (int i = 0; i < 8; ++i) handles.push_back(makeEmptyImage());
-    const ImageHandle largest = *std::max_element(handles.begin(), handles.end());
-    const ImageHandle good = handles.front();
-    expectEveryFunctionRejectsHandle(largest + 1, good);
-    expectEveryFunctionRejectsHandle(INT32_MAX, good);
-    for (ImageHandle handle : handles) EXPECT_EQ(TAVO_FreeImage(handle), TAVOIMG_OK);
-}
-
-TEST(ImageTable, FreedHandleIsRejectedByEveryFunction) {
-    const ImageHandle freed = makeImage({9, 8, 7}, 1, 1, 3);
-    const ImageHandle good = makeImage({5}, 1, 1, 1);
-    ASSERT_EQ(TAVO_FreeImage(freed), TAVOIMG_OK);
-    expectEveryFunctionRejectsHandle(freed, good);  // includes a second free
-    EXPECT_EQ(pixelsOf(good, TAVO_IMAGEMODE_GREY), (std::vector<uint8_t>{5}));
-    EXPECT_EQ(TAVO_FreeImage(good), TAVOIMG_OK);
-}
-
-TEST(ImageTable, NullPointersReturnNullStatusAndChangeNothing) {
-    const ImageHandle image = makeImage({1, 2, 3, 4, 5, 6}, 2, 1, 3);
-    const uint8_t pixels[3] = {1, 2, 3};
-    ImageHandle out = kUntouched;
-    EXPECT_EQ(TAVO_GetImageWidth(image, nullptr), TAVOIMG_ERR_NULL);
-    EXPECT_EQ(TAVO_GetImageHeight(image, nullptr), TAVOIMG_ERR_NULL);
-    EXPECT_EQ(TAVO_GetImageBufferSize(image, nullptr, TAVO_IMAGEMODE_COLOR), TAVOIMG_ERR_NULL);
-    EXPECT_EQ(TAVO_SaveImageToBuffer(image, nullptr, TAVO_IMAGEMODE_COLOR), TAVOIMG_ERR_NULL);
-    EXPECT_EQ(TAVO_SaveImageToFile(image, nullptr), TAVOIMG_ERR_NULL);
-    EXPECT_EQ(TAVO_LoadImageFromBuffer(nullptr, pixels, 1, 1, 3, TAVO_IMAGEMODE_COLOR), TAVOIMG_ERR_NULL);
-    EXPECT_EQ(TAVO_LoadImageFromBuffer(&out, nullptr, 1, 1, 3, TAVO_IMAGEMODE_COLOR), TAVOIMG_ERR_NULL);
-    EXPECT_EQ(TAVO_LoadImageFromFile(nullptr, "x.png"), TAVOIMG_ERR_NULL);
-    EXPECT_EQ(TAVO_LoadImageFromFile(&out, nullptr), TAVOIMG_ERR_NULL);
-    EXPECT_EQ(TAVO_LoadImageFromFileWithAlpha(nullptr, "x.png"), TAVOIMG_ERR_NULL);
-    EXPECT_EQ(TAVO_LoadImageFromFileWithAlpha(&out, nullptr), TAVOIMG_ERR_NULL);
-    EXPECT_EQ(out, kUntouched);
-    EXPECT_EQ(pixelsOf(image, TAVO_IMAGEMODE_COLOR), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(TAVO_FreeImage(image), TAVOIMG_OK);
-}
-
-TEST(ImageTable, CopyImageGivesDestinationTheSourceSizeAndPixels) {
-    const std::vector<uint8_t> pixels = randomPixels(3 * 2 * 4, 1);
-    const ImageHandle source = makeImage(pixels, 3, 2, 4);
-    const ImageHandle destination = makeImage({10, 20, 30}, 1, 1, 3);
-    ASSERT_EQ(TAVO_CopyImage(source, destination), TAVOIMG_OK);
-    EXPECT_EQ(widthOf(destination), 3);
-    EXPECT_EQ(heightOf(destination), 2);
-    EXPECT_EQ(pixelsOf(destination, TAVO_IMAGEMODE_COLOR_ALPHA), pixels);
-    // The copy is independent of its source.
-    ASSERT_EQ(TAVO_MirrorImage(source, 1), TAVOIMG_OK);
-    EXPECT_EQ(pixelsOf(destination, TAVO_IMAGEMODE_COLOR_ALPHA), pixels);
-    EXPECT_EQ(TAVO_FreeImage(source), TAVOIMG_OK);
-    EXPECT_EQ(TAVO_FreeImage(destination), TAVOIMG_OK);
-}
-
-TEST(ImageTable, CopyImageOntoItselfChangesNothing) {
-    const std::vector<uint8_t> pixels = randomPixels(4 * 3, 2);
-    const ImageHandle image = makeImage(pixels, 2, 2, 3);
-    EXPECT_EQ(TAVO_CopyImage(image, image), TAVOIMG_OK);
-    EXPECT_EQ(pixelsOf(image, TAVO_IMAGEMODE_COLOR), pixels);
-    EXPECT_EQ(TAVO_FreeImage(image), TAVOIMG_OK);
-}
-
-TEST(ImageBuffer, RoundTripIsExactInEachMode) {
-    for (int channels : {1, 3, 4}) {
-        const int width = 5, height = 3;
-        const std::vector<uint8_t> pixels = randomPixels(static_cast<std::size_t>(width * height * channels), channels);
-        const ImageHandle image = makeImage(pixels, width, height, channels);
-        EXPECT_EQ(widthOf(image), width);
-        EXPECT_EQ(heightOf(image), height);
-        int32_t size = -1;
-        EXPECT_EQ(TAVO_GetImageBufferSize(image, &size, modeOfChannels(channels)), TAVOIMG_OK);
-        EXPECT_EQ(size, width * height * channels);
-        EXPECT_EQ(pixelsOf(image, modeOfChannels(channels)), pixels) << channels << " channels";
-        EXPECT_EQ(TAVO_FreeImage(image), TAVOIMG_OK);
-    }
-}
-
-TEST(ImageBuffer, BufferSizeFollowsTheRequestedMode) {
-    const ImageHandle image = makeImage(randomPixels(7 * 2 * 3, 3), 7, 2, 3);
-    int32_t size = -1;
-    EXPECT_EQ(TAVO_GetImageBufferSize(image, &size, TAVO_IMAGEMODE_GREY), TAVOIMG_OK);
-    EXPECT_EQ(size, 14);
-    EXPECT_EQ(TAVO_GetImageBufferSize(image, &size, TAVO_IMAGEMODE_COLOR_ALPHA), TAVOIMG_OK);
-    EXPECT_EQ(size, 56);
-    EXPECT_EQ(TAVO_FreeImage(image), TAVOIMG_OK);
-}
-
-TEST(ImageBuffer, ScanLinePaddingIsSkipped) {
-    // Two rows of 2 grey pixels, each followed by 3 bytes of padding.
-    const uint8_t padded[10] = {1, 2, 99, 99, 99, 3, 4, 99, 99, 99};
-    ImageHandle image = -1;
-    ASSERT_EQ(TAVO_LoadImageFromBuffer(&image, padded, 2, 2, 5, TAVO_IMAGEMODE_GREY), TAVOIMG_OK);
-    EXPECT_EQ(pixelsOf(image, TAVO_IMAGEMODE_GREY), (std::vector<uint8_t>{1, 2, 3, 4}));
-    EXPECT_EQ(TAVO_FreeImage(image), TAVOIMG_OK);
-}
-
-TEST(ImageBuffer, BadArgumentsAreRejectedAndCreateNoImage) {
-    const std::vector<uint8_t> pixels(64, 7);
-    ImageHandle out = kUntouched;
-    EXPECT_EQ(TAVO_LoadImageFromBuffer(&out, pixels.data(), 2, 2, 8, static_cast<TAVO_IMAGEMODE>(3)),
-              TAVOIMG_ERR_ARGUMENT);
-    EXPECT_EQ(TAVO_LoadImageFromBuffer(&out, pixels.data(), 2, 2, 8, static_cast<TAVO_IMAGEMODE>(-1)),
-              TAVOIMG_ERR_ARGUMENT);
-    EXPECT_EQ(TAVO_LoadImageFromBuffer(&out, pixels.data(), -1, 2, 8, TAVO_IMAGEMODE_GREY), TAVOIMG_ERR_ARGUMENT);
-    EXPECT_EQ(TAVO_LoadImageFromBuffer(&out, pixels.data(), 2, -2, 8, TAVO_IMAGEMODE_GREY), TAVOIMG_ERR_ARGUMENT);
-    EXPECT_EQ(TAVO_LoadImageFromBuffer(&out, pixels.data(), TAVOIMG_MAX_SIDE + 1, 1, TAVOIMG_MAX_SIDE + 1,
-                                       TAVO_IMAGEMODE_GREY),
-              TAVOIMG_ERR_ARGUMENT);
-    // Each side within the limit, the pixel count beyond it.
-    EXPECT_EQ(TAVO_LoadImageFromBuffer(&out, pixels.data(), TAVOIMG_MAX_SIDE, TAVOIMG_MAX_PIXELS / TAVOIMG_MAX_SIDE + 1,
-                                       TAVOIMG_MAX_SIDE, TAVO_IMAGEMODE_GREY),
-              TAVOIMG_ERR_ARGUMENT);
-    // A scan line shorter than a row of the mode.
-    EXPECT_EQ(TAVO_LoadImageFromBuffer(&out, pixels.data(), 4, 2, 11, TAVO_IMAGEMODE_COLOR), TAVOIMG_ERR_ARGUMENT);
-    EXPECT_EQ(out, kUntouched);
-}
-
-TEST(ImageBuffer, NullPixelsAreAcceptedForAnEmptyImage) {
-    ImageHandle image = -1;
-    ASSERT_EQ(TAVO_LoadImageFromBuffer(&image, nullptr, 0, 5, 0, TAVO_IMAGEMODE_COLOR), TAVOIMG_OK);
-    EXPECT_EQ(widthOf(image), 0);
-    EXPECT_EQ(heightOf(image), 5);
-    int32_t size = -1;
-    EXPECT_EQ(TAVO_GetImageBufferSize(image, &size, TAVO_IMAGEMODE_COLOR), TAVOIMG_OK);
-    EXPECT_EQ(size, 0);
-    EXPECT_EQ(TAVO_FreeImage(image), TAVOIMG_OK);
-}
-
-TEST(ImageBuffer, UnknownModeIsRejectedWhenReadingOut) {
-    const ImageHandle image = makeImage({1, 2, 3}, 1, 1, 3);
-    uint8_t buffer[8] = {};
-    int32_t size = -1;
-    EXPECT_EQ(TAVO_SaveImageToBuffer(image, buffer, static_cast<TAVO_IMAGEMODE>(3)), TAVOIMG_ERR_ARGUMENT);
-    EXPECT_EQ(TAVO_GetImageBufferSize(image, &size, static_cast<TAVO_IMAGEMODE>(7)), TAVOIMG_ERR_ARGUMENT);
-    EXPECT_EQ(size, -1);
-    EXPECT_EQ(TAVO_FreeImage(image), TAVOIMG_OK);
-}
-
-TEST(ImageModes, ColourToGreyIsTheRoundedLuma) {
-    const std::vector<uint8_t> colour = randomPixels(3 * 64, 5);
-    const ImageHandle image = makeImage(colour, 8, 8, 3);
-    const std::vector<uint8_t> grey = pixelsOf(image, TAVO_IMAGEMODE_GREY);
-    ASSERT_EQ(grey.size(), 64u);
-    for (std::size_t i = 0; i < 64; ++i) {
-        EXPECT_EQ(grey[i], expectedLuma(colour[3 * i], colour[3 * i + 1], colour[3 * i + 2])) << i;
-    }
-    EXPECT_EQ(TAVO_FreeImage(image), TAVOIMG_OK);
-}
-
-TEST(ImageModes, LumaOfKnownColours) {
-    // 299 + 587 + 114 = 1000 thousandths: white stays 255, pure primaries
-    // give 76.245, 149.685 and 29.07, rounded.
-    const ImageHandle image = makeImage({255, 255, 255, 255, 0, 0, 0, 255, 0, 0, 0, 255}, 4, 1, 3);
-    EXPECT_EQ(pixelsOf(image, TAVO_IMAGEMODE_GREY), (std::vector<uint8_t>{255, 76, 150, 29}));
-    EXPECT_EQ(TAVO_FreeImage(image), TAVOIMG_OK);
-}
-
-TEST(ImageModes, ColourAlphaToGreyIgnoresAlpha) {
-    const std::vector<uint8_t> pixels = randomPixels(4 * 16, 6);
-    const ImageHandle image = makeImage(pixels, 4, 4, 4);
-    const std::vector<uint8_t> grey = pixelsOf(image, TAVO_IMAGEMODE_GREY);
-    for (std::size_t i = 0; i < 16; ++i) {
-        EXPECT_EQ(grey[i], expectedLuma(pixels[4 * i], pixels[4 * i + 1], pixels[4 * i + 2])) << i;
-    }
-    EXPECT_EQ(TAVO_FreeImage(image), TAVOIMG_OK);
-}
-
-TEST(ImageModes, GreyToColourRepeatsTheLevelWithOpaqueAlpha) {
-    const ImageHandle image = makeImage({0, 17, 128, 255}, 2, 2, 1);
-    EXPECT_EQ(pixelsOf(image, TAVO_IMAGEMODE_COLOR),
-              (std::vector<uint8_t>{0, 0, 0, 17, 17, 17, 128, 128, 128, 255, 255, 255}));
-    EXPECT_EQ(pixelsOf(image, TAVO_IMAGEMODE_COLOR_ALPHA),
-              (std::vector<uint8_t>{0, 0, 0, 255, 17, 17, 17, 255, 128, 128, 128, 255, 255, 255, 255, 255}));
-    EXPECT_EQ(TAVO_FreeImage(image), TAVOIMG_OK);
-}
-
-TEST(ImageModes, ColourToColourAlphaAddsOpaqueAlpha) {
-    const ImageHandle image = makeImage({1, 2, 3, 4, 5, 6}, 2, 1, 3);
-    EXPECT_EQ(pixelsOf(image, TAVO_IMAGEMODE_COLOR_ALPHA), (std::vector<uint8_t>{1, 2, 3, 255, 4, 5, 6, 255}));
-    EXPECT_EQ(TAVO_FreeImage(image), TAVOIMG_OK);
-}
-
-TEST(ImageModes, ColourAlphaToColourDropsAlpha) {
-    const ImageHandle image = makeImage({1, 2, 3, 0, 4, 5, 6, 77}, 2, 1, 4);
-    EXPECT_EQ(pixelsOf(image, TAVO_IMAGEMODE_COLOR), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(TAVO_FreeImage(image), TAVOIMG_OK);
-}
-
-TEST(ImageModes, ImageKeepsTheLayoutItWasLoadedIn) {
-    // A grey image read back as grey is exact; so is a colour image with
-    // alpha read back with alpha (no detour through another layout).
-    const std::vector<uint8_t> rgba = {10, 20, 30, 40, 50, 60, 70, 80};
-    const ImageHandle image = makeImage(rgba, 1, 2, 4);
-    EXPECT_EQ(pixelsOf(image, TAVO_IMAGEMODE_COLOR_ALPHA), rgba);
-    EXPECT_EQ(TAVO_FreeImage(image), TAVOIMG_OK);
-}
