@@ -27,19 +27,17 @@ inline std::vector<uint8_t> pixelsOf(ImageHandle image, TAVO_IMAGEMODE mode = TA
     return pixels;
 }
 
-class TablesUnchanged : public ::testing::Environment {
-public:
-    static std::pair<int, int> liveImagesAndModels() {
+struct TablesUnchanged : ::testing::Environment {
+    static std::pair<int, long> liveImagesAndModels() {
         int images = 0, width = 0;
         for (ImageHandle handle = 0; handle < 20000; ++handle) images += TAVO_GetImageWidth(handle, &width) == 0;
         const auto &models = libraryState().models;
-        return {images, static_cast<int>(models.size() - std::count(models.begin(), models.end(), nullptr))};
+        return {images,
+                std::count_if(models.begin(), models.end(), [](const auto &model) { return model != nullptr; })};
     }
-    void SetUp() override { start_ = liveImagesAndModels(); }
-    void TearDown() override { EXPECT_EQ(liveImagesAndModels(), start_) << "images, models left or freed"; }
-
-private:
-    std::pair<int, int> start_;
+    void SetUp() override { start = liveImagesAndModels(); }
+    void TearDown() override { EXPECT_EQ(liveImagesAndModels(), start) << "images, models left or freed"; }
+    std::pair<int, long> start;
 };
 
 }  // namespace kelmo::test
