@@ -23,8 +23,7 @@ namespace {
 
 using test::newModel;
 
-// The full head's data directory and a 512 x 512 photo, made once for the
-// program; the table check runs inside them.
+// The full head's data directory and a photo, made once for the program; the table check runs inside.
 class FullHeadData : public test::TablesUnchanged {
 public:
     void SetUp() override {
@@ -48,8 +47,7 @@ public:
 };
 [[maybe_unused]] const auto *const kData = ::testing::AddGlobalTestEnvironment(new FullHeadData);
 
-// The first `count` feature points of expression mesh `expression` in the
-// photo: 120 pixels per model unit about (256, 256), y down, rolled.
+// The first feature points of a mesh in the photo: 120 pixels a unit about (256, 256), y down, rolled.
 std::vector<int32_t> photoPoints(int expression, int count = 66, double degrees = 0.0) {
     const double c = std::cos(degrees * M_PI / 180.0), s = std::sin(degrees * M_PI / 180.0);
     std::vector<int32_t> points;
@@ -78,8 +76,7 @@ TEST(ModelFromPhoto, TheMouthInThePhotoChoosesTheExpressionAndTheFlagsDemoteIt) 
         t[61].y = c[0], t[64].y = c[1], t[3].y = c[2], t[4].y = c[3];
         EXPECT_EQ(classifyExpression(t), static_cast<int32_t>(c[4])) << c[0] << " " << c[1] << " " << c[2];
     }
-    const int32_t flagged[4][4] = {
-        {0, 0, 0, 0}, {1, 1, 0, 0}, {2, 0, 2, 0}, {3, 1, 2, 0}};  // none, no smile, closed, both
+    const int32_t flagged[4][4] = {{0, 0, 0, 0}, {1, 1, 0, 0}, {2, 0, 2, 0}, {3, 1, 2, 0}};  // no smile 1, closed 2
     for (int32_t e = 0; e < 4; ++e) {
         for (int flags = 0; flags < 4; ++flags)
             EXPECT_EQ(applyExpressionFlags(e, flags & 1, flags & 2), flagged[e][flags]);
@@ -90,15 +87,11 @@ TEST(ModelFromPhoto, TheMouthInThePhotoChoosesTheExpressionAndTheFlagsDemoteIt) 
 }
 
 TEST(ModelFromPhoto, TheControlPointsCarryTheHeadOntoThePhotosPointsAndTheTextureBack) {
-    // 56 control points: every feature point but the six eye points (region
-    // 8) and points 2, 22, 43 and 44, in order, from the unfitted mesh. The
-    // photo shows the mesh itself (upright or rolled; all points, or 40 and
-    // the rest completed), so the targets, aligned by one scale and offset,
-    // fall back on the mesh's points to about a pixel; the fitted head's
-    // feature vertices sit on them, and the texture maps each back to its
-    // point in the frame (the face grid).
-    for (const auto &[e, pointSet, count, degrees] :
-         {std::tuple{0, 0, 66, 0.0}, std::tuple{3, 0, 66, -15.0}, std::tuple{0, 2, 40, 0.0}}) {
+    // 56 control points: all but the eye points (region 8) and 2, 22, 43, 44. The photo shows the mesh itself
+    // (rolled, or some points completed), so the targets, aligned by one scale and offset, fall back on its
+    // points; the fitted feature vertices sit on them; the texture maps them back onto the face grid.
+    for (const auto &[e, pointSet, count, degrees] : {std::tuple{0, 0, 66, 0.0}, std::tuple{3, 0, 66, -15.0},
+                                                      std::tuple{0, 2, 40, 0.0}, std::tuple{0, 1, 62, 0.0}}) {
         SCOPED_TRACE(std::to_string(count) + " points, " + std::to_string(degrees) + " degrees");
         const std::vector<int32_t> points = photoPoints(e, count, degrees);  // exactly the pairs given
         const int32_t handle = newModel();
@@ -144,28 +137,56 @@ TEST(ModelFromPhoto, TheControlPointsCarryTheHeadOntoThePhotosPointsAndTheTextur
 }
 
 TEST(ModelFromPhoto, WithTheTeethFlagClearedOnlyTheSurfaceTakesThePhotoAndRegionSixIsKept) {
-    // Cleared, the sock keeps its constants, the teeth their mesh's
-    // coordinates; set (a new model's), they are projected too.
+    // Cleared, the teeth keep their mesh's texture coordinates; set (a new model's), they are projected.
     const int32_t handle = newModel(1);
     TModel &model = *resolveModel(handle);
     model.teethFromModelTexture = false;
     model.regions.resize(12);
     model.regions[6].vertices = {{1, 2, 3}, {4, 5, 6}};
-    model.regions[6].quads = model.regions[6].textureQuads = {{0, 1, 1, 0}};
     const TRegion region6 = model.regions[6];
     const std::vector<int32_t> points = photoPoints(3);
     ASSERT_EQ(TAVO_CreateModelFromPhoto(handle, FullHeadData::photo, points.data(), 0, nullptr), TAVO_OK);
     EXPECT_TRUE(test::regionsBitwiseEqual(model.regions[6], region6));
-    std::vector<TRegion> own = testing::fullHeadRegions(3);
-    own.resize(6);
-    buildSockRegion(own);
-    const TModel &projected = createFrom(3);
-    for (std::size_t r : {3, 4, 5}) {
-        const std::size_t bytes = own[r].textureCoords.size() * sizeof(TPointf);
-        EXPECT_EQ(std::memcmp(model.regions[r].textureCoords.data(), own[r].textureCoords.data(), bytes), 0) << r;
-        EXPECT_NE(std::memcmp(projected.regions[r].textureCoords.data(), own[r].textureCoords.data(), bytes), 0) << r;
-    }
+    const std::vector<TPointf> own = testing::fullHeadRegions(3)[4].textureCoords;
+    EXPECT_EQ(std::memcmp(model.regions[4].textureCoords.data(), own.data(), own.size() * sizeof(TPointf)), 0);
+    EXPECT_NE(std::memcmp(createFrom(3).regions[4].textureCoords.data(), own.data(), own.size() * sizeof(TPointf)), 0);
+    EXPECT_TRUE(model.regions[5].textureCoords[3].x == 0 && model.regions[5].textureCoords[3].y == 1);  // the sock's
     destroyAllModels();
+}
+
+TEST(ModelFromPhoto, ThePartsRefuseHeadsTheyCannotWorkOnAndLeaveThemUnchanged) {
+    const std::vector<TRegion> head = testing::fullHeadRegions(3);
+    const std::vector<int32_t> ring = testing::fullHeadList7Table(), table = testing::fullHeadLandmarkTable();
+    std::vector<TRegion> part = head;
+    part[0].vertices.resize(400);  // without the rim, the lips and the upper lip
+    EXPECT_FALSE(placeTeeth(part, 3) || buildSockRegion(part) || buildMouthCap(part, ring));
+    EXPECT_EQ(part[3].vertices[0].y, head[3].vertices[0].y);
+    part = head;
+    part.resize(8);
+    part[3].vertices.clear();  // lower teeth without their scaling centre
+    EXPECT_FALSE(placeTeeth(part, 0) || buildMouthCap(part, {}) || buildMouthCap(part, {415, -1}) ||
+                 buildMouthCap(part, {415, 9999}));
+    part.resize(4);
+    EXPECT_FALSE(placeTeeth(part, 0) || buildSockRegion(part));
+    TModel mesh;
+    mesh.regions = head;
+    std::vector<int32_t> outside = table;
+    outside[30] = 9;  // region 1 has vertices 0 to 8
+    TexturePoints t{};
+    EXPECT_FALSE(completeTexturePoints(t, 40, mesh, outside) || completeTexturePoints(t, 40, mesh, {1, 2}) ||
+                 completeTexturePoints(t, 0, mesh, table) || expressionMeshSupportsFitting(mesh, outside, ring) ||
+                 expressionMeshSupportsFitting(mesh, table, {}) || expressionMeshSupportsFitting(mesh, table, {9999}));
+    mesh.regions[3].vertices.clear();
+    EXPECT_FALSE(expressionMeshSupportsFitting(mesh, table, ring) || t[0].x != 0 || t[65].y != 0);
+    // Texture coordinates are clamped into the unit square; corners past their region's arrays are skipped.
+    TRegion region;
+    region.vertices = {{-3, 2, 0}, {0.5f, 0.5f, 0}};
+    region.textureCoords = {{9, 9}, {9, 9}};
+    region.quads = {{0, 1, 5, 1}};
+    region.textureQuads = {{1, 0, 0, 7}};
+    projectTextureCoords(region, 0.5f, {0.25f, 0.125f});
+    EXPECT_TRUE(region.textureCoords[1].x == 0 && region.textureCoords[1].y == 1 && region.textureCoords[0].x == 0.5f &&
+                region.textureCoords[0].y == 0.375f);
 }
 
 TEST(ModelFromPhoto, FailingCreationLeavesModelUnchanged) {
@@ -185,18 +206,15 @@ TEST(ModelFromPhoto, FailingCreationLeavesModelUnchanged) {
     ASSERT_EQ(TAVO_CopyModel(handle, copy), 0);
     before.controlCount = 56, before.expressionClass = 2;
     float scale = 123.0f;
-    const auto length = static_cast<int32_t>(libraryState().models.size());
     for (const auto &[model, image, given, status] :
          std::vector<std::tuple<int32_t, ImageHandle, const int32_t *, int32_t>>{
              {handle, photo, nullptr, TAVO_ERR_GENERAL},
              {handle, -1, points.data(), TAVO_ERR_GENERAL},
-             {length, photo, points.data(), TAVO_ERR_INVALID_HANDLE},
              {freed, photo, nullptr, TAVO_ERR_INVALID_HANDLE}}) {
         EXPECT_EQ(TAVO_CreateModelFromPhotoEx(model, image, given, 0, &scale, true, true), status);
         EXPECT_TRUE(unchanged(handle, before) && scale == 123.0f);
     }
-    // A head lacking the vertices that creation reads (the small one) is
-    // refused once the frame is made; so is an expression whose mesh is missing.
+    // Refused once the frame is made: a head without the vertices creation reads, an absent mesh.
     for (const bool smallHead : {true, false}) {
         testing::SyntheticDataFiles files;
         files.sqrt = false;
@@ -211,6 +229,9 @@ TEST(ModelFromPhoto, FailingCreationLeavesModelUnchanged) {
         TAVO_FinalizeKelmo();
         std::filesystem::remove_all(dir);
     }
+    const int32_t orphan = newModel();  // after finalisation no mesh is left
+    EXPECT_EQ(TAVO_CreateModelFromPhoto(orphan, photo, points.data(), 0, nullptr), TAVO_ERR_GENERAL);
+    destroyAllModels();
     ASSERT_EQ(TAVO_InitKelmo(FullHeadData::directory.c_str()), TAVO_OK);
 }
 

@@ -50,7 +50,6 @@ TEST(FaceFile, WriterAndReaderRoundTripTheHandEncodedFormatBitForBit) {
     ASSERT_EQ(readFaceFile(model, path), kFaceFileOk);
     EXPECT_TRUE(test::regionListsBitwiseEqual(regions, model.regions));
     std::remove(path.c_str());
-    // What the reader would refuse is not written.
     for (const Edit &edit : std::vector<Edit>{[](auto &r) { r.pop_back(); }, [](auto &r) { r[4].quads[0][0] = 4; },
                                               [](auto &r) {
                                                   r[1].textureCoords.push_back({0, 0});
@@ -104,8 +103,7 @@ int32_t readText(std::vector<int32_t> &table, const std::string &text) {
     return readLandmarkTable(table, tempPath("grd66.txt"));
 }
 
-// `lines` "index vertex" lines, shuffled, in the forms "%i" reads (an "08"
-// would be two numbers); `index` and `vertex` replace one line's.
+// "index vertex" lines, shuffled, in the forms "%i" reads; `index` and `vertex` replace one line's.
 std::string landmarkText(int64_t index = -2, std::string vertex = "", std::size_t lines = 66) {
     const std::vector<std::string> forms = {"0x1A", "0X7fffffff",  "010", "-010",       "+42", "-0x10",
                                             "0",    "-2147483648", "00",  "2147483647", "0x0"};

@@ -1,6 +1,5 @@
-// Helpers of the model and fitting tests: new models, an image's pixels, and
-// the check, once per test program, that its tests leave the image and model
-// tables as they found them (a leaked or wrongly freed one fails it).
+// Helpers of the model and fitting tests, and the check, once per program, that its tests leave
+// the image and model tables as they found them (a leaked or wrongly freed one fails it).
 #pragma once
 
 #include <gtest/gtest.h>
