@@ -119,7 +119,7 @@ TEST(ModelTable, AccessorsReadAndWriteTheRegionsInOrderAndRefuseBadArgumentsInTh
     model.regions[2].quads = {{0, 1, 2, 3}, {4, 3, 2, 1}};
     const std::vector<TRegion> before = model.regions;
     for (std::size_t k = 0; k < calls.size(); ++k) {
-        if (k == 5) {  // the region calls' results: region 2, read (and written back) in order
+        if (k == 5) {  // what the region calls read of region 2
             EXPECT_TRUE(count == 2 && corners == std::vector<int32_t>({0, 1, 2, 3, 4, 3, 2, 1, -7}));
         }
         // A null pointer or a negative region fails first, then the handle, then a region past the last.
