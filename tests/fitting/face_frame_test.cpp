@@ -9,6 +9,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "model/model.h"
@@ -80,12 +81,8 @@ TGrid extractChecked(int32_t side, const IntPoints &points, int32_t width, int32
 TEST(FaceBox, BoxesAreTheHandComputedSquaresKeptInsideTheImage) {
     // 1.6 times as wide as the points, 0.695 of their height above their centre and 0.55 below, square
     // inside the image; an odd pixel goes right or down but at the border.
-    struct Case {
-        std::vector<TPointf> points;
-        int32_t width, height;
-        std::array<int32_t, 4> box;
-    };
-    for (const Case &c : std::vector<Case>{
+    for (const auto &[points, width, height, box] :
+         std::vector<std::tuple<std::vector<TPointf>, int32_t, int32_t, std::array<int32_t, 4>>>{
              {{{-20.5f, -30.2f}, {1030.0f, 1040.0f}}, 1000, 1000, {0, 0, 999, 999}},  // the points clamped first
              {{{480.7f, 470.2f}, {521.9f, 470.9f}, {500.5f, 533.6f}}, 539, 1000, {460, 457, 538, 535}},
              {{{400.3f, 500.2f}, {481.6f, 510.7f}, {440.0f, 521.9f}}, 1000, 573, {375, 443, 504, 572}},
@@ -96,9 +93,9 @@ TEST(FaceBox, BoxesAreTheHandComputedSquaresKeptInsideTheImage) {
              // Wider than the image: half the excess on each side; taller: all on top.
              {{{40.5f, 300.2f}, {61.7f, 703.9f}, {50.0f, 500.0f}}, 100, 1000, {-202, 220, 300, 722}},
              {{{300.2f, 40.5f}, {701.9f, 61.7f}, {500.0f, 50.0f}}, 1000, 100, {179, -542, 820, 99}}}) {
-        std::array<int32_t, 4> box{};
-        EXPECT_EQ(faceBox(TGrid(c.points), box[0], box[1], box[2], box[3], c.width, c.height), 0);
-        EXPECT_EQ(box, c.box) << c.points[0].x << ", " << c.points[0].y;
+        std::array<int32_t, 4> found{};
+        EXPECT_EQ(faceBox(TGrid(points), found[0], found[1], found[2], found[3], width, height), 0);
+        EXPECT_EQ(found, box) << points[0].x << ", " << points[0].y;
     }
 }
 
@@ -145,30 +142,26 @@ TEST(ExtractFaceFrame, GivesANewFrameAndPointsTruncatedTowardZeroOrCreatesAndWri
     EXPECT_TRUE(framePoints[0] == 61 && framePoints[1] == 71 && framePoints[120] == 127 && framePoints[121] == 203);
     EXPECT_EQ(TAVO_FreeImage(frame) + TAVO_CreateEmptyImage(&empty), 0);
     const int32_t *p = points.data();
-    struct Case {
-        ImageHandle photo;
-        const int32_t *points;
-        bool frame, framePoints;
-        int32_t width, height;
-    };
-    for (const Case &c : std::vector<Case>{{photo, nullptr, true, true, 256, 256},
-                                           {photo, p, false, true, 256, 256},
-                                           {photo, p, true, false, 256, 256},
-                                           {-1, p, true, true, 256, 256},
-                                           {empty, p, true, true, 256, 256},
-                                           {photo, p, true, true, 0, 256},
-                                           {photo, p, true, true, 256, 0},
-                                           {photo, p, true, true, TAVOIMG_MAX_SIDE + 1, 256},
-                                           {photo, p, true, true, 256, TAVOIMG_MAX_SIDE + 1},
-                                           {photo, p, true, true, TAVOIMG_MAX_SIDE, TAVOIMG_MAX_SIDE},
-                                           {photo, p, true, true, 2000, 1}}) {  // a crop too wide to make
+    for (const auto &[image, given, withFrame, withPoints, width, height] :
+         std::vector<std::tuple<ImageHandle, const int32_t *, bool, bool, int32_t, int32_t>>{
+             {photo, nullptr, true, true, 256, 256},
+             {photo, p, false, true, 256, 256},
+             {photo, p, true, false, 256, 256},
+             {-1, p, true, true, 256, 256},
+             {empty, p, true, true, 256, 256},
+             {photo, p, true, true, 0, 256},
+             {photo, p, true, true, 256, 0},
+             {photo, p, true, true, TAVOIMG_MAX_SIDE + 1, 256},
+             {photo, p, true, true, 256, TAVOIMG_MAX_SIDE + 1},
+             {photo, p, true, true, TAVOIMG_MAX_SIDE, TAVOIMG_MAX_SIDE},
+             {photo, p, true, true, 2000, 1}}) {  // a crop too wide to make
         const ImageHandle next = nextFreeHandle();
         ImageHandle made = 12345;
         framePoints.fill(-777);
-        EXPECT_EQ(TAVO_ExtractFaceFrame(c.photo, c.points, c.frame ? &made : nullptr,
-                                        c.framePoints ? framePoints.data() : nullptr, c.width, c.height),
+        EXPECT_EQ(TAVO_ExtractFaceFrame(image, given, withFrame ? &made : nullptr,
+                                        withPoints ? framePoints.data() : nullptr, width, height),
                   TAVO_ERR_GENERAL);
-        EXPECT_TRUE(nextFreeHandle() == next && made == 12345) << c.width << " x " << c.height;
+        EXPECT_TRUE(nextFreeHandle() == next && made == 12345) << width << " x " << height;
         EXPECT_TRUE(std::all_of(framePoints.begin(), framePoints.end(), [](int32_t v) { return v == -777; }));
     }
     EXPECT_EQ(TAVO_FreeImage(photo) + TAVO_FreeImage(empty), 0);

@@ -154,7 +154,7 @@ TEST(ModelFromPhoto, WithTheTeethFlagClearedOnlyTheSurfaceTakesThePhotoAndRegion
     destroyAllModels();
 }
 
-TEST(ModelFromPhoto, ThePartsRefuseHeadsTheyCannotWorkOnAndLeaveThemUnchanged) {
+TEST(ModelFromPhoto, ThePartsRefuseUnfitHeadsTurnRegionsAboutXThenYThenZAndClampTextureCoordinates) {
     const std::vector<TRegion> head = testing::fullHeadRegions(3);
     const std::vector<int32_t> ring = testing::fullHeadList7Table(), table = testing::fullHeadLandmarkTable();
     std::vector<TRegion> part = head;
@@ -177,6 +177,13 @@ TEST(ModelFromPhoto, ThePartsRefuseHeadsTheyCannotWorkOnAndLeaveThemUnchanged) {
                  expressionMeshSupportsFitting(mesh, table, {}) || expressionMeshSupportsFitting(mesh, table, {9999}));
     mesh.regions[3].vertices.clear();
     EXPECT_FALSE(expressionMeshSupportsFitting(mesh, table, ring) || t[0].x != 0 || t[65].y != 0);
+    // Regions turn about x, then y, then z (worked out in double precision).
+    std::vector<TRegion> turned(2, TRegion{});
+    turned[1].vertices = {{-0.5f, 0.25f, 4.0f}};
+    rotateRegions(turned, 0.3f, -0.7f, 1.1f);
+    const TVector3f v = turned[1].vertices[0];
+    EXPECT_TRUE(std::fabs(v.x + 0.3447302) < 1e-5 && std::fabs(v.y - 2.4552434) < 1e-5 &&
+                std::fabs(v.z - 3.1883289) < 1e-5);
     // Texture coordinates are clamped into the unit square; corners past their region's arrays are skipped.
     TRegion region;
     region.vertices = {{-3, 2, 0}, {0.5f, 0.5f, 0}};
