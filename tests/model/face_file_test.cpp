@@ -2,6 +2,7 @@
 #include "model/face_file.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -15,7 +16,7 @@ namespace kelmo {
 namespace {
 
 using test::FaceBytes;
-using test::tempPath;
+std::string tempPath(const std::string &name) { return ::testing::TempDir() + std::to_string(::getpid()) + name; }
 using Edit = std::function<void(std::vector<TRegion> &)>;
 
 // Non-empty regions 0, 2 and 4, after `edit`, and their hand encoding.
@@ -100,7 +101,9 @@ std::vector<int32_t> scanfIntegers(const std::string &text, std::size_t count) {
 
 int32_t readText(std::vector<int32_t> &table, const std::string &text) {
     test::writeTextToFile(tempPath("grd66.txt"), text);
-    return readLandmarkTable(table, tempPath("grd66.txt"));
+    const int32_t status = readLandmarkTable(table, tempPath("grd66.txt"));
+    std::remove(tempPath("grd66.txt").c_str());
+    return status;
 }
 
 // "index vertex" lines, shuffled, in the forms "%i" reads; `index` and `vertex` replace one line's.

@@ -31,8 +31,7 @@ struct TablesUnchanged : ::testing::Environment {
         int images = 0, width = 0;
         for (ImageHandle handle = 0; handle < 20000; ++handle) images += TAVO_GetImageWidth(handle, &width) == 0;
         const auto &models = libraryState().models;
-        return {images,
-                std::count_if(models.begin(), models.end(), [](const auto &model) { return model != nullptr; })};
+        return {images, std::count_if(models.begin(), models.end(), [](const auto &m) { return m != nullptr; })};
     }
     void SetUp() override { start = liveImagesAndModels(); }
     void TearDown() override { EXPECT_EQ(liveImagesAndModels(), start) << "images, models left or freed"; }
