@@ -1,12 +1,13 @@
 // Converting a morph model onto a model made from a photo, on hand-built
 // state: the expression meshes and a two-centre interpolator.
+#include "deform/model_deformation.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <functional>
 #include <memory>
 
-#include "deform/model_deformation.h"
 #include "frame/library_state.h"
 #include "model/model_table.h"
 #include "support/model_support.h"
@@ -47,7 +48,8 @@ TEST(AdjustModelDeformation, RegionsZeroToTwoBecomeTheInterpolatedDisplacedMeshL
             TVector3f sum{0, 0, 0};
             for (std::size_t k = 2; k-- > 0;) {
                 const TVector3f &c = m.interpolator.centres[k], &w = m.interpolator.weights[k];
-                const float distance = std::sqrt((x.x - c.x) * (x.x - c.x) + (x.y - c.y) * (x.y - c.y) + (x.z - c.z) * (x.z - c.z));
+                const float distance =
+                    std::sqrt((x.x - c.x) * (x.x - c.x) + (x.y - c.y) * (x.y - c.y) + (x.z - c.z) * (x.z - c.z));
                 sum = {sum.x + distance * w.x, sum.y + distance * w.y, sum.z + distance * w.z};
             }
             v = {x.x + sum.x - p.x, x.y + sum.y - p.y, x.z + sum.z - p.z};
@@ -60,9 +62,13 @@ TEST(AdjustModelDeformation, RegionsZeroToTwoBecomeTheInterpolatedDisplacedMeshL
     const TInterpolator3D interpolator = m.interpolator;
     const std::vector<TRegion> mesh = state.expressionMeshes[2]->regions;
     const std::function<void()> breaks[] = {
-        [&] { m.interpolator.centres.clear(); },  [&] { m.interpolator.weights.pop_back(); },
-        [&] { m.expressionClass = 4; },           [&] { m.expressionClass = -1; },
-        [&] { state.expressionMeshes[2].reset(); }, [&] { d.regions.resize(2); }, [&] { m.regions.resize(2); },
+        [&] { m.interpolator.centres.clear(); },
+        [&] { m.interpolator.weights.pop_back(); },
+        [&] { m.expressionClass = 4; },
+        [&] { m.expressionClass = -1; },
+        [&] { state.expressionMeshes[2].reset(); },
+        [&] { d.regions.resize(2); },
+        [&] { m.regions.resize(2); },
         [&] { d.regions[2].vertices.resize(31), m.regions[2].vertices.resize(40); },  // longer than the mesh's
         [&] { m.regions[1].vertices.resize(3); },                                     // longer than the model's
     };

@@ -3,17 +3,18 @@
 // tolerance), and in the single precision the library works in (bit for bit:
 // the 1e-10 threshold compared in double, the radial fall-off's sine taken in
 // double); and against values worked out by hand.
+#include "deform/muscles.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
-#include <array>
 #include <random>
 #include <vector>
 
-#include "deform/muscles.h"
 #include "model/model_table.h"
 #include "support/table_check.h"
 
@@ -43,7 +44,9 @@ struct V {
 template <typename T>
 TVector3f contracted(const Muscle &m, const TVector3f &vertex, float weight) {
     auto v = [](const TVector3f &p) { return V<T>{p.x, p.y, p.z}; };
-    auto angle = [](V<T> p, V<T> q) { return std::acos(std::clamp(p.dot(q) / (p.length() * q.length()), T(-1), T(1))); };
+    auto angle = [](V<T> p, V<T> q) {
+        return std::acos(std::clamp(p.dot(q) / (p.length() * q.length()), T(-1), T(1)));
+    };
     const V<T> a = v(m.a), u = v(m.b) - a, toF = v(m.f) - a, toG = v(m.g) - a, p = v(vertex) - a;
     const T thetaF = angle(toF, u), thetaG = angle(toG, u), rho = p.length();
     const V<T> e = v(m.b) + u * T(m.extension);
@@ -78,7 +81,8 @@ const Muscle kPlanar{{0.5f, -0.25f, 0.7f}, {1.7f, 1.35f, 0.7f}, {1.1f, 0.55f, 1.
 
 TEST(LinearMuscleContraction, EveryVertexMovesAsItsFormulasSay) {
     const Muscle muscles[] = {
-        kPlanar, {{0.5f, -0.25f, 0.7f}, {1.7f, 1.35f, 1.7f}, {1.1f, 0.55f, 1.1f}, {0.1f, 1.35f, 0.5f}, 0.5f, 0.5f, 3.0f},
+        kPlanar,
+        {{0.5f, -0.25f, 0.7f}, {1.7f, 1.35f, 1.7f}, {1.1f, 0.55f, 1.1f}, {0.1f, 1.35f, 0.5f}, 0.5f, 0.5f, 3.0f},
         {{0, 0, 0}, {2, 0, 0}, {1, 0, 0}, {1, 1, 0}, 0.5f, 0.3f, 2.0f},          // F on the axis: thetaG everywhere
         {{0, 0, 0}, {2, 0, 0}, {1, 1, 0}, {3, 0, 0}, 0.5f, 0.3f, 2.0f},          // G on the axis: a half-angle of 0
         {{0, 0, 0}, {2, 0, 0}, {1, 1, 0}, {1, 0, 1}, 0.0f, 0.3f, 2.0f},          // inner and outer radii equal
@@ -90,7 +94,8 @@ TEST(LinearMuscleContraction, EveryVertexMovesAsItsFormulasSay) {
         std::vector<TVector3f> cloud = {m.b, m.a, {m.a.x + 0.005f, m.a.y, m.a.z}, {1, 0, 0}};
         std::vector<float> weights(4, 1.0f);
         for (int k = 0; k < 3000; ++k)
-            cloud.push_back({m.a.x + offset(rng), m.a.y + offset(rng), m.a.z + offset(rng)}), weights.push_back(k % 50 ? weight(rng) : 0);
+            cloud.push_back({m.a.x + offset(rng), m.a.y + offset(rng), m.a.z + offset(rng)}),
+                weights.push_back(k % 50 ? weight(rng) : 0);
         const int32_t handle = modelWith(cloud);
         // B handed over as the model's own vertex 0, which moves: the muscle is read first.
         ASSERT_EQ(TAVO_LinearMuscleContraction(handle, &m.a, &resolveModel(handle)->regions[0].vertices[0], &m.f, &m.g,
@@ -98,7 +103,8 @@ TEST(LinearMuscleContraction, EveryVertexMovesAsItsFormulasSay) {
                   TAVO_OK);
         int moved = 0;
         for (std::size_t k = 0; k < cloud.size(); ++k) {
-            const TVector3f actual = resolveModel(handle)->regions[0].vertices[k], exact = contracted<double>(m, cloud[k], weights[k]);
+            const TVector3f actual = resolveModel(handle)->regions[0].vertices[k],
+                            exact = contracted<double>(m, cloud[k], weights[k]);
             const TVector3f single = contracted<float>(m, cloud[k], weights[k]);
             ASSERT_EQ(std::memcmp(&actual, &single, sizeof single), 0) << k;
             ASSERT_TRUE(std::fabs(actual.x - exact.x) < 2e-5f && std::fabs(actual.y - exact.y) < 2e-5f) << k;
@@ -116,26 +122,34 @@ TEST(LinearMuscleContraction, VerticesOnTheAxisMoveTowardAByTheRadialFallOff) {
     const struct {
         float extension, distance, weight;
         double moved;
-    } cases[] = {{0.5f, 1.0f, 1.0f, 0.2 * quarter}, {0.5f, 2.0f, 1.0f, 0.2},  {1.0f, 3.0f, 1.0f, 0.2 * quarter},
-                 {1.0f, 3.9f, 1.0f, 0.2 * std::sin(0.05 * M_PI / 2)}, {0.5f, 1.0f, 0.5f, 0.1 * quarter},
-                 {0.5f, 3.001f, 1.0f, 0.0}, {0.5f, 0.005f, 1.0f, 0.0}};
+    } cases[] = {{0.5f, 1.0f, 1.0f, 0.2 * quarter}, {0.5f, 2.0f, 1.0f, 0.2},
+                 {1.0f, 3.0f, 1.0f, 0.2 * quarter}, {1.0f, 3.9f, 1.0f, 0.2 * std::sin(0.05 * M_PI / 2)},
+                 {0.5f, 1.0f, 0.5f, 0.1 * quarter}, {0.5f, 3.001f, 1.0f, 0.0},
+                 {0.5f, 0.005f, 1.0f, 0.0}};
     auto along = [](double d) { return TVector3f{float(0.5 + 0.6 * d), float(-0.25 + 0.8 * d), 0.7f}; };
     for (const auto &k : cases) {
         const int32_t handle = modelWith({along(k.distance)});
-        ASSERT_EQ(TAVO_LinearMuscleContraction(handle, &kPlanar.a, &kPlanar.b, &kPlanar.f, &kPlanar.g, k.extension, 0.2f, 1.0f, &k.weight, 1), TAVO_OK);
+        ASSERT_EQ(TAVO_LinearMuscleContraction(handle, &kPlanar.a, &kPlanar.b, &kPlanar.f, &kPlanar.g, k.extension,
+                                               0.2f, 1.0f, &k.weight, 1),
+                  TAVO_OK);
         const TVector3f after = resolveModel(handle)->regions[0].vertices[0], expected = along(k.distance - k.moved);
-        EXPECT_TRUE(std::fabs(after.x - expected.x) < 2e-6f && std::fabs(after.y - expected.y) < 2e-6f && after.z == 0.7f) << k.distance;
+        EXPECT_TRUE(std::fabs(after.x - expected.x) < 2e-6f && std::fabs(after.y - expected.y) < 2e-6f &&
+                    after.z == 0.7f)
+            << k.distance;
         TAVO_FreeModel(handle);
     }
     // One weight per vertex index serves the first `count` regions (clamped to the model's).
     const float weights[] = {0.0f, 0.5f};
     for (int32_t count : {2, 1000, 0, INT32_MIN}) {
         const int32_t handle = modelWith({along(1.0), along(2.0)}, 3);
-        ASSERT_EQ(TAVO_LinearMuscleContraction(handle, &kPlanar.a, &kPlanar.b, &kPlanar.f, &kPlanar.g, 0.5f, 0.2f, 1.0f, weights, count), TAVO_OK);
+        ASSERT_EQ(TAVO_LinearMuscleContraction(handle, &kPlanar.a, &kPlanar.b, &kPlanar.f, &kPlanar.g, 0.5f, 0.2f, 1.0f,
+                                               weights, count),
+                  TAVO_OK);
         for (std::size_t r = 0; r < 3; ++r) {
             const auto &vertices = resolveModel(handle)->regions[r].vertices;
             EXPECT_EQ(vertices[0].x, along(1.0).x);
-            EXPECT_NEAR(vertices[1].x, int64_t(r) < count ? along(1.9).x : along(2.0).x, 2e-6f) << count << " region " << r;
+            EXPECT_NEAR(vertices[1].x, int64_t(r) < count ? along(1.9).x : along(2.0).x, 2e-6f)
+                << count << " region " << r;
         }
         TAVO_FreeModel(handle);
     }

@@ -1,9 +1,10 @@
 // Vertex lists through the C++ exports and their flat C forms.
+#include "deform/vertex_lists.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "deform/vertex_lists.h"
 #include "model/model_table.h"
 #include "support/model_support.h"
 #include "support/table_check.h"
@@ -28,12 +29,15 @@ TEST(VertexLists, SettingReplacesVerticesRegionByRegionAndKeepsEverythingElse) {
         model.regions = before;
         std::vector<int32_t> counts;
         std::vector<TVector3f> flat;
-        for (std::size_t r = 0; r < count; ++r) counts.push_back(int32_t(r)), flat.resize(flat.size() + r, {0.5f * r, -1.0f, 2.0f});
+        for (std::size_t r = 0; r < count; ++r)
+            counts.push_back(int32_t(r)), flat.resize(flat.size() + r, {0.5f * r, -1.0f, 2.0f});
         ASSERT_EQ(TAVO_SetModelVertexLists(handle, int32_t(count), counts.data(), flat.data()), TAVO_OK);
         ASSERT_EQ(model.regions.size(), count);
         std::vector<int32_t> countsBack(count);
         std::vector<TVector3f> flatBack(flat.size() + 1);
-        ASSERT_EQ(TAVO_GetModelVertexLists(handle, countsBack.data(), int32_t(count), flatBack.data(), int32_t(flat.size())), TAVO_OK);
+        ASSERT_EQ(
+            TAVO_GetModelVertexLists(handle, countsBack.data(), int32_t(count), flatBack.data(), int32_t(flat.size())),
+            TAVO_OK);
         EXPECT_EQ(countsBack, counts);
         EXPECT_EQ(std::memcmp(flatBack.data(), flat.data(), flat.size() * sizeof(TVector3f)), 0);
         for (std::size_t r = 0; r < count; ++r) {

@@ -15,7 +15,9 @@ namespace kelmo {
 
 // A w x h image whose bytes tell where they are: x, y, x + y, 255 - x.
 render_test::RgbaImage pattern(int width, int height) {
-    return render_test::makeImage(width, height, [](int x, int y) { return std::array<int, 4>{x, y, (x + y) % 256, 255 - x}; });
+    return render_test::makeImage(width, height, [](int x, int y) {
+        return std::array<int, 4>{x, y, (x + y) % 256, 255 - x};
+    });
 }
 
 std::vector<uint8_t> pixelsOf(ImageHandle image, TAVO_IMAGEMODE mode = TAVO_IMAGEMODE_COLOR_ALPHA) {
@@ -28,9 +30,16 @@ std::vector<uint8_t> pixelsOf(ImageHandle image, TAVO_IMAGEMODE mode = TAVO_IMAG
 
 TEST(ExtendModelImage, PlacesTheImageAtItsOffsetOnACanvasOfZeros) {
     const render_test::RgbaImage picture = pattern(30, 8);
-    const ImageHandle source = render_test::makeImageHandle(picture), canvas = render_test::makeImageHandle(pattern(1, 1));
-    for (auto [x, y, width, height] : {std::array{0, 0, 30, 8}, {-10, 2, 40, 12}, {3, -2, 9, 9}, {25, 0, 40, 5},
-                                       {20, 0, 9, 9}, {0, 9, 9, 9}, {INT32_MIN, INT32_MAX, 9, 9}, {4, 4, 0, 7}}) {
+    const ImageHandle source = render_test::makeImageHandle(picture),
+                      canvas = render_test::makeImageHandle(pattern(1, 1));
+    for (auto [x, y, width, height] : {std::array{0, 0, 30, 8},
+                                       {-10, 2, 40, 12},
+                                       {3, -2, 9, 9},
+                                       {25, 0, 40, 5},
+                                       {20, 0, 9, 9},
+                                       {0, 9, 9, 9},
+                                       {INT32_MIN, INT32_MAX, 9, 9},
+                                       {4, 4, 0, 7}}) {
         ASSERT_EQ(TAVO_ExtendModelImage(source, canvas, x, y, width, height), TAVO_OK);
         std::vector<uint8_t> expected(static_cast<std::size_t>(width * height * 4), 0);
         for (int64_t cy = 0; cy < height; ++cy)
@@ -49,7 +58,8 @@ TEST(AlphaChannel, MaskBecomesItsAlphaInTheFaceFrameOfItsPointsAndThenATexturesF
     // byte is 77, and the points land where the face frame of a photo puts them.
     render_test::RgbaImage picture = pattern(120, 100);
     for (std::size_t k = 3; k < picture.pixels.size(); k += 4) picture.pixels[k] = 77;
-    const ImageHandle mask = render_test::makeImageHandle(picture), photo = render_test::makeImageHandle(pattern(120, 100));
+    const ImageHandle mask = render_test::makeImageHandle(picture),
+                      photo = render_test::makeImageHandle(pattern(120, 100));
     std::vector<TPointf> points(66);
     std::vector<int32_t> integers(132), framePoints(132), expected(132);
     for (int k = 0; k < 66; ++k) {
@@ -65,17 +75,19 @@ TEST(AlphaChannel, MaskBecomesItsAlphaInTheFaceFrameOfItsPointsAndThenATexturesF
 
     // Warped with unmoved points, a grey mask lands in the fourth byte of a
     // texture taller than itself: beyond the mask's pixel count, 0.
-    ASSERT_EQ(TAVO_InitRBF(testing::writeSyntheticDataDirectory(testing::makeTemporaryDirectory("alpha"),
-                                                               {false, false, false, false, false, false, false, {}, true})
-                               .c_str()),
-              TAVO_OK);
+    ASSERT_EQ(
+        TAVO_InitRBF(testing::writeSyntheticDataDirectory(testing::makeTemporaryDirectory("alpha"),
+                                                          {false, false, false, false, false, false, false, {}, true})
+                         .c_str()),
+        TAVO_OK);
     std::vector<uint8_t> grey(64 * 64);
     for (std::size_t k = 0; k < grey.size(); ++k) grey[k] = static_cast<uint8_t>(3 * (k % 64) + 2 * (k / 64));
     ImageHandle greyMask = -1;
     TAVO_LoadImageFromBuffer(&greyMask, grey.data(), 64, 64, 64, TAVO_IMAGEMODE_GREY);
     const render_test::RgbaImage colours = pattern(64, 80);
     const ImageHandle texture = render_test::makeImageHandle(colours);
-    for (int k = 0; k < 66; ++k) integers[2 * k] = 4 + (k * 7) % 56, integers[2 * k + 1] = 4 + (k * 13) % 56 + (k / 8) % 2;
+    for (int k = 0; k < 66; ++k)
+        integers[2 * k] = 4 + (k * 7) % 56, integers[2 * k + 1] = 4 + (k * 13) % 56 + (k / 8) % 2;
     ASSERT_EQ(TAVO_SetTextureAlphaChannel(texture, integers.data(), greyMask, integers.data()), TAVO_OK);
     const std::vector<uint8_t> result = pixelsOf(texture);
     for (std::size_t k = 0; k < 64 * 80; ++k) {
@@ -97,14 +109,16 @@ TEST(LoadAlphaChannelImage, GridFileFailuresLeaveTheCallersGrid) {
     auto gridText = [](int count, int written) {
         std::string text = std::to_string(count) + "\n";
         for (int k = 0; k < written; ++k)
-            text += std::to_string(k < 2 ? 30 + 40 * k : 30 + k % 9 * 5) + " " + std::to_string(k < 2 ? 40 : 30 + k / 9 * 6) + "\n";
+            text += std::to_string(k < 2 ? 30 + 40 * k : 30 + k % 9 * 5) + " " +
+                    std::to_string(k < 2 ? 40 : 30 + k / 9 * 6) + "\n";
         return text;
     };
     // The text (none: no file), the status and how many grid integers are written.
     const std::tuple<std::string, int32_t, int> cases[] = {
-        {gridText(66, 66), TAVO_OK, 132},          {gridText(10, 10), TAVO_OK, 20},      {gridText(1, 1), TAVO_ERR_GENERAL, 0},
-        {gridText(67, 67), TAVO_ERR_GENERAL, 0},   {gridText(66, 65), TAVO_ERR_GENERAL, 0}, {"66\n1 2 3", TAVO_ERR_GENERAL, 0},
-        {"sixty-six", TAVO_ERR_GENERAL, 0},        {"", TAVO_ERR_ALPHA_GRID, 0}};
+        {gridText(66, 66), TAVO_OK, 132},        {gridText(10, 10), TAVO_OK, 20},
+        {gridText(1, 1), TAVO_ERR_GENERAL, 0},   {gridText(67, 67), TAVO_ERR_GENERAL, 0},
+        {gridText(66, 65), TAVO_ERR_GENERAL, 0}, {"66\n1 2 3", TAVO_ERR_GENERAL, 0},
+        {"sixty-six", TAVO_ERR_GENERAL, 0},      {"", TAVO_ERR_ALPHA_GRID, 0}};
     for (const auto &[text, status, written] : cases) {
         std::remove(grid.c_str());
         if (!text.empty()) test::writeTextToFile(grid, text);

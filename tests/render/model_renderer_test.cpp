@@ -1,8 +1,12 @@
 // Rendering: the passes and pixel writes on a small scene, and golden images of
 // the synthetic head compared bit for bit (KELMO_UPDATE_GOLDENS=1 rewrites them:
 // look at them before committing).
+#include "render/model_renderer.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "frame/library_state.h"
@@ -14,6 +18,62 @@ namespace kelmo {
 
 using Rgba = std::array<uint8_t, 4>;
 
+TEST(SampleTexture, IsTheBilinearBlendOfTheTwoClampedTexelsOnEachAxis) {
+    PixelBuffer t(3, 2, PixelMode::ColorAlpha);
+    for (int k = 0; k < 24; ++k) t.bytes()[k] = static_cast<uint8_t>(10 * k + 3);
+    auto at = [&](int column, int row, int c) { return float(t.bytes()[4 * (row * 3 + column) + c]); };
+    // Texels floor(p) and floor(p) + 1, clamped (NaN and all left of the
+    // texture taken as 0), weighted by the fraction unless clamped together.
+    auto axis = [](float p, int size, int &i0, int &i1) {
+        const float f = p >= 0 ? std::floor(std::min(p, 1e9f)) : -1;
+        i0 = std::clamp(int(f), 0, size - 1), i1 = std::clamp(int(f) + 1, 0, size - 1);
+        return i0 == i1 ? 0.0f : p - f;
+    };
+    const float nan = std::nanf(""), inf = INFINITY;
+    for (auto [u, v] : {std::pair{0.25f, 0.5f},
+                        {1.75f, 0.125f},
+                        {2.0f, 1.0f},
+                        {2.0f, 0.5f},
+                        {1.5f, 1.0f},
+                        {-0.4f, 0.0f},
+                        {7.0f, 9.0f},
+                        {nan, nan},
+                        {inf, -inf},
+                        {-1e30f, 1e30f}}) {
+        int i0, i1, j0, j1;
+        const float fu = axis(u, 3, i0, i1), fv = axis(v, 2, j0, j1);
+        float sample[4];
+        sampleTexture(TextureView::of(t), u, v, sample);
+        for (int c = 0; c < 4; ++c) {
+            const float left = at(i0, j0, c) + (at(i0, j1, c) - at(i0, j0, c)) * fv;
+            const float right = at(i1, j0, c) + (at(i1, j1, c) - at(i1, j0, c)) * fv;
+            EXPECT_EQ(sample[c], left + (right - left) * fu) << u << ", " << v << " byte " << c;
+        }
+    }
+}
+
+TEST(DrawRegion, UnusableQuadsEmptyTexturesAndCornersWithoutProjectionDrawNothing) {
+    PixelBuffer colour(9, 9, PixelMode::ColorAlpha), depth(9, 9, PixelMode::Depth);
+    const PixelBuffer texture(2, 2, PixelMode::ColorAlpha), none;
+    std::fill(depth.floats(), depth.floats() + 81, kEmptyDepth);
+    TRegion region;  // seen by the default camera, whose eye depth is z - 400
+    region.vertices = {{-3, -3, 0}, {3, -3, 0}, {3, 3, 0}, {-3, 3, 400}};
+    region.textureCoords = {{-1, 2}, {3, -2}, {0.5f, 0.5f}, {0, 0}};  // beyond the texture: clamped
+    // Vertex 3 has no projection; vertex 4 and texture coordinate 9 do not
+    // exist; the last quad has no texture quad.
+    region.quads = {{0, 1, 2, 3}, {0, 1, 2, 4}, {0, 1, 2, 0}, {0, 1, 2, 0}};
+    region.textureQuads = {{0, 1, 2, 3}, {0, 1, 2, 3}, {0, 1, 9, 0}};
+    const Matrix4 view = viewMatrix({0, 0, 0}, {1, 1, 1}, identityMatrix(), 400.0f),
+                  projection = projectionMatrix(1.0f);
+    for (const PixelBuffer *t : {&texture, &none}) {
+        drawRegion(colour, depth, region, TextureView::of(*t), projection, view, PixelWrite::Replace);
+        EXPECT_EQ(std::count(depth.floats(), depth.floats() + 81, kEmptyDepth), 81);
+        region.vertices[3].z = 0;  // the empty texture still draws nothing
+    }
+    drawRegion(colour, depth, region, TextureView::of(texture), projection, view, PixelWrite::Replace);
+    EXPECT_LT(std::count(depth.floats(), depth.floats() + 81, kEmptyDepth), 60);  // but the first quad now is drawn
+}
+
 struct Render : ::testing::Test {
     void SetUp() override {
         TAVO_BeginRendering(64, 64);
@@ -24,7 +84,8 @@ struct Render : ::testing::Test {
             TAVO_CreateEmptyImage(image);
     }
     void TearDown() override {
-        for (ImageHandle image : {model->sockImage, model->upperTeethImage, model->lowerTeethImage, output}) TAVO_FreeImage(image);
+        for (ImageHandle image : {model->sockImage, model->upperTeethImage, model->lowerTeethImage, output})
+            TAVO_FreeImage(image);
         TAVO_FreeModel(handle);
         TAVO_BeginRendering(0, 0);
         libraryState().list7Table.clear();
@@ -35,7 +96,9 @@ struct Render : ::testing::Test {
         TAVO_FreeImage(image);
     }
     static void paint(ImageHandle target, Rgba c) {
-        paint(target, render_test::makeImage(8, 8, [c](int, int) { return std::array<int, 4>{c[0], c[1], c[2], c[3]}; }));
+        paint(target, render_test::makeImage(8, 8, [c](int, int) {
+                  return std::array<int, 4>{c[0], c[1], c[2], c[3]};
+              }));
     }
     std::vector<uint8_t> render() {
         EXPECT_EQ(TAVO_RenderModelToImage(handle, output), TAVO_OK);
@@ -85,7 +148,8 @@ TEST_F(Render, InnerPassShowsThroughBlackFacePixelsOnlyAndTeethBlendOverTheSock)
     EXPECT_EQ(renderAt(32, 24), (Rgba{10, 200, 30, 77}));  // black: the sock, through transparent teeth
     paint(model->upperTeethImage, {250, 240, 230, 100});
     const float a = 100 / 255.0f;
-    const Rgba blend{uint8_t(250 * a + 10 * (1 - a)), uint8_t(240 * a + 200 * (1 - a)), uint8_t(230 * a + 30 * (1 - a)), 77};
+    const Rgba blend{uint8_t(250 * a + 10 * (1 - a)), uint8_t(240 * a + 200 * (1 - a)), uint8_t(230 * a + 30 * (1 - a)),
+                     77};
     EXPECT_EQ(renderAt(32, 24), blend);
     ASSERT_EQ(TAVO_ChooseTeethTextures(handle, true), TAVO_OK);
     EXPECT_EQ(renderAt(32, 36), (Rgba{0, 0, 0, 9}));  // the model texture, all four bytes

@@ -1,11 +1,12 @@
 // Which texture each region shows, the per-vertex texture coordinates and the
 // face grid as integers.
+#include "render/texture_accessors.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
 
 #include "model/model_table.h"
-#include "render/texture_accessors.h"
 #include "support/synthetic_head.h"
 #include "support/table_check.h"
 
@@ -18,7 +19,9 @@ std::vector<uint8_t> pixelsOf(ImageHandle image) {
 }
 
 ImageHandle imageNumber(int k) {
-    return render_test::makeImageHandle(render_test::makeImage(8, 8, [k](int x, int y) { return std::array<int, 4>{40 * k + x, y, k, 9}; }));
+    return render_test::makeImageHandle(render_test::makeImage(8, 8, [k](int x, int y) {
+        return std::array<int, 4>{40 * k + x, y, k, 9};
+    }));
 }
 
 TEST(TextureAccessors, EachRegionShowsItsTextureAndEachVertexTheLastCoordinateNamingIt) {
@@ -38,7 +41,8 @@ TEST(TextureAccessors, EachRegionShowsItsTextureAndEachVertexTheLastCoordinateNa
             const int source = region < 3 ? 0 : region < 5 ? (teethFromTexture ? 0 : region - 2) : region == 5 ? 3 : 4;
             const ImageHandle out = imageNumber(4), expected = source == 4 ? imageNumber(4) : images[source];
             EXPECT_EQ(TAVO_GetModelRegionTexture(handle, region, out), source == 4 ? TAVO_ERR_NO_TEXTURE : TAVO_OK);
-            EXPECT_EQ(pixelsOf(out), pixelsOf(expected)) << region << (teethFromTexture ? " teeth from the texture" : "");
+            EXPECT_EQ(pixelsOf(out), pixelsOf(expected))
+                << region << (teethFromTexture ? " teeth from the texture" : "");
             ASSERT_EQ(TAVO_GetModelTexture(handle, out), TAVO_OK);
             EXPECT_EQ(pixelsOf(out), pixelsOf(images[0]));
             TAVO_FreeImage(out);

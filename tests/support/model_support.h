@@ -39,7 +39,9 @@ inline void writeBytesToFile(const std::string &path, const std::vector<uint8_t>
     ASSERT_EQ(std::fclose(file), 0);
 }
 
-inline void writeTextToFile(const std::string &path, const std::string &text) { writeBytesToFile(path, {text.begin(), text.end()}); }
+inline void writeTextToFile(const std::string &path, const std::string &text) {
+    writeBytesToFile(path, {text.begin(), text.end()});
+}
 
 inline std::vector<uint8_t> readBytesFromFile(const std::string &path) {
     std::vector<uint8_t> bytes;
@@ -60,11 +62,13 @@ inline bool regionsBitwiseEqual(const TRegion &a, const TRegion &b) {
            same(a.textureCoords, b.textureCoords);
 }
 
-inline ::testing::AssertionResult regionListsBitwiseEqual(const std::vector<TRegion> &expected, const std::vector<TRegion> &actual) {
+inline ::testing::AssertionResult regionListsBitwiseEqual(const std::vector<TRegion> &expected,
+                                                          const std::vector<TRegion> &actual) {
     if (expected.size() != actual.size())
         return ::testing::AssertionFailure() << "region counts differ: " << expected.size() << " vs " << actual.size();
     for (std::size_t i = 0; i < expected.size(); ++i)
-        if (!regionsBitwiseEqual(expected[i], actual[i])) return ::testing::AssertionFailure() << "region " << i << " differs";
+        if (!regionsBitwiseEqual(expected[i], actual[i]))
+            return ::testing::AssertionFailure() << "region " << i << " differs";
     return ::testing::AssertionSuccess();
 }
 

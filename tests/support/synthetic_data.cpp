@@ -18,8 +18,9 @@ namespace {
 void writeImage(const std::vector<uint8_t> &pixels, int width, int height, TAVO_IMAGEMODE mode, int bytesPerPixel,
                 const std::string &path) {
     ImageHandle image = -1;
-    const bool written = TAVO_LoadImageFromBuffer(&image, pixels.data(), width, height, width * bytesPerPixel, mode) == 0 &&
-                         TAVO_SaveImageToFile(image, path.c_str()) == 0;
+    const bool written =
+        TAVO_LoadImageFromBuffer(&image, pixels.data(), width, height, width * bytesPerPixel, mode) == 0 &&
+        TAVO_SaveImageToFile(image, path.c_str()) == 0;
     TAVO_FreeImage(image);
     if (!written) throw std::runtime_error("cannot write test image " + path);
 }
@@ -41,10 +42,12 @@ TRegion gridRegion(int n, float x0, float y0, float size, float z0, float bulge)
 }  // namespace
 
 std::array<TPointf, kFeaturePointCount> syntheticAlphaGridPoints() {
-    std::array<TPointf, kFeaturePointCount> points{TPointf{110.0f, 120.0f}, TPointf{190.0f, 120.0f}};  // the eyes, level
+    std::array<TPointf, kFeaturePointCount> points{TPointf{110.0f, 120.0f},
+                                                   TPointf{190.0f, 120.0f}};  // the eyes, level
     for (int k = 2; k < kFeaturePointCount; ++k) {
         const double angle = 2.0 * M_PI * (k - 2) / (kFeaturePointCount - 2);
-        points[k] = {static_cast<float>(150.0 + 80.0 * std::cos(angle)), static_cast<float>(160.0 + 100.0 * std::sin(angle))};
+        points[k] = {static_cast<float>(150.0 + 80.0 * std::cos(angle)),
+                     static_cast<float>(160.0 + 100.0 * std::sin(angle))};
     }
     return points;
 }
@@ -91,15 +94,20 @@ std::string writeSyntheticDataDirectory(const std::string &directory, const Synt
     for (std::size_t k = 0; k < 64 * 32 * 4; k += 4) teeth.insert(teeth.end(), {240, 240, 230, uint8_t(k % 256)});
     if (files.teethLower) writeImage(teeth, 64, 32, TAVO_IMAGEMODE_COLOR_ALPHA, 4, dir + "wrl/Head_teethLower.png");
     if (files.teethUpper) writeImage(teeth, 64, 32, TAVO_IMAGEMODE_COLOR_ALPHA, 4, dir + "wrl/Head_teethUpper.png");
-    if (files.sock) writeImage(std::vector<uint8_t>(32 * 32 * 3, 70), 32, 32, TAVO_IMAGEMODE_COLOR, 3, dir + "wrl/head_sock.bmp");
+    if (files.sock)
+        writeImage(std::vector<uint8_t>(32 * 32 * 3, 70), 32, 32, TAVO_IMAGEMODE_COLOR, 3, dir + "wrl/head_sock.bmp");
     if (files.grd66) {
         // The small head: feature point k on vertex k + 10 of its region, the
         // eyeball points (0, 29, 30 on region 1; 1, 33, 34 on region 2) on 4, 0, 8.
         const std::vector<int32_t> table = files.fullHead ? fullHeadLandmarkTable() : std::vector<int32_t>{};
         for (int k = 0; k < kFeaturePointCount; ++k)
             text += std::to_string(k) + " " +
-                    std::to_string(files.fullHead ? table[static_cast<std::size_t>(k)]
-                                   : k == 0 || k == 1 ? 4 : k == 29 || k == 33 ? 0 : k == 30 || k == 34 ? 8 : k + 10) + "\n";
+                    std::to_string(files.fullHead       ? table[static_cast<std::size_t>(k)]
+                                   : k == 0 || k == 1   ? 4
+                                   : k == 29 || k == 33 ? 0
+                                   : k == 30 || k == 34 ? 8
+                                                        : k + 10) +
+                    "\n";
         writeText("grd66.txt");
     }
     if (files.list7 && files.fullHead) {

@@ -9,7 +9,8 @@
 namespace kelmo::testing {
 
 struct SyntheticDataFiles {
-    bool alphaPng = true, alphaGrd = true, teethLower = true, teethUpper = true, sock = true, grd66 = true, list7 = true;
+    bool alphaPng = true, alphaGrd = true, teethLower = true, teethUpper = true, sock = true, grd66 = true,
+         list7 = true;
     std::array<bool, 4> faces{true, true, true, true};
     bool sqrt = true;
     // The full head of support/synthetic_head.h instead of the small one (its

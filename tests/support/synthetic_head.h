@@ -42,12 +42,14 @@ struct Permutation {
 inline const Permutation &permutation() {
     static const Permutation perm = [] {
         Permutation p;
-        const std::pair<int, GridPoint> fixed[] = {{415, {27, 15}}, {371, {27, 14}}, {1683, {27, 17}}, {718, {27, 0}},
-                                                   {2775, {0, 0}},  {228, {0, 27}},  {1829, {0, 54}},  {441, {27, 54}},
-                                                   {2038, {54, 54}}, {1130, {54, 27}}, {2976, {54, 0}}};
-        for (const auto &[index, point] : fixed) p.newToNatural[static_cast<std::size_t>(index)] = point.second * kFullHeadSide + point.first;
+        const std::pair<int, GridPoint> fixed[] = {
+            {415, {27, 15}}, {371, {27, 14}}, {1683, {27, 17}}, {718, {27, 0}},   {2775, {0, 0}}, {228, {0, 27}},
+            {1829, {0, 54}}, {441, {27, 54}}, {2038, {54, 54}}, {1130, {54, 27}}, {2976, {54, 0}}};
+        for (const auto &[index, point] : fixed)
+            p.newToNatural[static_cast<std::size_t>(index)] = point.second * kFullHeadSide + point.first;
         for (int k = 0; k < kFullHeadVertexCount; ++k)
-            if (p.newToNatural[static_cast<std::size_t>(k)] >= 0) p.naturalToNew[static_cast<std::size_t>(p.newToNatural[k])] = k;
+            if (p.newToNatural[static_cast<std::size_t>(k)] >= 0)
+                p.naturalToNew[static_cast<std::size_t>(p.newToNatural[k])] = k;
         int next = 0;
         for (int &natural : p.newToNatural) {
             if (natural >= 0) continue;
@@ -72,8 +74,14 @@ inline const std::array<GridPoint, kFeaturePointCount> &featureGridPoints() {
     static const std::array<GridPoint, kFeaturePointCount> points = [] {
         std::array<GridPoint, kFeaturePointCount> p{};
         p.fill({-1, -1});
-        for (const auto &[k, g] : {std::pair{3, GridPoint{21, 14}}, {4, {33, 14}}, {61, {27, 15}}, {64, {27, 14}},
-                                   {2, {27, 25}}, {22, {27, 50}}, {43, {27, 5}}, {44, {27, 30}}})
+        for (const auto &[k, g] : {std::pair{3, GridPoint{21, 14}},
+                                   {4, {33, 14}},
+                                   {61, {27, 15}},
+                                   {64, {27, 14}},
+                                   {2, {27, 25}},
+                                   {22, {27, 50}},
+                                   {43, {27, 5}},
+                                   {44, {27, 30}}})
             p[static_cast<std::size_t>(k)] = g;
         std::vector<GridPoint> others, taken;
         for (int k = 0; k < 20; ++k) {
@@ -84,8 +92,20 @@ inline const std::array<GridPoint, kFeaturePointCount> &featureGridPoints() {
         for (int i : {8, 11, 14, 17, 20, 34, 37, 40, 43, 46}) others.push_back({i, 42});
         for (int j : {37, 33})
             for (int i : {10, 16, 38, 44}) others.push_back({i, j});
-        for (GridPoint g : {GridPoint{23, 22}, {31, 22}, {25, 21}, {29, 21}, {27, 27}, {27, 35}, {24, 18}, {30, 18},
-                            {24, 11}, {30, 11}, {27, 18}, {27, 11}, {25, 15}, {29, 15}})
+        for (GridPoint g : {GridPoint{23, 22},
+                            {31, 22},
+                            {25, 21},
+                            {29, 21},
+                            {27, 27},
+                            {27, 35},
+                            {24, 18},
+                            {30, 18},
+                            {24, 11},
+                            {30, 11},
+                            {27, 18},
+                            {27, 11},
+                            {25, 15},
+                            {29, 15}})
             others.push_back(g);
         for (const GridPoint &g : p)
             if (g.first >= 0) taken.push_back(g);
@@ -111,7 +131,8 @@ inline TRegion patch(int columns, int rows, float x0, float y0, float width, flo
             region.vertices.push_back({x0 + width * u, y0 + height * v, z});
             region.textureCoords.push_back({u, v});
             if (i + 1 < columns && j + 1 < rows)
-                region.quads.push_back(Quad{j * columns + i, j * columns + i + 1, (j + 1) * columns + i + 1, (j + 1) * columns + i});
+                region.quads.push_back(
+                    Quad{j * columns + i, j * columns + i + 1, (j + 1) * columns + i + 1, (j + 1) * columns + i});
         }
     region.textureQuads = region.quads;
     return region;
@@ -158,7 +179,8 @@ inline std::vector<int32_t> fullHeadLandmarkTable() {
         table.push_back(k == 0 || k == 1     ? 4
                         : k == 29 || k == 33 ? 0
                         : k == 30 || k == 34 ? 8
-                                             : full_head_detail::vertexAt(full_head_detail::featureGridPoints()[static_cast<std::size_t>(k)]));
+                                             : full_head_detail::vertexAt(
+                                                   full_head_detail::featureGridPoints()[static_cast<std::size_t>(k)]));
     return table;
 }
 
@@ -180,7 +202,9 @@ inline std::array<TVector3f, kFeaturePointCount> fullHeadFeaturePoints(int expre
     const std::vector<int32_t> table = fullHeadLandmarkTable();
     std::array<TVector3f, kFeaturePointCount> points{};
     for (std::size_t k = 0; k < points.size(); ++k)
-        points[k] = regions[(k == 0 || k == 29 || k == 30) ? 1 : (k == 1 || k == 33 || k == 34) ? 2 : 0]
+        points[k] = regions[(k == 0 || k == 29 || k == 30)   ? 1
+                            : (k == 1 || k == 33 || k == 34) ? 2
+                                                             : 0]
                         .vertices[static_cast<std::size_t>(table[k])];
     return points;
 }
@@ -190,7 +214,8 @@ inline std::array<TVector3f, kFeaturePointCount> fullHeadFeaturePoints(int expre
 inline std::array<TPointf, kFeaturePointCount> fullHeadAlphaGridPoints() {
     std::array<TPointf, kFeaturePointCount> grid{};
     const auto points = fullHeadFeaturePoints(0);
-    for (std::size_t k = 0; k < grid.size(); ++k) grid[k] = {150.0f + 100.0f * points[k].x, 160.0f - 100.0f * points[k].y};
+    for (std::size_t k = 0; k < grid.size(); ++k)
+        grid[k] = {150.0f + 100.0f * points[k].x, 160.0f - 100.0f * points[k].y};
     return grid;
 }
 
@@ -234,9 +259,15 @@ struct SyntheticHead {
         return std::array<int, 4>{205 - y / 6 + checker, 150 - y / 8 + checker / 2, 120 + x / 10,
                                   8 * std::min(std::min(x, 255 - x), std::min(y, 255 - y))};
     });
-    RgbaImage sock = makeImage(64, 64, [](int x, int y) { return std::array<int, 4>{90 + (x + y) % 7 * 6, 20 + y / 4, 30 + x / 4, 255}; });
-    RgbaImage upperTeeth = makeImage(64, 32, [](int x, int y) { return std::array<int, 4>{250, 245, 220, x % 8 ? 64 + 6 * y : 0}; });
-    RgbaImage lowerTeeth = makeImage(64, 32, [](int x, int y) { return std::array<int, 4>{235, 238, 240, x % 8 ? 255 - 6 * y : 0}; });
+    RgbaImage sock = makeImage(64, 64, [](int x, int y) {
+        return std::array<int, 4>{90 + (x + y) % 7 * 6, 20 + y / 4, 30 + x / 4, 255};
+    });
+    RgbaImage upperTeeth = makeImage(64, 32, [](int x, int y) {
+        return std::array<int, 4>{250, 245, 220, x % 8 ? 64 + 6 * y : 0};
+    });
+    RgbaImage lowerTeeth = makeImage(64, 32, [](int x, int y) {
+        return std::array<int, 4>{235, 238, 240, x % 8 ? 255 - 6 * y : 0};
+    });
 };
 
 inline SyntheticHead makeSyntheticHead() {
