@@ -156,9 +156,10 @@ TEST_F(Render, InnerPassShowsThroughBlackFacePixelsOnlyAndTeethBlendOverTheSock)
 }
 
 // The synthetic head, scaled by 1.6, from the front and turned 30 degrees
-// about y with the perspective 30 and the teeth's own images, against the golden images; then
-// any angle below 0.001 renders as 0.001, an oversized render fails before the
-// mouth cavity is rebuilt and an empty one still rebuilds it.
+// about y with the perspective 30 and the teeth's own images, against the
+// golden images; then any angle below 0.001 renders as 0.001, an oversized
+// render fails before the mouth cavity is rebuilt and an empty one still
+// rebuilds it.
 TEST_F(Render, SyntheticHeadMatchesItsGoldenImages) {
     const render_test::SyntheticHead head = render_test::makeSyntheticHead();
     libraryState().list7Table = head.list7;
