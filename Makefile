@@ -70,7 +70,7 @@ mutants: deps
 # The dependencies are built once from Debian's source packages into
 # $(WINDOWS_BUILD)/deps/ and kept.
 WINDOWS_BUILD ?= build-windows
-KELMO_VERSION := $(shell sed -n 's/^project(kelmo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+KELMO_VERSION := $(shell sed -n 's/^project.kelmo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 WINDOWS_ZIP = $(WINDOWS_BUILD)/kelmo-$(KELMO_VERSION)-win64.zip
 
 windows-deps:
