@@ -75,6 +75,10 @@ RgbaImage makeAlphaMask(const std::array<TPointf, 66> &pt, int size) {
         const double phi = std::numbers::pi * k / 24.0;  // from the left point over the top to the right
         poly.push_back({cx + hw * std::cos(phi), baseY - (baseY - topY) * std::sin(phi)});
     }
+    // The mask fades out inside the outline, never beyond it: a photo's
+    // background just outside the cheeks and the jaw would otherwise enter
+    // the texture at partial weight and show as light streaks along the far
+    // cheek of a turned head.
     const double feather = 0.1 * hw * 2.0;
     // The mask becomes the alpha of a texture cut by the same kind of face
     // frame, and rendering repeats the texture's border pixels wherever the
@@ -97,7 +101,7 @@ RgbaImage makeAlphaMask(const std::array<TPointf, 66> &pt, int size) {
         for (int x = 0; x < size; ++x) {
             const double d = signedDistance(poly, {x + 0.5, y + 0.5});
             const uint8_t a = static_cast<uint8_t>(std::lround(
-                255.0 * smoothstep(-0.5 * feather, 0.5 * feather, d) * borderFade(x + 0.5, y + 0.5)));
+                255.0 * smoothstep(0.0, 0.8 * feather, d) * borderFade(x + 0.5, y + 0.5)));
             uint8_t *p = &img.rgba[(std::size_t(y) * size + x) * 4];
             // The colour repeats the mask so that the file shows it in any viewer.
             p[0] = p[1] = p[2] = p[3] = a;
