@@ -592,14 +592,18 @@ RegionMesh buildHeadSurfaceCm(const ExpressionParams &params) {
                 const double ax = std::abs(r.x);
                 const bool inMouthSpan = j >= layout.mouth.firstColumn && j <= layout.mouth.lastColumn;
                 const double t = std::min(1.0, ax / mouthHalf);
-                // The opening is a lens: the lips part most in the middle
-                // and meet at the corners, which move with both lips, half
-                // as far as the lower one, so that the skin beyond them
-                // stretches instead of tearing, and the corners of an open
-                // mouth sit at the middle height of the opening, as
-                // classifyExpression expects of a neutral face.
+                // The lips part fully between the inner lip points (0.6 cm
+                // either side of the middle) and close toward the corners a
+                // little faster than straight lines, so that the opening
+                // stays inside the inner lip contour that a photo's points
+                // draw. The corners move with both lips, half as far as the
+                // lower one, so that the skin beyond them stretches instead
+                // of tearing, and the corners of an open mouth sit at the
+                // middle height of the opening, as classifyExpression
+                // expects of a neutral face.
                 constexpr double kCornerShare = 0.5;
-                const double opening = std::pow(std::max(0.0, 1.0 - t * t), 0.8);
+                constexpr double kInnerLipT = 2.0 / kMouthHalfColumns;
+                const double opening = std::pow(std::clamp((1.0 - t) / (1.0 - kInnerLipT), 0.0, 1.0), 1.2);
                 double w;
                 if (inMouthSpan && i <= layout.mouth.row) {
                     // The upper lip: still in the middle, toward the corners
