@@ -61,6 +61,10 @@ Outcome run(std::vector<std::string> args, const fs::path &folder, const std::fu
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, WIFSIGNALED(status) ? WTERMSIG(status) : 0,
             readText(kRoot / "stdout"), readText(kRoot / "stderr")};
 }
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string> &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 Outcome kelmo(std::vector<std::string> args, const fs::path &folder, const std::function<bool()> &interruptWhen = {}) {
     args.insert(args.begin(), KELMO_TOOL);
     return run(args, folder, interruptWhen);
@@ -216,21 +220,22 @@ TEST(KelmoDemo, ObjHoldsTheLibrarysModel) {
 }
 
 // The demo's strips (views of 64 pixels): a morph at weight 0 moves nothing,
-// so the smile and jaw-open strips start alike; opening the jaw lowers the
-// chin; the muscle of the subject's right cheek changes the left half of the
+// so the smile and jaw-open strips start alike; opening the jaw changes the
+// mouth and the chin, not the eyes and the brow; the muscle of the subject's right cheek changes the left half of the
 // picture much more than the right.
 TEST(KelmoDemo, MorphsAndTheMuscleMoveTheirPartOfTheFace) {
     const Picture smile = load(runs().demoDir / "smile.png"), jaw = load(runs().demoDir / "jaw_open.png"),
                   muscle = load(runs().demoDir / "muscle.png");
     ASSERT_TRUE(jaw.width == 5 * 64 && muscle.width == 3 * 64);
     EXPECT_TRUE(jaw.sameView(0, smile, 0) && !jaw.sameView(4, smile, 4));
-    int chin[2] = {0, 0}, change[2] = {0, 0};
+    int lowered[2] = {0, 0}, change[2] = {0, 0};
     for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 64; ++x) {
-            for (int k : {0, 1}) chin[k] = jaw.at(x, y, 4 * k)[3] ? y : chin[k];  // the lowest drawn row
-            for (int c = 0; c < 3; ++c) change[x >= 32] += std::abs(muscle.at(x, y)[c] - muscle.at(x, y, 2)[c]);
-        }
-    EXPECT_GT(chin[1], chin[0]);
+        for (int x = 0; x < 64; ++x)
+            for (int c = 0; c < 3; ++c) {
+                lowered[y >= 36] += std::abs(jaw.at(x, y)[c] - jaw.at(x, y, 4)[c]) * (y < 28 || y >= 36);
+                change[x >= 32] += std::abs(muscle.at(x, y)[c] - muscle.at(x, y, 2)[c]);
+            }
+    EXPECT_GT(lowered[1], 20 * lowered[0] + 600) << lowered[0];
     EXPECT_TRUE(change[0] > 600 && change[1] < change[0] / 4) << change[0] << " " << change[1];
 }
 
@@ -243,7 +248,8 @@ TEST(KelmoRender, DrawsWhatTheCExampleAndTheDemoDraw) {
     const fs::path dir = kRoot / "render";
     EXPECT_EQ(run({KELMO_EXAMPLE, kData, kPhoto, r.points.string(), "example.png"}, dir).exitCode, 0);
     EXPECT_EQ(kelmo({"create", kPhoto, "--points", r.points.string(), "-o", "m"}, dir).exitCode, 0);
-    EXPECT_EQ(kelmo({"render", "m", "--yaw", "20", "--size", "400x400", "-o", "yaw.png"}, dir).exitCode, 0);
+    EXPECT_EQ(kelmo({"render", "m", "--yaw", "20", "--size", "400x400", "--face-only", "-o", "yaw.png"}, dir).exitCode,
+              0);
     EXPECT_EQ(kelmo({"frame", kPhoto, "--points", r.points.string(), "-o", "frame.png"}, dir).exitCode, 0);
     EXPECT_EQ(load(dir / "frame.png").rgba, load(r.demoDir / "frame.png").rgba);
     const Outcome o = kelmo({"render", kPhoto, "--points", r.points.string(), "--size", "64", "--turntable", "3",
@@ -255,6 +261,62 @@ TEST(KelmoRender, DrawsWhatTheCExampleAndTheDemoDraw) {
     EXPECT_EQ(load(dir / "yaw.png").rgba, drawn.rgba);
     EXPECT_GT(std::count_if(drawn.rgba.begin(), drawn.rgba.end(), [](uint8_t a) { return a != 0; }), 40000);
     EXPECT_TRUE(strip.width == 3 * 64 && strip.sameView(1, load(r.demoDir / "jaw_open.png"), 4));
+}
+
+// The whole head, the default: turned up to 45 degrees, tilted by 20, with
+// the mouth open or not, every pixel inside the head's outline (drawn pixels
+// of the opaque --no-mask head on both sides in its row and in its column)
+// is opaque. The skin that completes the texture outside the face's mask has
+// the colour of the cheeks (boxes between the outer eye corner, the mouth
+// corner and the nose tip, read from the library's masked texture).
+TEST(KelmoRender, WholeHeadIsOpaqueInsideItsOutlineAndTakesTheCheeksColour) {
+    const Runs &r = runs();
+    ASSERT_GE(r.model, 0);
+    const fs::path dir = kRoot / "whole";
+    for (const char *pitch : {"-20", "20"}) {
+        std::vector<std::string> args = {"render", kPhoto, "--points", r.points.string(), "--pitch", pitch,
+                                          "--turntable", "7", "--size", "96", "--morph", "jaw_open=1"};
+        if (pitch[0] == '-') args.resize(args.size() - 2);
+        const Outcome w = kelmo(args + std::vector<std::string>{"-o", "w.png"}, dir);
+        const Outcome o = kelmo(args + std::vector<std::string>{"--no-mask", "-o", "o.png"}, dir);
+        ASSERT_TRUE(w.exitCode == 0 && o.exitCode == 0) << w.err << o.err;
+        const Picture whole = load(dir / "w.png"), opaque = load(dir / "o.png");
+        int inside = 0;
+        for (int k = 0; k < 7; ++k)
+            for (int y = 0; y < 96; ++y)
+                for (int x = 0; x < 96; ++x) {
+                    auto drawn = [&](int dx, int dy) {
+                        for (int u = x + dx, v = y + dy; u >= 0 && u < 96 && v >= 0 && v < 96; u += dx, v += dy)
+                            if (opaque.at(u, v, k)[3]) return true;
+                        return false;
+                    };
+                    if (!(drawn(-1, 0) && drawn(1, 0) && drawn(0, -1) && drawn(0, 1))) continue;
+                    ++inside;
+                    EXPECT_EQ(whole.at(x, y, k)[3], 255) << "pitch " << pitch << " view " << k << " at " << x << ", " << y;
+                }
+        EXPECT_GT(inside, 7 * 2500);
+    }
+    ImageHandle masked = -1;
+    int32_t grid[132];
+    ASSERT_EQ(TAVO_CreateEmptyImage(&masked) + TAVO_GetModelTexture(r.model, masked) + TAVO_GetModelGrid(r.model, grid), 0);
+    Picture face;
+    TAVO_GetImageWidth(masked, &face.width), TAVO_GetImageHeight(masked, &face.height);
+    face.rgba.resize(std::size_t(face.width) * face.height * 4);
+    TAVO_SaveImageToBuffer(masked, face.rgba.data(), TAVO_IMAGEMODE_COLOR_ALPHA), TAVO_FreeImage(masked);
+    const Picture whole = load(r.demoDir / "model/texture.png");
+    ASSERT_EQ(whole.rgba.size(), face.rgba.size());
+    double cheeks[4] = {}, skin[4] = {};
+    for (const auto &[eye, mouth] : {std::pair{36, 3}, std::pair{47, 4}}) {
+        const int x1 = std::min(grid[2 * eye], grid[2 * mouth]), x2 = std::max(grid[2 * eye], grid[2 * mouth]);
+        for (int y = grid[2 * 28 + 1]; y <= grid[2 * mouth + 1]; ++y)
+            for (int x = x1; x <= x2; ++x)
+                for (int c = 0; c < 4; ++c) cheeks[c] += c < 3 ? face.at(x, y)[c] : 1;
+    }
+    for (int y = 0; y < face.height; ++y)
+        for (int x = 0; x < face.width; ++x)
+            for (int c = 0; c < 4 && face.at(x, y)[3] == 0; ++c) skin[c] += c < 3 ? whole.at(x, y)[c] : 1;
+    ASSERT_TRUE(cheeks[3] > 100 && skin[3] > 10000) << cheeks[3] << " " << skin[3];
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(skin[c] / skin[3], cheeks[c] / cheeks[3], 12.0) << "channel " << c;
 }
 
 // A white square centred on (20, 20) of a black picture, warped from (20, 20)

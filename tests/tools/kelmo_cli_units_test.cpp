@@ -4,6 +4,7 @@
 
 #include "tools/kelmo/cli.h"
 #include "tools/kelmo/model_ops.h"
+#include "tools/kelmo/whole_head.h"
 
 namespace {
 
@@ -101,6 +102,41 @@ TEST(MuscleFile, PointsAreFeaturePointsPlusOffsetsOrAbsoluteAndBadLinesAreNamed)
              {"strength 1\nstrength 2\n", "m:2: 'strength' is given twice"}, {"attachment feature 66\n", "m:1"},
              {"insertion 1 2\n", "m:1: expected 'x y z'"}})
         EXPECT_NE(errorOf([&] { parseMuscle(text, "m"); }).find(message), std::string::npos) << text;
+}
+
+// A 96 x 96 face texture: opaque inside a disc, transparent green outside;
+// cheeks of colour C, a forehead of hair or of a skin close to C. The tone is
+// the cheeks' colour, moved toward the forehead only by skin; completion
+// keeps the opaque face, turns the transparent rest and the border into the
+// tone, half-transparent pixels halfway, and leaves nothing transparent.
+TEST(WholeHead, SkinToneComesFromCheeksAndSkinOfTheForeheadAndFillsAllButTheFace) {
+    std::array<std::array<double, 2>, 66> pt{};
+    pt.fill({48, 48});
+    pt[0] = {36, 40}, pt[1] = {60, 40};                                   // eye centres
+    pt[41] = {32, 46}, pt[3] = {38, 66}, pt[6] = {26, 64};                // right cheek around (32, 58.7)
+    pt[48] = {64, 46}, pt[4] = {58, 66}, pt[12] = {70, 64};               // left cheek around (64, 58.7)
+    pt[18] = {44, 34}, pt[19] = {52, 34};                                 // brows: the forehead around (48, 22)
+    for (const auto &[forehead, low, high] : std::vector<std::tuple<uint8_t, double, double>>{
+             {40, 200.0, 200.0}, {210, 200.5, 209.5}}) {  // hair (left out); skin 10 levels above C
+        std::vector<uint8_t> rgba(96 * 96 * 4);
+        for (int y = 0; y < 96; ++y)
+            for (int x = 0; x < 96; ++x) {
+                uint8_t *p = &rgba[(y * 96 + x) * 4];
+                const bool face = (x - 48) * (x - 48) + (y - 48) * (y - 48) < 40 * 40 || y == 95;
+                const uint8_t c = y < 30 ? forehead : 200;
+                p[0] = face ? c : 10, p[1] = face ? uint8_t(c - 50) : 250, p[2] = face ? uint8_t(c - 80) : 10;
+                p[3] = face ? 255 : x == 10 && y == 10 ? 128 : 0;
+            }
+        const SkinTone t = estimateSkinTone(rgba, 96, 96, pt);
+        EXPECT_TRUE(t.r >= low && t.r <= high && t.g - t.r == -50.0 && std::abs(t.b - t.r + 80.0) < 1e-9) << t.r;
+        completeWithSkin(rgba, 96, 96, t);
+        for (int k = 0; k < 96 * 96; ++k) ASSERT_EQ(rgba[k * 4 + 3], 255) << k;
+        const auto red = [&](int x, int y) { return double(rgba[(y * 96 + x) * 4]); };
+        EXPECT_EQ(red(48, 48), 200);                                           // the face stays
+        EXPECT_NEAR(red(20, 85), t.r, 0.5);                                    // the transparent rest
+        EXPECT_NEAR(red(0, 48) + red(48, 0) + red(95, 95), 3 * t.r, 1.5);      // the border, even of a face
+        EXPECT_NEAR(red(10, 10), (10 + t.r) / 2, 1.0);                         // half-transparent: halfway
+    }
 }
 
 }  // namespace

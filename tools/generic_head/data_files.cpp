@@ -98,7 +98,7 @@ void writeDataDirectory(const GenericHead &head, const std::string &directory) {
     // The teeth and sock images ("wrl\..." is "wrl/" here).
     writeImage(makeLowerTeethImage(), directory + "wrl/Head_teethLower.png");
     writeImage(makeUpperTeethImage(), directory + "wrl/Head_teethUpper.png");
-    writeImage(makeSockImage(), directory + "wrl/head_sock.bmp", true);
+    writeImage(makeSockImage(points, kAlphaMaskSize), directory + "wrl/head_sock.bmp", true);
 
     // The square-root table.
     const std::vector<uint8_t> table = sqrtTableBytes();

@@ -510,10 +510,15 @@ RegionMesh buildHeadSurfaceCm(const ExpressionParams &params) {
     }
     const double mouthHalf = 0.5 * std::abs(p[layout.vertexIndex(layout.mouth.row, layout.mouth.lastColumn)].x -
                                             p[layout.vertexIndex(layout.mouth.row, layout.mouth.firstColumn)].x);
-    const double closedGap = 0.03;
+    // The closed lips part by a hair in the middle and meet at the corners,
+    // so that nothing of the mouth's inside shows beyond the lip line.
+    auto closedGap = [&](double x) {
+        const double t = std::min(1.0, std::abs(x) / mouthHalf);
+        return 0.03 * (1.0 - t * t) * (1.0 - t * t);
+    };
     warpHole(
-        layout.mouth, [&](double x) { return lipLineY(x, mouthHalf) + closedGap; },
-        [&](double x) { return lipLineY(x, mouthHalf) - closedGap; }, 4, 3);
+        layout.mouth, [&](double x) { return lipLineY(x, mouthHalf) + closedGap(x); },
+        [&](double x) { return lipLineY(x, mouthHalf) - closedGap(x); }, 4, 3);
     for (std::size_t v = 0; v < p.size(); ++v) p[v].y += dy[v] * frontWeight(layout.columnAngles[v % cols]);
 
     // 3. Relief and lids.
@@ -587,27 +592,48 @@ RegionMesh buildHeadSurfaceCm(const ExpressionParams &params) {
                 const double ax = std::abs(r.x);
                 const bool inMouthSpan = j >= layout.mouth.firstColumn && j <= layout.mouth.lastColumn;
                 const double t = std::min(1.0, ax / mouthHalf);
+                // The lips part fully between the inner lip points (0.6 cm
+                // either side of the middle) and close toward the corners a
+                // little faster than straight lines, so that the opening
+                // stays inside the inner lip contour that a photo's points
+                // draw. The corners move with both lips, half as far as the
+                // lower one, so that the skin beyond them stretches instead
+                // of tearing, and the corners of an open mouth sit at the
+                // middle height of the opening, as classifyExpression
+                // expects of a neutral face.
+                constexpr double kCornerShare = 0.5;
+                constexpr double kInnerLipT = 2.0 / kMouthHalfColumns;
+                const double opening = std::pow(std::clamp((1.0 - t) / (1.0 - kInnerLipT), 0.0, 1.0), 1.2);
                 double w;
                 if (inMouthSpan && i <= layout.mouth.row) {
-                    // The upper lip stays, but near the corners it follows
-                    // the jaw part of the way: the corners of an open mouth
-                    // sit at about the middle height of the opening, as
-                    // classifyExpression expects of a neutral face.
+                    // The upper lip: still in the middle, toward the corners
+                    // it follows the jaw part of the way.
                     const int above = layout.mouth.row - i;
-                    w = 0.6 * std::pow(t, 6.0) * std::max(0.0, 1.0 - above / 3.0);
+                    w = kCornerShare * (1.0 - opening) * std::max(0.0, 1.0 - above / 3.0);
                 } else {
-                    // Beyond the corners the skin stretches over a band that
-                    // widens with the distance from the corner; inside the
-                    // span the lower rim is the edge.
-                    const double beyondCorner = std::max(0.0, ax - mouthHalf);
-                    const double band = 0.15 + 0.6 * beyondCorner;
+                    // The lower lip's rim turns by its share, the chin below
+                    // it fully; beyond the corners the skin goes from the
+                    // corner's share at the lip line to none above it and the
+                    // chin's below, over a band that widens with the distance
+                    // from the corner.
                     const double below = lipLineY(r.x, mouthHalf) - r.y;
-                    w = (inMouthSpan && i == layout.mouth.row + 1) ? 1.0 : smoothstep(-band, band, below);
-                    // The lower lip follows the jaw fully in the middle and
-                    // less toward the corners (but more than the upper lip
-                    // there): the opening is an oval.
-                    const double lip = lerp(0.7, 1.0, std::pow(1.0 - t * t, 0.6));
-                    w *= lerp(lip, 1.0, smoothstep(0.0, 2.2, below));
+                    const double rim = kCornerShare + (1.0 - kCornerShare) * opening;
+                    const double lower = i == layout.mouth.row + 1 ? rim : lerp(rim, 1.0, smoothstep(0.0, 2.2, below));
+                    if (inMouthSpan) {
+                        w = lower;
+                    } else {
+                        // Next to the corner the rows follow the corner's
+                        // column (no shear between neighbouring columns);
+                        // further out a band around the lip line, widening
+                        // toward the cheek, takes over.
+                        const double beyond = ax - mouthHalf;
+                        const double near =
+                            i <= layout.mouth.row
+                                ? kCornerShare * std::max(0.0, 1.0 - (layout.mouth.row - i) / 3.0)
+                                : lower;
+                        const double band = 0.15 + 0.6 * beyond;
+                        w = lerp(near, smoothstep(-band, band, below), smoothstep(0.0, 1.5, beyond));
+                    }
                     // Fades out toward the ear and down the neck.
                     w *= smoothstep(-7.0, -4.0, r.z) * smoothstep(-12.0, -7.0, r.y);
                     w *= 1.0 - smoothstep(5.2, 6.8, ax) * smoothstep(-4.0, 1.0, r.y);

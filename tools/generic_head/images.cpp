@@ -75,6 +75,10 @@ RgbaImage makeAlphaMask(const std::array<TPointf, 66> &pt, int size) {
         const double phi = std::numbers::pi * k / 24.0;  // from the left point over the top to the right
         poly.push_back({cx + hw * std::cos(phi), baseY - (baseY - topY) * std::sin(phi)});
     }
+    // The mask fades out inside the outline, never beyond it: a photo's
+    // background just outside the cheeks and the jaw would otherwise enter
+    // the texture at partial weight and show as light streaks along the far
+    // cheek of a turned head.
     const double feather = 0.1 * hw * 2.0;
     // The mask becomes the alpha of a texture cut by the same kind of face
     // frame, and rendering repeats the texture's border pixels wherever the
@@ -97,7 +101,7 @@ RgbaImage makeAlphaMask(const std::array<TPointf, 66> &pt, int size) {
         for (int x = 0; x < size; ++x) {
             const double d = signedDistance(poly, {x + 0.5, y + 0.5});
             const uint8_t a = static_cast<uint8_t>(std::lround(
-                255.0 * smoothstep(-0.5 * feather, 0.5 * feather, d) * borderFade(x + 0.5, y + 0.5)));
+                255.0 * smoothstep(0.0, 0.8 * feather, d) * borderFade(x + 0.5, y + 0.5)));
             uint8_t *p = &img.rgba[(std::size_t(y) * size + x) * 4];
             // The colour repeats the mask so that the file shows it in any viewer.
             p[0] = p[1] = p[2] = p[3] = a;
@@ -116,22 +120,41 @@ std::string alphaGridText(const std::array<TPointf, 66> &points) {
     return text;
 }
 
-RgbaImage makeSockImage() {
-    // Dark red-brown, darkest in the middle (the throat). buildSockRegion
-    // maps the sock point to the middle (0.5, 0.5) and the ring to
-    // the borders.
+RgbaImage makeSockImage(const std::array<TPointf, 66> &pt, int size) {
+    // Creation from a photo projects the sock's texture coordinates like the
+    // face's when the teeth take the photo (the default), so the image is
+    // painted in the face frame's pixels: the mouth of the generic head's
+    // frame, found as the alpha mask's frame is, with the throat darkest at
+    // the middle of the opening, the walls a deep red around it and the
+    // tongue filling the lower half.
+    int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    kelmo::faceBox(kelmo::TGrid(std::vector<TPointf>(pt.begin(), pt.end())), x1, y1, x2, y2, size, size);
+    const double scale = double(kSockSize) / std::max(x2 - x1, y2 - y1);
+    auto frame = [&](const TPointf &p) { return std::array<double, 2>{(p.x - x1) * scale, (p.y - y1) * scale}; };
+    const auto upper = frame(pt[61]), lower = frame(pt[64]), right = frame(pt[3]), left = frame(pt[4]);
+    const double cx = 0.5 * (upper[0] + lower[0]), cy = 0.5 * (upper[1] + lower[1]);
+    const double half = 0.5 * std::abs(left[0] - right[0]);
     RgbaImage img;
-    img.width = img.height = 64;
+    img.width = img.height = kSockSize;
     img.rgba.assign(std::size_t(img.width) * img.height * 4, 255);
     for (int y = 0; y < img.height; ++y) {
         for (int x = 0; x < img.width; ++x) {
-            const double dx = (x + 0.5) / img.width - 0.5, dy = (y + 0.5) / img.height - 0.5;
-            const double r = std::min(1.0, std::sqrt(dx * dx + dy * dy) * 2.0);
-            const double t = std::pow(r, 1.5);
+            const double dx = (x + 0.5 - cx) / half, dy = (y + 0.5 - cy) / half;
+            // Walls: from the throat (d = 0) to the cheeks' inside (d >= 1).
+            const double d = std::min(1.0, std::sqrt(dx * dx + 2.5 * dy * dy));
+            const double t = smoothstep(0.0, 1.0, d);
+            double r = lerp(38.0, 150.0, t), g = lerp(8.0, 52.0, t), b = lerp(12.0, 58.0, t);
+            // The tongue: an oval below the middle, lit toward its tip (the
+            // front, lower in the picture), its back in the throat's shade.
+            const double tongue = smoothstep(1.0, 0.8, std::hypot(dx / 0.72, (dy - 0.42) / 0.36));
+            const double lit = smoothstep(0.1, 0.7, dy);
+            r = lerp(r, lerp(120.0, 190.0, lit), tongue);
+            g = lerp(g, lerp(45.0, 86.0, lit), tongue);
+            b = lerp(b, lerp(52.0, 92.0, lit), tongue);
             uint8_t *p = &img.rgba[(std::size_t(y) * img.width + x) * 4];
-            p[0] = static_cast<uint8_t>(std::lround(lerp(24.0, 96.0, t)));
-            p[1] = static_cast<uint8_t>(std::lround(lerp(6.0, 30.0, t)));
-            p[2] = static_cast<uint8_t>(std::lround(lerp(8.0, 34.0, t)));
+            p[0] = static_cast<uint8_t>(std::lround(r));
+            p[1] = static_cast<uint8_t>(std::lround(g));
+            p[2] = static_cast<uint8_t>(std::lround(b));
         }
     }
     return img;

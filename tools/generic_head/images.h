@@ -33,7 +33,10 @@ RgbaImage makeAlphaMask(const std::array<TPointf, 66> &points, int size);
 // "alpha.grd": the count, then the 66 points, x then y.
 std::string alphaGridText(const std::array<TPointf, 66> &points);
 
-// The mouth interior, dark: "wrl\head_sock.bmp".
-RgbaImage makeSockImage();
+// The inside of the mouth, "wrl\head_sock.bmp" (kSockSize square, the face
+// frame's size): a dark-red throat and a tongue, placed where the face frame
+// shows the generic head's mouth; `points` and `size` as for makeAlphaMask.
+constexpr int kSockSize = 256;
+RgbaImage makeSockImage(const std::array<TPointf, 66> &points, int size);
 
 }  // namespace kelmo::generic_head

@@ -133,10 +133,14 @@ HeadIndexing chooseIndexing(const RegionMesh &head, const std::array<Eyeball, 2>
     // expression, and it encloses the lip ring: the fan covers the opening.
     const int upperMid = L.vertexIndex(m, c);
     const int lowerMid = L.vertexIndex(m + 1, c);
-    ix.sockRing = {L.vertexIndex(m - 1, mouth.firstColumn - 3), L.vertexIndex(m - 5, c - 6),
-                   L.vertexIndex(m - 6, c),                      L.vertexIndex(m - 5, c + 6),
-                   L.vertexIndex(m - 1, mouth.lastColumn + 3),  L.vertexIndex(m + 5, c + 7),
-                   L.vertexIndex(m + 7, c),                      L.vertexIndex(m + 5, c - 7)};
+    // The sock shows only where the face leaves a hole, so a fan much larger
+    // than the opening costs nothing and keeps covering it when the head is
+    // turned by 45 degrees, tilted by 20 and the jaw is open (its lower half
+    // lies on the chin and turns with the jaw).
+    ix.sockRing = {L.vertexIndex(m, mouth.firstColumn - 5),  L.vertexIndex(m - 6, c - 9),
+                   L.vertexIndex(m - 7, c),                     L.vertexIndex(m - 6, c + 9),
+                   L.vertexIndex(m, mouth.lastColumn + 5),     L.vertexIndex(m + 8, c + 10),
+                   L.vertexIndex(m + 10, c),                    L.vertexIndex(m + 8, c - 10)};
     static constexpr int kSockFixed[8] = {718, 2775, 228, 1829, 441, 2038, 1130, 2976};
     ix.fixed = {{415, upperMid, "upper inner-lip midpoint"},
                 {371, lowerMid, "lower inner-lip midpoint"},

@@ -55,7 +55,8 @@ const char *kHelp =
     "                     (--shard $SLURM_ARRAY_TASK_ID/N) or a Kubernetes indexed job\n"
     "                     (--shard $JOB_COMPLETION_INDEX/N)\n"
     "  --size WxH         size of front.png (default 512x512)\n"
-    "  --no-smile, --closed-mouth, --no-mask, --generic-teeth, --model FILE, --data DIR\n"
+    "  --no-smile, --closed-mouth, --no-mask, --generic-teeth, --face-only, --model FILE,\n"
+    "  --data DIR\n"
     "                     as for `kelmo create`\n"
     "\n"
     "Exit code 0 when every photo was done, 3 when some were skipped.\n";

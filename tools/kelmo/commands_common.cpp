@@ -22,6 +22,7 @@ const std::vector<OptionSpec> kCreateOptionSpecs = {
     {"closed-mouth", 0, false, false},
     {"no-mask", 0, false, false},
     {"generic-teeth", 0, false, false},
+    {"face-only", 0, false, false},
 };
 
 LandmarkOptions landmarkOptions(const ParsedArgs &args, bool allowPointsFile) {
@@ -58,6 +59,7 @@ CreateOptions createOptions(const ParsedArgs &args) {
     o.closedMouth = args.has("closed-mouth");
     o.noMask = args.has("no-mask");
     o.genericTeeth = args.has("generic-teeth");
+    o.faceOnly = args.has("face-only");
     return o;
 }
 

@@ -10,13 +10,15 @@ namespace kelmo::cli {
 namespace {
 const char *kHelp =
     "usage: kelmo create PHOTO -o DIR [--points FILE] [--no-smile] [--closed-mouth]\n"
-    "                    [--no-mask] [--generic-teeth] [--face N] [--model FILE] [--data DIR]\n"
+    "                    [--no-mask] [--generic-teeth] [--face-only] [--face N] [--model FILE]\n"
+    "                    [--data DIR]\n"
     "\n"
     "Creates the 3D head of the face in PHOTO (TAVO_CreateModelFromPhotoEx) and writes\n"
     "into DIR:\n"
     "  model.obj, model.mtl  the model as Wavefront OBJ, one object and material per region\n"
     "                        (head, eyes, teeth, mouth) with their texture coordinates\n"
-    "  texture.png           the model's texture: the 256 x 256 face frame with its alpha mask\n"
+    "  texture.png           the model's texture: the 256 x 256 face frame, completed with the\n"
+    "                        face's skin tone outside the face (a whole, bald head)\n"
     "  mouth.png             the inside of the mouth (and teeth_*.png with --generic-teeth)\n"
     "  points.txt            the 66 feature points used (photo pixels)\n"
     "  photo.EXT, model.txt  a copy of the photo and the record that `kelmo render DIR`\n"
@@ -30,6 +32,8 @@ const char *kHelp =
     "  --no-mask          leave the texture opaque (no alpha mask)\n"
     "  --generic-teeth    draw the teeth with the data directory's teeth images instead of\n"
     "                     the photo's own mouth\n"
+    "  --face-only        keep the face's alpha mask in the texture instead of the whole head\n"
+    "                     (a face to composite onto photos)\n"
     "  --face N, --model FILE   as for `kelmo landmarks`\n"
     "  --data DIR         the data directory (default: the build's or installed one)\n";
 }  // namespace

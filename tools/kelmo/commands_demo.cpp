@@ -18,8 +18,8 @@ namespace fs = std::filesystem;
 namespace {
 
 const char *kHelp =
-    "usage: kelmo demo [PHOTO] [-o DIR] [--points FILE] [--tile N] [--face N] [--model FILE]\n"
-    "                  [--data DIR]\n"
+    "usage: kelmo demo [PHOTO] [-o DIR] [--points FILE] [--tile N] [--face-only] [--face N]\n"
+    "                  [--model FILE] [--data DIR]\n"
     "\n"
     "Runs the main job on PHOTO, or on the sample photo (the public-domain NASA portrait\n"
     "of astronaut Eileen Collins that scripts/install-deps.sh fetches into\n"
@@ -33,7 +33,7 @@ const char *kHelp =
     "  --points FILE      the photo's 66 points instead of finding them with dlib\n"
     "  --tile N           side of the sequence pictures in pixels, 64 to 1024 (default 256;\n"
     "                     the front view is twice as large)\n"
-    "  --face N, --model FILE, --data DIR   as for `kelmo create`\n";
+    "  --face-only, --face N, --model FILE, --data DIR   as for `kelmo create`\n";
 
 // The muscle of the demo, written beside the pictures so that it can be
 // reused with `kelmo render --muscle`. Offsets are in model units; the
@@ -96,6 +96,7 @@ Canvas contactSheet(const std::vector<SheetRow> &rows, int tile, const std::stri
 int commandDemo(const Args &words) {
     std::vector<OptionSpec> specs = kLandmarkOptionSpecs;
     for (const char *name : {"points", "data", "tile"}) specs.push_back({name, 0, true, false});
+    specs.push_back({"face-only", 0, false, false});
     specs.push_back({"output", 'o', true, false});
     const ParsedArgs args = parseArgs(words, specs);
     if (args.helpRequested) return printHelp(kHelp);
@@ -137,7 +138,8 @@ int commandDemo(const Args &words) {
     OutputSet out;
     Canvas photoCanvas, landmarkCanvas, frameCanvas, textureCanvas, frontCanvas, muscleCanvas;
     std::vector<Canvas> turntable, smile, jaw, muscle;
-    const CreateOptions createOpts;
+    CreateOptions createOpts;
+    createOpts.faceOnly = args.has("face-only");
 
     step("initialise", [&] {
         library.emplace(findDataDirectory(args.value("data")));

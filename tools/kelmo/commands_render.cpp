@@ -20,7 +20,9 @@ const char *kHelp =
     "Renders a model (TAVO_RenderModelToImage): the model folder DIR of `kelmo create`, or a\n"
     "model created on the spot from PHOTO (its points found with dlib unless --points is\n"
     "given; --no-smile, --closed-mouth, --no-mask, --generic-teeth, --face, --model as for\n"
-    "`kelmo create`). Where nothing is drawn the picture is transparent.\n"
+    "`kelmo create`). Where nothing is drawn the picture is transparent. The head is whole:\n"
+    "outside the face the texture takes the face's skin tone; --face-only (also for a\n"
+    "model folder) keeps the face's mask instead, for compositing onto photos.\n"
     "\n"
     "  -o, --output OUT.png  the picture (.png; .jpg and .bmp drop the transparency)\n"
     "  --yaw D, --pitch D, --roll D   turn the head by D degrees about the vertical, the\n"
@@ -97,7 +99,9 @@ int commandRender(const Args &words) {
         const ModelRecord record = readModelRecord(input);
         const Image photo = loadPhoto((fs::path(input) / record.photoFile).string());
         const FeaturePoints points = readFeaturePoints((fs::path(input) / record.pointsFile).string());
-        model = createModel(photo, points, record.options);
+        CreateOptions options = record.options;
+        options.faceOnly = options.faceOnly || args.has("face-only");
+        model = createModel(photo, points, options);
     } else {
         const Image photo = loadPhoto(input);
         LandmarkSource source(landmarkOptions(args, true));

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "tools/kelmo/cli.h"
+#include "tools/kelmo/whole_head.h"
 
 namespace kelmo::cli {
 
@@ -34,6 +35,7 @@ std::unique_ptr<Model> createModel(const Image &photo, const FeaturePoints &poin
     check(TAVO_CreateModelFromPhotoEx(model->handle(), photo.handle(), flat.data(), 0, &scale, options.noSmile,
                                       options.closedMouth),
           "cannot create the model from the photo");
+    if (!options.faceOnly && !options.noMask) completeModelHead(model->handle());
     return model;
 }
 
@@ -99,7 +101,8 @@ std::string formatModelRecord(const ModelRecord &record) {
         << "no-smile " << (record.options.noSmile ? 1 : 0) << "\n"
         << "closed-mouth " << (record.options.closedMouth ? 1 : 0) << "\n"
         << "mask " << (record.options.noMask ? 0 : 1) << "\n"
-        << "teeth " << (record.options.genericTeeth ? "generic" : "photo") << "\n";
+        << "teeth " << (record.options.genericTeeth ? "generic" : "photo") << "\n"
+        << "face-only " << (record.options.faceOnly ? 1 : 0) << "\n";
     return out.str();
 }
 
@@ -146,6 +149,9 @@ ModelRecord readModelRecord(const std::string &folder) {
     if (teeth == values.end() || (teeth->second != "photo" && teeth->second != "generic"))
         throw failure(path + ": 'teeth' must be photo or generic");
     record.options.genericTeeth = teeth->second == "generic";
+    // Folders written before the whole head was the default have no such
+    // line; they get the whole head like any new model.
+    if (values.count("face-only")) flag("face-only", record.options.faceOnly);
     const auto expression = values.find("expression");
     if (expression != values.end() && !expression->second.empty() && expression->second[0] >= '0' &&
         expression->second[0] <= '3')

@@ -21,13 +21,15 @@ struct CreateOptions {
     bool closedMouth = false;
     bool noMask = false;
     bool genericTeeth = false;  // teeth drawn with the shared teeth images, not the photo
+    bool faceOnly = false;      // keep the texture masked to the face (no whole-head skin)
 };
 
 // Names of the expression classes 0 to 3 (closed or open mouth, neutral or
 // smiling).
 const char *expressionName(int expressionClass);
 
-// TAVO_InitModel, TAVO_ChooseTeethTextures and TAVO_CreateModelFromPhotoEx.
+// TAVO_InitModel, TAVO_ChooseTeethTextures and TAVO_CreateModelFromPhotoEx;
+// then, unless faceOnly or noMask, the whole-head skin (whole_head.h).
 std::unique_ptr<Model> createModel(const Image &photo, const FeaturePoints &points, const CreateOptions &options);
 
 // The expression class that creation chose (read from the points, then
