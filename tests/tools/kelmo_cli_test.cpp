@@ -185,6 +185,19 @@ TEST(KelmoDemo, FindsTheFaceRegionsAndShowsEveryPicture) {
     EXPECT_NE(readText(r.demoDir / "model/model.txt").find("\nexpression 3 "), std::string::npos);  // an open smile
 }
 
+// `kelmo landmarks` finds the points that the batch's workers found, prints
+// nothing when told where to write them, and draws them on the face's crop,
+// enlarged.
+TEST(KelmoLandmarks, WritesThePointsTheBatchFoundAndTheirDrawing) {
+    const Runs &r = runs();
+    const fs::path dir = kRoot / "landmarks";
+    const Outcome o = kelmo({"landmarks", kPhoto, "-o", "p.txt", "--draw", "face.png"}, dir);
+    ASSERT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_TRUE(o.out.empty()) << o.out;
+    EXPECT_EQ(numbers(readText(dir / "p.txt")), r.xy);
+    EXPECT_GT(load(dir / "face.png").width, 300);
+}
+
 // The OBJ export against the library's model: regions 0 to 5 in order, every
 // vertex exactly, faces with 1-based indices into their object's own
 // vertices, texture index = vertex index.
