@@ -27,6 +27,9 @@ packages=(
   # The kelmo tool's automatic landmarks: dlib's face detector and shape
   # predictor, and its 68-point model in /usr/share/dlib/.
   libdlib-dev libdlib-data
+  # The Python package (python/kelmo): its extension module is built against
+  # Debian's own Python, and its tests run with that Python.
+  pybind11-dev python3-dev python3-numpy python3-pytest
 )
 if [ "$windows" -eq 1 ]; then
   packages+=(

@@ -79,6 +79,13 @@ struct CreatedModelFolder {
 CreatedModelFolder stageModelFolder(const Model &model, const Image &photo, const std::string &photoPath,
                                     const FeaturePoints &points, const CreateOptions &options,
                                     const std::string &folder, OutputSet &out);
+// The part of a model folder that records how the model was made, beside
+// its mesh files: the photo (a copy of photoPath, or photo.png written from
+// `photo` when photoPath is empty), points.txt and model.txt, from which
+// `kelmo render DIR` creates the model again.
+void stageModelRecord(const Image &photo, const std::string &photoPath, const FeaturePoints &points,
+                      const CreateOptions &options, int expressionClass, const std::string &folder,
+                      OutputSet &out);
 
 // Seconds since some fixed point, for the timings the commands print.
 double secondsNow();

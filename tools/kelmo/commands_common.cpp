@@ -91,18 +91,30 @@ CreatedModelFolder stageModelFolder(const Model &model, const Image &photo, cons
     const ObjSummary obj = exportObj(model, options.genericTeeth, folder, out);
     result.vertices = obj.vertices;
     result.faces = obj.faces;
+    stageModelRecord(photo, photoPath, points, options, result.expressionClass, folder, out);
+    return result;
+}
 
+void stageModelRecord(const Image &photo, const std::string &photoPath, const FeaturePoints &points,
+                      const CreateOptions &options, int expressionClass, const std::string &folder,
+                      OutputSet &out) {
     ModelRecord record;
-    std::string extension = fs::path(photoPath).extension().string();
-    for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    record.photoFile = "photo" + extension;
+    if (photoPath.empty()) {
+        // A photo that never was a file (pixels handed over in memory) is
+        // kept losslessly, so that creating the model again gives the same head.
+        record.photoFile = "photo.png";
+        out.saveImage(photo, (fs::path(folder) / record.photoFile).string());
+    } else {
+        std::string extension = fs::path(photoPath).extension().string();
+        for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        record.photoFile = "photo" + extension;
+        out.copyFile(photoPath, (fs::path(folder) / record.photoFile).string());
+    }
     record.pointsFile = "points.txt";
     record.options = options;
-    record.expressionClass = result.expressionClass;
-    out.copyFile(photoPath, (fs::path(folder) / record.photoFile).string());
+    record.expressionClass = expressionClass;
     out.writeText((fs::path(folder) / record.pointsFile).string(), formatPoints(points));
     out.writeText((fs::path(folder) / "model.txt").string(), formatModelRecord(record));
-    return result;
 }
 
 double secondsNow() {
