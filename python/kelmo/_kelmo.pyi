@@ -38,6 +38,7 @@ class Library:
         smile: bool = True,
         open_mouth: bool = True,
         mask: bool = True,
+        face_only: bool = False,
         generic_teeth: bool = False,
         face: Optional[int] = None,
     ) -> "Model": ...

@@ -7,6 +7,7 @@
 #include "tools/kelmo/commands.h"
 #include "tools/kelmo/muscle_file.h"
 #include "tools/kelmo/obj_export.h"
+#include "tools/kelmo/whole_head.h"
 
 namespace kelmo::python {
 
@@ -97,6 +98,9 @@ ModelObject::ModelObject(std::shared_ptr<Session> session, cli::Image photo, std
     check(TAVO_CreateModelFromPhotoEx(h, photo_->handle(), flat.data(), 0, &unitsPerPixel, options.noSmile,
                                       options.closedMouth),
           "cannot create the model from the photo");
+    // The whole head, as `kelmo create` makes it; a copy takes its source's
+    // texture below.
+    if (source == nullptr && !options.faceOnly && !options.noMask) cli::completeModelHead(h);
     if (source != nullptr) {
         // The copy is created like its source, so that it carries the same
         // fitted deformation (which morphs are converted with), then takes

@@ -186,7 +186,7 @@ Raises KelmoError when no face (or no such face) is found.)")
         .def(
             "create",
             [](std::shared_ptr<Session> s, py::object photo, py::object points, bool smile, bool openMouth, bool mask,
-               bool genericTeeth, std::optional<int> face) {
+               bool faceOnly, bool genericTeeth, std::optional<int> face) {
                 const PhotoArgument argument = photoArgument(photo, "photo");
                 std::optional<cli::FeaturePoints> given;
                 if (!points.is_none()) given = featurePointsArgument(points, "points");
@@ -196,6 +196,7 @@ Raises KelmoError when no face (or no such face) is found.)")
                 options.noSmile = !smile;
                 options.closedMouth = !openMouth;
                 options.noMask = !mask;
+                options.faceOnly = faceOnly;
                 options.genericTeeth = genericTeeth;
                 return unlocked([&] {
                     s->requireOpen();
@@ -205,7 +206,7 @@ Raises KelmoError when no face (or no such face) is found.)")
                 });
             },
             py::arg("photo"), py::arg("points") = py::none(), py::arg("smile") = true, py::arg("open_mouth") = true,
-            py::arg("mask") = true, py::arg("generic_teeth") = false, py::arg("face") = py::none(),
+            py::arg("mask") = true, py::arg("face_only") = false, py::arg("generic_teeth") = false, py::arg("face") = py::none(),
             R"(Creates the 3D head of the face in a photo.
 
 photo: an ndarray (H, W, 3|4) uint8 (alpha ignored) or a file path.
@@ -214,6 +215,9 @@ points: the 66 feature points, (66, 2) pixel positions (rounded to whole
 smile, open_mouth: allow a smiling, an open-mouth expression mesh (the
     expression is read from the points); False never takes one.
 mask: put the alpha mask into the texture (False: an opaque texture).
+face_only: keep the masked face alone, for compositing onto photos; by
+    default the texture outside the face is completed with the face's own
+    skin tone, so that the head is whole when turned.
 generic_teeth: draw the teeth with the data directory's teeth images
     instead of the photo's own mouth.
 face: with points found automatically, which face (as for landmarks()).
