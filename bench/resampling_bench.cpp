@@ -11,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "frame/kernel_level.h"
 #include "frame/resampling.h"
 
 #if defined(KELMO_BENCH_OPENCV)
@@ -45,8 +46,19 @@ const WarpField &warpField() {
     return field;
 }
 
+// Runs the body at the kernel level of the benchmark's last argument (0 the
+// plain one-pixel code, 3 the widest) and restores the best level after.
+class KernelLevelScope {
+public:
+    explicit KernelLevelScope(int64_t level) { kelmo::setKernelLevel(static_cast<kelmo::KernelLevel>(level)); }
+    ~KernelLevelScope() { kelmo::setKernelLevel(kelmo::bestKernelLevel()); }
+    KernelLevelScope(const KernelLevelScope &) = delete;
+    KernelLevelScope &operator=(const KernelLevelScope &) = delete;
+};
+
 void BM_RemapBilinear(benchmark::State &state) {
     const int channels = static_cast<int>(state.range(0));
+    const KernelLevelScope level(state.range(1));
     const WarpField &field = warpField();
     const int32_t step = kSide * channels;
     std::vector<uint8_t> source(static_cast<std::size_t>(step) * kSide);
@@ -63,9 +75,13 @@ void BM_RemapBilinear(benchmark::State &state) {
     }
     state.SetItemsProcessed(state.iterations() * kSide * kSide);
 }
-BENCHMARK(BM_RemapBilinear)->Arg(1)->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RemapBilinear)
+    ->ArgsProduct({{1, 3, 4}, {0, 1, 2, 3}})
+    ->ArgNames({"channels", "level"})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ResizeMapBilinear(benchmark::State &state) {
+    const KernelLevelScope level(state.range(0));
     const int32_t half = kSide / 2;
     std::vector<float> source(static_cast<std::size_t>(half) * half);
     for (int32_t j = 0; j < half; ++j) {
@@ -84,7 +100,7 @@ void BM_ResizeMapBilinear(benchmark::State &state) {
     }
     state.SetItemsProcessed(state.iterations() * kSide * kSide);
 }
-BENCHMARK(BM_ResizeMapBilinear)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResizeMapBilinear)->ArgName("level")->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 #if defined(KELMO_BENCH_OPENCV)
 // The peers run on one thread, as the library's primitives do.

@@ -14,6 +14,9 @@
 #include <cstring>
 #include <vector>
 
+#include "frame/kernel_level.h"
+#include "frame/vector_lanes.h"
+
 namespace kelmo {
 
 namespace {
@@ -187,6 +190,126 @@ void remapRows(const RemapJob &job) {
     }
 }
 
+// ---- Bilinear remap on lanes ----------------------------------------------
+// The same formula as BilinearSampler, for N destination pixels at a time:
+// positions, indices and fractions on N lanes; the blends on N pixels of one
+// channel (Channels == 1) or on the channels of one pixel (3 and 4). A block
+// with any position outside the usable area (or NaN) is done by the sampler
+// pixel by pixel, so that only positions inside reach the conversions.
+template <KernelLevel Level, int Channels, int N>
+[[gnu::always_inline]] inline void remapBilinearLanes(const RemapJob &job) {
+    using lanes::Vec;
+    using Doubles = Vec<double, N>;
+    using Floats = Vec<float, N>;
+    using Ints = Vec<int32_t, N>;
+    using Pixel = Vec<double, 4>;
+    const SourceView &source = job.source;
+    const double lastColumn = source.width - 1;
+    const double lastRow = source.height - 1;
+    for (int32_t j = 0; j < job.destinationHeight; ++j) {
+        const uint8_t *xRow = job.xMap + static_cast<std::ptrdiff_t>(j) * job.xMapStep;
+        const uint8_t *yRow = job.yMap + static_cast<std::ptrdiff_t>(j) * job.yMapStep;
+        uint8_t *destinationRow = job.destination + static_cast<std::ptrdiff_t>(j) * job.destinationStep;
+        int32_t i = 0;
+        for (; i + N <= job.destinationWidth; i += N) {
+            const Doubles x = lanes::convert<Doubles>(lanes::load<Floats>(xRow + 4 * static_cast<std::ptrdiff_t>(i)));
+            const Doubles y = lanes::convert<Doubles>(lanes::load<Floats>(yRow + 4 * static_cast<std::ptrdiff_t>(i)));
+            if (!lanes::allSet((x >= job.left) & (x <= job.right) & (y >= job.top) & (y <= job.bottom))) {
+                for (int k = 0; k < N; ++k) {
+                    const double px = loadFloat(xRow, i + k);
+                    const double py = loadFloat(yRow, i + k);
+                    if (!(px >= job.left && px <= job.right && py >= job.top && py <= job.bottom)) continue;
+                    BilinearSampler<Channels>::sample(source, px, py,
+                                                      destinationRow + static_cast<std::ptrdiff_t>(i + k) * Channels);
+                }
+                continue;
+            }
+            // bilinearAxis on lanes: trunc(position + bias) >= size - 1 holds
+            // exactly when position + bias >= size - 1 (positions are >= 0).
+            const Doubles xBiased = x + kTruncationBias;
+            const Doubles yBiased = y + kTruncationBias;
+            const auto xAtEdge = xBiased >= lastColumn;
+            const auto yAtEdge = yBiased >= lastRow;
+            Ints ix = lanes::convert<Ints>(xBiased);
+            Ints iy = lanes::convert<Ints>(yBiased);
+            const Doubles fx = xAtEdge ? Doubles{} + 1.0 : x - lanes::convert<Doubles>(ix);
+            const Doubles fy = yAtEdge ? Doubles{} + 1.0 : y - lanes::convert<Doubles>(iy);
+            ix = lanes::convert<Ints>(xAtEdge) ? Ints{} + (source.width - 2) : ix;
+            iy = lanes::convert<Ints>(yAtEdge) ? Ints{} + (source.height - 2) : iy;
+            uint8_t *out = destinationRow + static_cast<std::ptrdiff_t>(i) * Channels;
+            if constexpr (Channels == 1) {
+                int32_t p00[N], p01[N], p10[N], p11[N];
+                for (int k = 0; k < N; ++k) {
+                    const uint8_t *upper = source.pixel(ix[k], iy[k], 1);
+                    const uint8_t *lower = upper + source.step;
+                    p00[k] = upper[0];
+                    p01[k] = upper[1];
+                    p10[k] = lower[0];
+                    p11[k] = lower[1];
+                }
+                const Doubles a = lanes::convert<Doubles>(lanes::load<Ints>(p00));
+                const Doubles b = lanes::convert<Doubles>(lanes::load<Ints>(p01));
+                const Doubles c = lanes::convert<Doubles>(lanes::load<Ints>(p10));
+                const Doubles d = lanes::convert<Doubles>(lanes::load<Ints>(p11));
+                const Doubles top = a + fx * (b - a);
+                const Doubles bottom = c + fx * (d - c);
+                const Ints value = lanes::convert<Ints>(top + fy * (bottom - top) + 0.5);
+                for (int k = 0; k < N; ++k) out[k] = static_cast<uint8_t>(value[k]);
+            } else {
+                for (int k = 0; k < N; ++k) {
+                    const uint8_t *upper = source.pixel(ix[k], iy[k], Channels);
+                    const uint8_t *lower = upper + source.step;
+                    const Pixel a = lanes::widenPixel<Channels>(upper);
+                    const Pixel b = lanes::widenPixel<Channels>(upper + Channels);
+                    const Pixel c = lanes::widenPixel<Channels>(lower);
+                    const Pixel d = lanes::widenPixel<Channels>(lower + Channels);
+                    const Pixel top = a + fx[k] * (b - a);
+                    const Pixel bottom = c + fx[k] * (d - c);
+                    lanes::narrowPixel<Channels>(top + fy[k] * (bottom - top) + 0.5, out + k * Channels);
+                }
+            }
+        }
+        for (; i < job.destinationWidth; ++i) {
+            const double x = loadFloat(xRow, i);
+            const double y = loadFloat(yRow, i);
+            if (!(x >= job.left && x <= job.right && y >= job.top && y <= job.bottom)) continue;
+            BilinearSampler<Channels>::sample(source, x, y, destinationRow + static_cast<std::ptrdiff_t>(i) * Channels);
+        }
+    }
+}
+
+// Lanes of doubles as wide as the level's registers: the compiler splits
+// wider vectors badly (comparisons one lane at a time).
+#if defined(__x86_64__) || defined(__i386__)
+template <int Channels>
+[[gnu::target("avx512f,avx512bw,avx512dq,avx512vl")]] void remapBilinearAvx512(const RemapJob &job) {
+    remapBilinearLanes<KernelLevel::Avx512, Channels, 8>(job);
+}
+
+template <int Channels>
+[[gnu::target("avx2")]] void remapBilinearAvx2(const RemapJob &job) {
+    remapBilinearLanes<KernelLevel::Avx2, Channels, 4>(job);
+}
+#endif
+
+template <int Channels>
+void remapBilinearBaseline(const RemapJob &job) {
+    remapBilinearLanes<KernelLevel::Baseline, Channels, 2>(job);
+}
+
+// The lanes' remap at the process's kernel level; false at the plain level.
+template <int Channels>
+bool remapBilinearFast(const RemapJob &job) {
+    switch (kernelLevel()) {
+        case KernelLevel::Plain: return false;
+#if defined(__x86_64__) || defined(__i386__)
+        case KernelLevel::Avx2: remapBilinearAvx2<Channels>(job); return true;
+        case KernelLevel::Avx512: remapBilinearAvx512<Channels>(job); return true;
+#endif
+        default: remapBilinearBaseline<Channels>(job); return true;
+    }
+}
+
 template <int Channels>
 void remapWithInterpolation(const RemapJob &job, int32_t interpolation) {
     const int32_t width = job.source.width;
@@ -197,7 +320,7 @@ void remapWithInterpolation(const RemapJob &job, int32_t interpolation) {
         remapRows<Channels, NearestSampler>(job);
     } else if (interpolation == kInterpolationCubic && width >= 4 && height >= 4) {
         remapRows<Channels, CubicSampler>(job);
-    } else {
+    } else if (!remapBilinearFast<Channels>(job)) {
         remapRows<Channels, BilinearSampler>(job);
     }
 }
