@@ -381,6 +381,74 @@ std::vector<ResizeTap> resizeTaps(int32_t size, double factor, int32_t count, bo
     return taps;
 }
 
+// ---- The bilinear map resize on lanes --------------------------------------
+// The plain loop blends two source rows along x for every destination row;
+// here each source row is blended along x once, into doubles (the same
+// values: the same taps, the same operations), and kept while the
+// destination rows that use it are made. The blend along y then runs on N
+// lanes of doubles. The bits are those of the plain loop.
+struct ResizeJob {
+    const uint8_t *source;  // the rectangle's first value
+    std::ptrdiff_t sourceStep;
+    uint8_t *destination;
+    std::ptrdiff_t destinationStep;
+    const std::vector<ResizeTap> *columnTaps;
+    const std::vector<ResizeTap> *rowTaps;
+};
+
+template <int N>
+[[gnu::always_inline]] inline void resizeBilinearLanes(const ResizeJob &job, double *rowsAlongX) {
+    using Doubles = lanes::Vec<double, N>;
+    using Floats = lanes::Vec<float, N>;
+    const std::vector<ResizeTap> &columnTaps = *job.columnTaps;
+    const auto width = static_cast<int32_t>(columnTaps.size());
+    // Two source rows blended along x, and which rows they are.
+    double *slots[2] = {rowsAlongX, rowsAlongX + width};
+    int32_t held[2] = {-1, -1};
+    int32_t older = 0;
+    const auto blended = [&](int32_t sourceRow, int32_t keep) -> const double * {
+        for (int s = 0; s < 2; ++s) {
+            if (held[s] == sourceRow) return slots[s];
+        }
+        const int slot = held[older] == keep ? 1 - older : older;
+        const uint8_t *row = job.source + static_cast<std::ptrdiff_t>(sourceRow) * job.sourceStep;
+        double *out = slots[slot];
+        for (int32_t X = 0; X < width; ++X) {
+            const ResizeTap &tap = columnTaps[static_cast<std::size_t>(X)];
+            const double s0 = loadFloat(row, tap.first);
+            const double s1 = loadFloat(row, tap.second);
+            out[X] = s0 + tap.fraction * (s1 - s0);
+        }
+        held[slot] = sourceRow;
+        older = 1 - slot;
+        return out;
+    };
+    for (std::size_t Y = 0; Y < job.rowTaps->size(); ++Y) {
+        const ResizeTap &rowTap = (*job.rowTaps)[Y];
+        const double *top = blended(rowTap.first, -1);
+        const double *bottom = blended(rowTap.second, rowTap.first);
+        const double fy = rowTap.fraction;
+        uint8_t *destinationRow = job.destination + static_cast<std::ptrdiff_t>(Y) * job.destinationStep;
+        int32_t X = 0;
+        for (; X + N <= width; X += N) {
+            const Doubles t = lanes::load<Doubles>(top + X);
+            const Doubles b = lanes::load<Doubles>(bottom + X);
+            lanes::store(destinationRow + 4 * static_cast<std::ptrdiff_t>(X), lanes::convert<Floats>(t + fy * (b - t)));
+        }
+        for (; X < width; ++X) storeFloat(destinationRow, X, static_cast<float>(top[X] + fy * (bottom[X] - top[X])));
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+[[gnu::target("avx512f,avx512bw,avx512dq,avx512vl")]] void resizeBilinearAvx512(const ResizeJob &job, double *rows) {
+    resizeBilinearLanes<8>(job, rows);
+}
+[[gnu::target("avx2")]] void resizeBilinearAvx2(const ResizeJob &job, double *rows) {
+    resizeBilinearLanes<4>(job, rows);
+}
+#endif
+void resizeBilinearBaseline(const ResizeJob &job, double *rows) { resizeBilinearLanes<2>(job, rows); }
+
 }  // namespace
 
 int32_t remap(int channels, const uint8_t *source, int32_t sourceWidth, int32_t sourceHeight,
@@ -472,6 +540,20 @@ int32_t resizeMap(const float *source, int32_t sourceWidth, int32_t sourceHeight
     const auto *sourceBytes = reinterpret_cast<const uint8_t *>(source);
     auto *destinationBytes = reinterpret_cast<uint8_t *>(destination);
     const std::ptrdiff_t firstColumn = sourceRect.x;
+    const KernelLevel level = kernelLevel();
+    if (!nearest && level != KernelLevel::Plain) {
+        const ResizeJob job{sourceBytes + static_cast<std::ptrdiff_t>(sourceRect.y) * sourceStep + firstColumn * 4,
+                            sourceStep, destinationBytes, destinationStep, &columnTaps, &rowTaps};
+        std::vector<double> rows(2 * static_cast<std::size_t>(writtenWidth));
+        switch (level) {
+#if defined(__x86_64__) || defined(__i386__)
+            case KernelLevel::Avx512: resizeBilinearAvx512(job, rows.data()); break;
+            case KernelLevel::Avx2: resizeBilinearAvx2(job, rows.data()); break;
+#endif
+            default: resizeBilinearBaseline(job, rows.data()); break;
+        }
+        return kResampleOk;
+    }
     for (int32_t Y = 0; Y < writtenHeight; ++Y) {
         const ResizeTap &rowTap = rowTaps[static_cast<std::size_t>(Y)];
         const uint8_t *upper = sourceBytes + static_cast<std::ptrdiff_t>(sourceRect.y + rowTap.first) * sourceStep;

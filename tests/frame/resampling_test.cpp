@@ -281,7 +281,7 @@ void expectedResize(const std::vector<float> &source, int stride, int width, int
     }
 }
 
-TEST(ResizeMap, MatchesTheCornerAlignedFormulaBitForBit) {
+TEST(ResizeMap, MatchesTheCornerAlignedFormulaBitForBitAtEveryKernelLevel) {
     const struct { int w, h, W, H; IntRect rect; double xFactor, yFactor; int32_t interpolation; } cases[] = {
         {7, 5, 14, 10, {0, 0, 7, 5}, 2.0, 2.0, 2},       {7, 5, 15, 11, {0, 0, 7, 5}, 15 / 7.0, 11 / 5.0, 2},
         {128, 128, 256, 256, {0, 0, 128, 128}, 2, 2, 2}, {30, 20, 61, 41, {0, 0, 30, 20}, 61 / 30.0, 41 / 20.0, 2},
@@ -292,21 +292,23 @@ TEST(ResizeMap, MatchesTheCornerAlignedFormulaBitForBit) {
         {4, 4, 3, 3, {0, 0, 4, 4}, 0.1, 1.0, 2},         {3, 3, 6, 6, {0, 0, 3, 3}, 1e300, 2.0, 2},
         {9, 9, 3, 3, {0, 0, 9, 9}, 1 / 3.0, 1 / 3.0, 2}, {4, 4, 8, 8, {0, 0, 4, 4}, 2.0, 2.0, 1},    // nearest
     };
-    for (const auto &c : cases) {
-        // Rows padded with NaN: a read past a row's end would show.
-        const int stride = c.w + 2;
-        std::vector<float> source(std::size_t(stride * (c.h - 1) + c.w), kNan);
-        std::mt19937 random(uint32_t(c.w * 31 + c.h));
-        for (int y = 0; y < c.h; ++y) {
-            for (int x = 0; x < c.w; ++x) source[std::size_t(y * stride + x)] = float(random() % 8000) / 100 - 40;
+    atEveryKernelLevel([&cases](kelmo::KernelLevel level) {
+        for (const auto &c : cases) {
+            // Rows padded with NaN: a read past a row's end would show.
+            const int stride = c.w + 2;
+            std::vector<float> source(std::size_t(stride * (c.h - 1) + c.w), kNan);
+            std::mt19937 random(uint32_t(c.w * 31 + c.h));
+            for (int y = 0; y < c.h; ++y) {
+                for (int x = 0; x < c.w; ++x) source[std::size_t(y * stride + x)] = float(random() % 8000) / 100 - 40;
+            }
+            std::vector<float> destination(std::size_t(c.W * c.H), -777.0f), expected = destination;
+            ASSERT_EQ(kelmo::resizeMap(source.data(), c.w, c.h, 4 * stride, c.rect, destination.data(), 4 * c.W, c.W, c.H,
+                                       c.xFactor, c.yFactor, c.interpolation),
+                      kelmo::kResampleOk);
+            expectedResize(source, stride, c.w, c.h, c.rect, c.xFactor, c.yFactor, c.interpolation == 1, expected, c.W, c.H);
+            EXPECT_EQ(destination, expected) << c.w << "x" << c.h << " to " << c.W << "x" << c.H << ", level " << int(level);
         }
-        std::vector<float> destination(std::size_t(c.W * c.H), -777.0f), expected = destination;
-        ASSERT_EQ(kelmo::resizeMap(source.data(), c.w, c.h, 4 * stride, c.rect, destination.data(), 4 * c.W, c.W, c.H,
-                                   c.xFactor, c.yFactor, c.interpolation),
-                  kelmo::kResampleOk);
-        expectedResize(source, stride, c.w, c.h, c.rect, c.xFactor, c.yFactor, c.interpolation == 1, expected, c.W, c.H);
-        EXPECT_EQ(destination, expected) << c.w << "x" << c.h << " to " << c.W << "x" << c.H;
-    }
+    });
 }
 
 }  // namespace
