@@ -192,11 +192,13 @@ void remapRows(const RemapJob &job) {
 
 // ---- Bilinear remap on lanes ----------------------------------------------
 // The same formula as BilinearSampler, for N destination pixels at a time:
-// positions, indices and fractions on N lanes; the blends on N pixels of one
-// channel (Channels == 1) or on the channels of one pixel (3 and 4). A block
+// positions, indices and fractions on N lanes; the blends on the four
+// channels of one pixel at a time. Only four channels gain from it (one or
+// three channels gather their bytes faster one pixel at a time), and only
+// with AVX2 or wider (the two-double lanes of SSE2 are slower). A block
 // with any position outside the usable area (or NaN) is done by the sampler
 // pixel by pixel, so that only positions inside reach the conversions.
-template <KernelLevel Level, int Channels, int N>
+template <int Channels, int N>
 [[gnu::always_inline]] inline void remapBilinearLanes(const RemapJob &job) {
     using lanes::Vec;
     using Doubles = Vec<double, N>;
@@ -237,25 +239,7 @@ template <KernelLevel Level, int Channels, int N>
             ix = lanes::convert<Ints>(xAtEdge) ? Ints{} + (source.width - 2) : ix;
             iy = lanes::convert<Ints>(yAtEdge) ? Ints{} + (source.height - 2) : iy;
             uint8_t *out = destinationRow + static_cast<std::ptrdiff_t>(i) * Channels;
-            if constexpr (Channels == 1) {
-                int32_t p00[N], p01[N], p10[N], p11[N];
-                for (int k = 0; k < N; ++k) {
-                    const uint8_t *upper = source.pixel(ix[k], iy[k], 1);
-                    const uint8_t *lower = upper + source.step;
-                    p00[k] = upper[0];
-                    p01[k] = upper[1];
-                    p10[k] = lower[0];
-                    p11[k] = lower[1];
-                }
-                const Doubles a = lanes::convert<Doubles>(lanes::load<Ints>(p00));
-                const Doubles b = lanes::convert<Doubles>(lanes::load<Ints>(p01));
-                const Doubles c = lanes::convert<Doubles>(lanes::load<Ints>(p10));
-                const Doubles d = lanes::convert<Doubles>(lanes::load<Ints>(p11));
-                const Doubles top = a + fx * (b - a);
-                const Doubles bottom = c + fx * (d - c);
-                const Ints value = lanes::convert<Ints>(top + fy * (bottom - top) + 0.5);
-                for (int k = 0; k < N; ++k) out[k] = static_cast<uint8_t>(value[k]);
-            } else {
+            {
                 for (int k = 0; k < N; ++k) {
                     const uint8_t *upper = source.pixel(ix[k], iy[k], Channels);
                     const uint8_t *lower = upper + source.step;
@@ -283,31 +267,30 @@ template <KernelLevel Level, int Channels, int N>
 #if defined(__x86_64__) || defined(__i386__)
 template <int Channels>
 [[gnu::target("avx512f,avx512bw,avx512dq,avx512vl")]] void remapBilinearAvx512(const RemapJob &job) {
-    remapBilinearLanes<KernelLevel::Avx512, Channels, 8>(job);
+    remapBilinearLanes<Channels, 8>(job);
 }
 
 template <int Channels>
 [[gnu::target("avx2")]] void remapBilinearAvx2(const RemapJob &job) {
-    remapBilinearLanes<KernelLevel::Avx2, Channels, 4>(job);
+    remapBilinearLanes<Channels, 4>(job);
 }
 #endif
 
-template <int Channels>
-void remapBilinearBaseline(const RemapJob &job) {
-    remapBilinearLanes<KernelLevel::Baseline, Channels, 2>(job);
-}
-
-// The lanes' remap at the process's kernel level; false at the plain level.
+// The lanes' remap where it gains (four channels, AVX2 or wider); false
+// where the plain loop is to run.
 template <int Channels>
 bool remapBilinearFast(const RemapJob &job) {
-    switch (kernelLevel()) {
-        case KernelLevel::Plain: return false;
+    if constexpr (Channels == 4) {
+        switch (kernelLevel()) {
 #if defined(__x86_64__) || defined(__i386__)
-        case KernelLevel::Avx2: remapBilinearAvx2<Channels>(job); return true;
-        case KernelLevel::Avx512: remapBilinearAvx512<Channels>(job); return true;
+            case KernelLevel::Avx2: remapBilinearAvx2<Channels>(job); return true;
+            case KernelLevel::Avx512: remapBilinearAvx512<Channels>(job); return true;
 #endif
-        default: remapBilinearBaseline<Channels>(job); return true;
+            default: return false;
+        }
     }
+    static_cast<void>(job);
+    return false;
 }
 
 template <int Channels>
