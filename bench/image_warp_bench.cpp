@@ -1,6 +1,7 @@
 // Benchmarks of TAVO_WarpImageRBF: 70 control points, a 256 x 256
 // image in mode 0 and a 1024 x 1024 image (the largest square image the warp
-// accepts) in modes 0 and 2, each with 1 and 2 OpenMP threads. Wall-clock
+// accepts) in modes 0 and 2, each with 1 and 2 OpenMP threads, at the plain
+// kernel level (0, one pixel at a time) and the widest (3). Wall-clock
 // time, because the evaluation runs on several threads.
 #include <benchmark/benchmark.h>
 #include <omp.h>
@@ -10,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "frame/kernel_level.h"
 #include "frame/library_state.h"
 #include "kelmo.h"
 #include "tavoimage.h"
@@ -45,6 +47,7 @@ void BM_WarpImageRBF(benchmark::State &state) {
     const auto side = static_cast<int32_t>(state.range(0));
     const auto mode = static_cast<TAVO_IMAGEMODE>(state.range(1));
     const auto threads = static_cast<int>(state.range(2));
+    kelmo::setKernelLevel(static_cast<kelmo::KernelLevel>(state.range(3)));
     constexpr int32_t kPointCount = 70;
     loadSqrtTable();
 
@@ -73,18 +76,16 @@ void BM_WarpImageRBF(benchmark::State &state) {
         benchmark::DoNotOptimize(status);
     }
     omp_set_num_threads(savedThreads);
+    kelmo::setKernelLevel(kelmo::bestKernelLevel());
     TAVO_FreeImage(destination);
     TAVO_FreeImage(source);
 }
 
 BENCHMARK(BM_WarpImageRBF)
-    ->ArgNames({"side", "mode", "threads"})
-    ->Args({256, 0, 1})
-    ->Args({256, 0, 2})
-    ->Args({1024, 0, 1})
-    ->Args({1024, 0, 2})
-    ->Args({1024, 2, 1})
-    ->Args({1024, 2, 2})
+    ->ArgNames({"side", "mode", "threads", "level"})
+    ->Args({256, 0, 1, 3})
+    ->Args({256, 0, 2, 3})
+    ->ArgsProduct({{1024}, {0, 2}, {1, 2}, {0, 3}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

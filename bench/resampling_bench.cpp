@@ -1,7 +1,9 @@
 // Benchmarks of the resampling primitives at the sizes of the image warp:
 // remap of a 1024 x 1024 image through a smooth warp
 // field in 1, 3 and 4 channels, and the enlargement of a 512 x 512
-// displacement map to 1024 x 1024.
+// displacement map to 1024 x 1024. When OpenCV's core and imgproc are
+// present, their remap (float maps, bilinear, transparent border) and resize
+// (32-bit float, bilinear) run on the same inputs, on one thread, as peers.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -9,7 +11,13 @@
 #include <random>
 #include <vector>
 
+#include "frame/kernel_level.h"
 #include "frame/resampling.h"
+
+#if defined(KELMO_BENCH_OPENCV)
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#endif
 
 namespace {
 
@@ -38,8 +46,19 @@ const WarpField &warpField() {
     return field;
 }
 
+// Runs the body at the kernel level of the benchmark's last argument (0 the
+// plain one-pixel code, 3 the widest) and restores the best level after.
+class KernelLevelScope {
+public:
+    explicit KernelLevelScope(int64_t level) { kelmo::setKernelLevel(static_cast<kelmo::KernelLevel>(level)); }
+    ~KernelLevelScope() { kelmo::setKernelLevel(kelmo::bestKernelLevel()); }
+    KernelLevelScope(const KernelLevelScope &) = delete;
+    KernelLevelScope &operator=(const KernelLevelScope &) = delete;
+};
+
 void BM_RemapBilinear(benchmark::State &state) {
     const int channels = static_cast<int>(state.range(0));
+    const KernelLevelScope level(state.range(1));
     const WarpField &field = warpField();
     const int32_t step = kSide * channels;
     std::vector<uint8_t> source(static_cast<std::size_t>(step) * kSide);
@@ -56,9 +75,13 @@ void BM_RemapBilinear(benchmark::State &state) {
     }
     state.SetItemsProcessed(state.iterations() * kSide * kSide);
 }
-BENCHMARK(BM_RemapBilinear)->Arg(1)->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RemapBilinear)
+    ->ArgsProduct({{1, 3, 4}, {0, 1, 2, 3}})
+    ->ArgNames({"channels", "level"})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ResizeMapBilinear(benchmark::State &state) {
+    const KernelLevelScope level(state.range(0));
     const int32_t half = kSide / 2;
     std::vector<float> source(static_cast<std::size_t>(half) * half);
     for (int32_t j = 0; j < half; ++j) {
@@ -77,6 +100,53 @@ void BM_ResizeMapBilinear(benchmark::State &state) {
     }
     state.SetItemsProcessed(state.iterations() * kSide * kSide);
 }
-BENCHMARK(BM_ResizeMapBilinear)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResizeMapBilinear)->ArgName("level")->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+
+#if defined(KELMO_BENCH_OPENCV)
+// The peers run on one thread, as the library's primitives do.
+void singleThreadedPeers() {
+    static const bool once = [] {
+        cv::setNumThreads(1);
+        return true;
+    }();
+    static_cast<void>(once);
+}
+
+void BM_OpenCvRemapBilinear(benchmark::State &state) {
+    singleThreadedPeers();
+    const int channels = static_cast<int>(state.range(0));
+    const WarpField &field = warpField();
+    const cv::Mat xMap(kSide, kSide, CV_32FC1, const_cast<float *>(field.x.data()));
+    const cv::Mat yMap(kSide, kSide, CV_32FC1, const_cast<float *>(field.y.data()));
+    cv::Mat source(kSide, kSide, CV_8UC(channels));
+    std::mt19937 random(1);
+    for (int32_t j = 0; j < kSide; ++j) {
+        for (int32_t i = 0; i < kSide * channels; ++i) source.ptr<uint8_t>(j)[i] = static_cast<uint8_t>(random());
+    }
+    cv::Mat destination(kSide, kSide, CV_8UC(channels), cv::Scalar::all(0));
+    for (auto _ : state) {
+        cv::remap(source, destination, xMap, yMap, cv::INTER_LINEAR, cv::BORDER_TRANSPARENT);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * kSide * kSide);
+}
+BENCHMARK(BM_OpenCvRemapBilinear)->Arg(1)->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond);
+
+void BM_OpenCvResizeBilinear(benchmark::State &state) {
+    singleThreadedPeers();
+    const int32_t half = kSide / 2;
+    cv::Mat source(half, half, CV_32FC1);
+    for (int32_t j = 0; j < half; ++j) {
+        for (int32_t i = 0; i < half; ++i) source.at<float>(j, i) = static_cast<float>(3.0 * std::sin(i / 37.0 + j / 29.0));
+    }
+    cv::Mat destination(kSide, kSide, CV_32FC1);
+    for (auto _ : state) {
+        cv::resize(source, destination, cv::Size(kSide, kSide), 0.0, 0.0, cv::INTER_LINEAR);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * kSide * kSide);
+}
+BENCHMARK(BM_OpenCvResizeBilinear)->Unit(benchmark::kMillisecond);
+#endif
 
 }  // namespace

@@ -14,6 +14,9 @@
 #include <cstring>
 #include <vector>
 
+#include "frame/kernel_level.h"
+#include "frame/vector_lanes.h"
+
 namespace kelmo {
 
 namespace {
@@ -187,6 +190,109 @@ void remapRows(const RemapJob &job) {
     }
 }
 
+// ---- Bilinear remap on lanes ----------------------------------------------
+// The same formula as BilinearSampler, for N destination pixels at a time:
+// positions, indices and fractions on N lanes; the blends on the four
+// channels of one pixel at a time. Only four channels gain from it (one or
+// three channels gather their bytes faster one pixel at a time), and only
+// with AVX2 or wider (the two-double lanes of SSE2 are slower). A block
+// with any position outside the usable area (or NaN) is done by the sampler
+// pixel by pixel, so that only positions inside reach the conversions.
+template <int Channels, int N>
+[[gnu::always_inline]] inline void remapBilinearLanes(const RemapJob &job) {
+    using lanes::Vec;
+    using Doubles = Vec<double, N>;
+    using Floats = Vec<float, N>;
+    using Ints = Vec<int32_t, N>;
+    using Pixel = Vec<double, 4>;
+    const SourceView &source = job.source;
+    const double lastColumn = source.width - 1;
+    const double lastRow = source.height - 1;
+    for (int32_t j = 0; j < job.destinationHeight; ++j) {
+        const uint8_t *xRow = job.xMap + static_cast<std::ptrdiff_t>(j) * job.xMapStep;
+        const uint8_t *yRow = job.yMap + static_cast<std::ptrdiff_t>(j) * job.yMapStep;
+        uint8_t *destinationRow = job.destination + static_cast<std::ptrdiff_t>(j) * job.destinationStep;
+        int32_t i = 0;
+        for (; i + N <= job.destinationWidth; i += N) {
+            const Doubles x = lanes::convert<Doubles>(lanes::load<Floats>(xRow + 4 * static_cast<std::ptrdiff_t>(i)));
+            const Doubles y = lanes::convert<Doubles>(lanes::load<Floats>(yRow + 4 * static_cast<std::ptrdiff_t>(i)));
+            if (!lanes::allSet((x >= job.left) & (x <= job.right) & (y >= job.top) & (y <= job.bottom))) {
+                for (int k = 0; k < N; ++k) {
+                    const double px = loadFloat(xRow, i + k);
+                    const double py = loadFloat(yRow, i + k);
+                    if (!(px >= job.left && px <= job.right && py >= job.top && py <= job.bottom)) continue;
+                    BilinearSampler<Channels>::sample(source, px, py,
+                                                      destinationRow + static_cast<std::ptrdiff_t>(i + k) * Channels);
+                }
+                continue;
+            }
+            // bilinearAxis on lanes: trunc(position + bias) >= size - 1 holds
+            // exactly when position + bias >= size - 1 (positions are >= 0).
+            const Doubles xBiased = x + kTruncationBias;
+            const Doubles yBiased = y + kTruncationBias;
+            const auto xAtEdge = xBiased >= lastColumn;
+            const auto yAtEdge = yBiased >= lastRow;
+            Ints ix = lanes::convert<Ints>(xBiased);
+            Ints iy = lanes::convert<Ints>(yBiased);
+            const Doubles fx = xAtEdge ? Doubles{} + 1.0 : x - lanes::convert<Doubles>(ix);
+            const Doubles fy = yAtEdge ? Doubles{} + 1.0 : y - lanes::convert<Doubles>(iy);
+            ix = lanes::convert<Ints>(xAtEdge) ? Ints{} + (source.width - 2) : ix;
+            iy = lanes::convert<Ints>(yAtEdge) ? Ints{} + (source.height - 2) : iy;
+            uint8_t *out = destinationRow + static_cast<std::ptrdiff_t>(i) * Channels;
+            {
+                for (int k = 0; k < N; ++k) {
+                    const uint8_t *upper = source.pixel(ix[k], iy[k], Channels);
+                    const uint8_t *lower = upper + source.step;
+                    const Pixel a = lanes::widenPixel<Channels>(upper);
+                    const Pixel b = lanes::widenPixel<Channels>(upper + Channels);
+                    const Pixel c = lanes::widenPixel<Channels>(lower);
+                    const Pixel d = lanes::widenPixel<Channels>(lower + Channels);
+                    const Pixel top = a + fx[k] * (b - a);
+                    const Pixel bottom = c + fx[k] * (d - c);
+                    lanes::narrowPixel<Channels>(top + fy[k] * (bottom - top) + 0.5, out + k * Channels);
+                }
+            }
+        }
+        for (; i < job.destinationWidth; ++i) {
+            const double x = loadFloat(xRow, i);
+            const double y = loadFloat(yRow, i);
+            if (!(x >= job.left && x <= job.right && y >= job.top && y <= job.bottom)) continue;
+            BilinearSampler<Channels>::sample(source, x, y, destinationRow + static_cast<std::ptrdiff_t>(i) * Channels);
+        }
+    }
+}
+
+// Lanes of doubles as wide as the level's registers: the compiler splits
+// wider vectors badly (comparisons one lane at a time).
+#if defined(__x86_64__) || defined(__i386__)
+template <int Channels>
+[[gnu::target("avx512f,avx512bw,avx512dq,avx512vl")]] void remapBilinearAvx512(const RemapJob &job) {
+    remapBilinearLanes<Channels, 8>(job);
+}
+
+template <int Channels>
+[[gnu::target("avx2")]] void remapBilinearAvx2(const RemapJob &job) {
+    remapBilinearLanes<Channels, 4>(job);
+}
+#endif
+
+// The lanes' remap where it gains (four channels, AVX2 or wider); false
+// where the plain loop is to run.
+template <int Channels>
+bool remapBilinearFast(const RemapJob &job) {
+    if constexpr (Channels == 4) {
+        switch (kernelLevel()) {
+#if defined(__x86_64__) || defined(__i386__)
+            case KernelLevel::Avx2: remapBilinearAvx2<Channels>(job); return true;
+            case KernelLevel::Avx512: remapBilinearAvx512<Channels>(job); return true;
+#endif
+            default: return false;
+        }
+    }
+    static_cast<void>(job);
+    return false;
+}
+
 template <int Channels>
 void remapWithInterpolation(const RemapJob &job, int32_t interpolation) {
     const int32_t width = job.source.width;
@@ -197,7 +303,7 @@ void remapWithInterpolation(const RemapJob &job, int32_t interpolation) {
         remapRows<Channels, NearestSampler>(job);
     } else if (interpolation == kInterpolationCubic && width >= 4 && height >= 4) {
         remapRows<Channels, CubicSampler>(job);
-    } else {
+    } else if (!remapBilinearFast<Channels>(job)) {
         remapRows<Channels, BilinearSampler>(job);
     }
 }
@@ -257,6 +363,74 @@ std::vector<ResizeTap> resizeTaps(int32_t size, double factor, int32_t count, bo
     }
     return taps;
 }
+
+// ---- The bilinear map resize on lanes --------------------------------------
+// The plain loop blends two source rows along x for every destination row;
+// here each source row is blended along x once, into doubles (the same
+// values: the same taps, the same operations), and kept while the
+// destination rows that use it are made. The blend along y then runs on N
+// lanes of doubles. The bits are those of the plain loop.
+struct ResizeJob {
+    const uint8_t *source;  // the rectangle's first value
+    std::ptrdiff_t sourceStep;
+    uint8_t *destination;
+    std::ptrdiff_t destinationStep;
+    const std::vector<ResizeTap> *columnTaps;
+    const std::vector<ResizeTap> *rowTaps;
+};
+
+template <int N>
+[[gnu::always_inline]] inline void resizeBilinearLanes(const ResizeJob &job, double *rowsAlongX) {
+    using Doubles = lanes::Vec<double, N>;
+    using Floats = lanes::Vec<float, N>;
+    const std::vector<ResizeTap> &columnTaps = *job.columnTaps;
+    const auto width = static_cast<int32_t>(columnTaps.size());
+    // Two source rows blended along x, and which rows they are.
+    double *slots[2] = {rowsAlongX, rowsAlongX + width};
+    int32_t held[2] = {-1, -1};
+    int32_t older = 0;
+    const auto blended = [&](int32_t sourceRow, int32_t keep) -> const double * {
+        for (int s = 0; s < 2; ++s) {
+            if (held[s] == sourceRow) return slots[s];
+        }
+        const int slot = held[older] == keep ? 1 - older : older;
+        const uint8_t *row = job.source + static_cast<std::ptrdiff_t>(sourceRow) * job.sourceStep;
+        double *out = slots[slot];
+        for (int32_t X = 0; X < width; ++X) {
+            const ResizeTap &tap = columnTaps[static_cast<std::size_t>(X)];
+            const double s0 = loadFloat(row, tap.first);
+            const double s1 = loadFloat(row, tap.second);
+            out[X] = s0 + tap.fraction * (s1 - s0);
+        }
+        held[slot] = sourceRow;
+        older = 1 - slot;
+        return out;
+    };
+    for (std::size_t Y = 0; Y < job.rowTaps->size(); ++Y) {
+        const ResizeTap &rowTap = (*job.rowTaps)[Y];
+        const double *top = blended(rowTap.first, -1);
+        const double *bottom = blended(rowTap.second, rowTap.first);
+        const double fy = rowTap.fraction;
+        uint8_t *destinationRow = job.destination + static_cast<std::ptrdiff_t>(Y) * job.destinationStep;
+        int32_t X = 0;
+        for (; X + N <= width; X += N) {
+            const Doubles t = lanes::load<Doubles>(top + X);
+            const Doubles b = lanes::load<Doubles>(bottom + X);
+            lanes::store(destinationRow + 4 * static_cast<std::ptrdiff_t>(X), lanes::convert<Floats>(t + fy * (b - t)));
+        }
+        for (; X < width; ++X) storeFloat(destinationRow, X, static_cast<float>(top[X] + fy * (bottom[X] - top[X])));
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+[[gnu::target("avx512f,avx512bw,avx512dq,avx512vl")]] void resizeBilinearAvx512(const ResizeJob &job, double *rows) {
+    resizeBilinearLanes<8>(job, rows);
+}
+[[gnu::target("avx2")]] void resizeBilinearAvx2(const ResizeJob &job, double *rows) {
+    resizeBilinearLanes<4>(job, rows);
+}
+#endif
+void resizeBilinearBaseline(const ResizeJob &job, double *rows) { resizeBilinearLanes<2>(job, rows); }
 
 }  // namespace
 
@@ -349,6 +523,20 @@ int32_t resizeMap(const float *source, int32_t sourceWidth, int32_t sourceHeight
     const auto *sourceBytes = reinterpret_cast<const uint8_t *>(source);
     auto *destinationBytes = reinterpret_cast<uint8_t *>(destination);
     const std::ptrdiff_t firstColumn = sourceRect.x;
+    const KernelLevel level = kernelLevel();
+    if (!nearest && level != KernelLevel::Plain) {
+        const ResizeJob job{sourceBytes + static_cast<std::ptrdiff_t>(sourceRect.y) * sourceStep + firstColumn * 4,
+                            sourceStep, destinationBytes, destinationStep, &columnTaps, &rowTaps};
+        std::vector<double> rows(2 * static_cast<std::size_t>(writtenWidth));
+        switch (level) {
+#if defined(__x86_64__) || defined(__i386__)
+            case KernelLevel::Avx512: resizeBilinearAvx512(job, rows.data()); break;
+            case KernelLevel::Avx2: resizeBilinearAvx2(job, rows.data()); break;
+#endif
+            default: resizeBilinearBaseline(job, rows.data()); break;
+        }
+        return kResampleOk;
+    }
     for (int32_t Y = 0; Y < writtenHeight; ++Y) {
         const ResizeTap &rowTap = rowTaps[static_cast<std::size_t>(Y)];
         const uint8_t *upper = sourceBytes + static_cast<std::ptrdiff_t>(sourceRect.y + rowTap.first) * sourceStep;

@@ -24,6 +24,8 @@ packages=(
   liblapacke-dev libopenblas-dev libgomp1
   libgtest-dev libgmock-dev libbenchmark-dev gcovr
   libglu1-mesa-dev libosmesa6-dev
+  # The benchmarks' resampling peers: OpenCV's core and imgproc only.
+  libopencv-imgproc-dev
   # The kelmo tool's automatic landmarks: dlib's face detector and shape
   # predictor, and its 68-point model in /usr/share/dlib/.
   libdlib-dev libdlib-data

@@ -2,12 +2,18 @@
 
 #include <lapacke.h>
 
+#include <omp.h>
+
+#include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
 
+#include "frame/kernel_level.h"
 #include "frame/library_state.h"
 #include "frame/resampling.h"
+#include "warp/displacement_lanes.h"
 
 namespace kelmo {
 
@@ -36,6 +42,75 @@ int64_t truncateCoordinate(float value) {
         return -static_cast<int64_t>(kLimit);
     }
     return static_cast<int64_t>(value);
+}
+
+// The largest squared distance from a pixel (2i, 2j) of the half-size grid
+// to any of the points: the largest distance to a box is at one of its
+// corners. Points lie within +-2^14 here, so this fits easily in 64 bits.
+uint64_t largestSquaredDistance(const std::vector<int64_t> &pointX, const std::vector<int64_t> &pointY,
+                                int32_t halfWidth, int32_t halfHeight) {
+    const int64_t right = 2 * static_cast<int64_t>(halfWidth - 1);
+    const int64_t bottom = 2 * static_cast<int64_t>(halfHeight - 1);
+    uint64_t largest = 0;
+    for (std::size_t k = 0; k < pointX.size(); ++k) {
+        const int64_t dx = std::max(pointX[k], right - pointX[k]);
+        const int64_t dy = std::max(pointY[k], bottom - pointY[k]);
+        largest = std::max(largest, static_cast<uint64_t>(dx * dx + dy * dy));
+    }
+    return largest;
+}
+
+// The field on lanes (displacement_lanes.h) when the kernel level allows it
+// and gives the plain evaluation's bits: points within +-2^14, a row at least
+// as wide as the narrowest lanes, and a table that holds sqrtf(i) at every
+// index the field can look up. Rows are shared among the threads in bands.
+bool evaluateOnLanes(int32_t width, int32_t height, std::span<const float> sqrtTable,
+                     const std::vector<int64_t> &pointX, const std::vector<int64_t> &pointY,
+                     const std::vector<TPointf> &weights, std::span<float> halfX, std::span<float> halfY) {
+    const KernelLevel level = kernelLevel();
+    const int32_t halfWidth = width / 2;
+    const int32_t halfHeight = height / 2;
+    if (level == KernelLevel::Plain || halfWidth < 4 || halfHeight < 1) return false;
+    const std::size_t n = pointX.size();
+    for (std::size_t k = 0; k < n; ++k) {
+        if (std::abs(pointX[k]) > kFieldPointLimit || std::abs(pointY[k]) > kFieldPointLimit) return false;
+    }
+    const uint64_t lookups = std::min<uint64_t>(largestSquaredDistance(pointX, pointY, halfWidth, halfHeight) + 1,
+                                                sqrtTable.size());
+    if (!tableHoldsSquareRoots(level, sqrtTable.data(), static_cast<std::size_t>(lookups))) return false;
+
+    std::vector<int32_t> px(n), py(n);
+    std::vector<float> wx(n), wy(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        px[k] = static_cast<int32_t>(pointX[k]);
+        py[k] = static_cast<int32_t>(pointY[k]);
+        wx[k] = weights[k].x;
+        wy[k] = weights[k].y;
+    }
+    FieldRows rows;
+    rows.halfWidth = halfWidth;
+    rows.count = static_cast<int32_t>(n);
+    rows.pointX = px.data();
+    rows.pointY = py.data();
+    rows.weightX = wx.data();
+    rows.weightY = wy.data();
+    rows.lastUsableX = static_cast<float>(width - 2);
+    rows.lastUsableY = static_cast<float>(height - 2);
+    rows.outX = halfX.data();
+    rows.outY = halfY.data();
+    // One scratch row of squared row distances per thread, made before the
+    // parallel region (nothing in it allocates or throws). Threads only for
+    // a field worth it: about a million centre evaluations.
+    const bool parallel = static_cast<uint64_t>(halfWidth) * static_cast<uint64_t>(halfHeight) * (n + 1) >= (1u << 20);
+    const int threads = parallel ? std::max(1, omp_get_max_threads()) : 1;
+    std::vector<int32_t> scratch(static_cast<std::size_t>(threads) * (n + 1));
+#pragma omp parallel num_threads(threads)
+    {
+        int32_t *own = scratch.data() + static_cast<std::size_t>(omp_get_thread_num()) * (n + 1);
+#pragma omp for schedule(static)
+        for (int32_t j = 0; j < halfHeight; ++j) fieldRowOnLanes(level, rows, j, own);
+    }
+    return true;
 }
 
 }  // namespace
@@ -123,6 +198,8 @@ void TInterpolator::evaluateHalfSizeMaps(int32_t width, int32_t height, std::spa
         pointX[k] = truncateCoordinate(controlPoints[k].x);
         pointY[k] = truncateCoordinate(controlPoints[k].y);
     }
+
+    if (evaluateOnLanes(width, height, sqrtTable, pointX, pointY, coefficients, halfX, halfY)) return;
 
     const int64_t *px = pointX.data();
     const int64_t *py = pointY.data();

@@ -16,6 +16,7 @@
 #include <tuple>
 #include <vector>
 
+#include "frame/kernel_level.h"
 #include "frame/resampling.h"
 
 namespace {
@@ -110,41 +111,63 @@ struct Remap {
     }
 };
 
-TEST(Remap, SamplesEveryPositionInsideTheAreaAndLeavesEveryOtherByte) {
-    std::mt19937 random(2024);
-    const float specials[] = {kNan, std::numeric_limits<float>::infinity(), -1e20f, 2147483648.0f, -0.0f,
-                              std::nextafter(1.0f, 0.0f), 1.5f, 2.5f, 2.0f, 4.0f};
-    std::uniform_real_distribution<float> coin(0, 1);
-    for (const auto &[w, h] : {std::pair{1, 1}, {1, 5}, {5, 1}, {2, 2}, {3, 6}, {6, 3}, {5, 5}, {9, 8}, {37, 23}}) {
-        for (int32_t interpolation : {1, 2, 4}) {
-            for (int channels : {1, 3, 4}) {
-                // Keys' cubic kernel (a = -0.5) reproduces a quadratic exactly
-                // away from the edges: cubic sources of 4 x 4 and more hold one.
-                const bool cubic = interpolation == 4 && w >= 4 && h >= 4;
-                const auto quadratic = [](double x, double y, int c) { return 2 * x * x + 5 * y + 30 * c; };
-                Remap remap(channels, w, h, 12, 12, interpolation,
-                            [&](int x, int y, int c) { return cubic && w < 10 ? int(quadratic(x, y, c)) : int(random() % 201); });
-                remap.rect = IntRect{w / 3, h / 4, std::max(1, w * 2 / 3), h + 9};  // clipped below
-                std::uniform_real_distribution<float> xs(-2, float(w + 1)), ys(-2, float(h + 1));
-                for (int32_t j = 0; j < 12; ++j) {
-                    for (int32_t i = 0; i < 12; ++i) {
-                        const float x = xs(random), y = ys(random);
-                        remap.xMap.set(i, j, coin(random) < 0.2f ? specials[random() % 10] : coin(random) < 0.2f ? std::round(x) : x);
-                        remap.yMap.set(i, j, coin(random) < 0.2f ? specials[random() % 10] : coin(random) < 0.2f ? std::round(y) : y);
+// Runs `body` at every kernel level this CPU has, the plain one first, and
+// goes back to the best level.
+void atEveryKernelLevel(const std::function<void(kelmo::KernelLevel)> &body) {
+    for (int level = 0; level <= int(kelmo::bestKernelLevel()); ++level) {
+        body(kelmo::setKernelLevel(kelmo::KernelLevel(level)));
+    }
+    kelmo::setKernelLevel(kelmo::bestKernelLevel());
+}
+
+TEST(Remap, SamplesEveryPositionInsideTheAreaAndLeavesEveryOtherByteAtEveryKernelLevel) {
+    atEveryKernelLevel([](kelmo::KernelLevel level) {
+        std::mt19937 random(2024);
+        const float specials[] = {kNan, std::numeric_limits<float>::infinity(), -1e20f, 2147483648.0f, -0.0f,
+                                  std::nextafter(1.0f, 0.0f), 1.5f, 2.5f, 2.0f, 4.0f};
+        std::uniform_real_distribution<float> coin(0, 1);
+        for (const auto &[w, h] : {std::pair{1, 1}, {1, 5}, {5, 1}, {2, 2}, {3, 6}, {6, 3}, {5, 5}, {9, 8}, {37, 23}}) {
+            for (int32_t interpolation : {1, 2, 4}) {
+                for (int channels : {1, 3, 4}) {
+                    // Keys' cubic kernel (a = -0.5) reproduces a quadratic exactly
+                    // away from the edges: cubic sources of 4 x 4 and more hold one.
+                    const bool cubic = interpolation == 4 && w >= 4 && h >= 4;
+                    const auto quadratic = [](double x, double y, int c) { return 2 * x * x + 5 * y + 30 * c; };
+                    Remap remap(channels, w, h, 21, 12, interpolation,
+                                [&](int x, int y, int c) { return cubic && w < 10 ? int(quadratic(x, y, c)) : int(random() % 201); });
+                    remap.rect = IntRect{w / 3, h / 4, std::max(1, w * 2 / 3), h + 9};  // clipped below
+                    std::uniform_real_distribution<float> xs(-2, float(w + 1)), ys(-2, float(h + 1));
+                    for (int32_t j = 0; j < 12; ++j) {
+                        // Rows of whole blocks of lanes inside, and of blocks with
+                        // positions outside.
+                        const bool inside = j % 2 == 0;
+                        for (int32_t i = 0; i < 21; ++i) {
+                            if (inside) {
+                                const int right = remap.rect.x + std::min(w - remap.rect.x, remap.rect.width) - 1;
+                                const int bottom = remap.rect.y + std::min(h - remap.rect.y, remap.rect.height) - 1;
+                                remap.xMap.set(i, j, std::uniform_real_distribution<float>(float(remap.rect.x), float(right))(random));
+                                remap.yMap.set(i, j, std::uniform_real_distribution<float>(float(remap.rect.y), float(bottom))(random));
+                                continue;
+                            }
+                            const float x = xs(random), y = ys(random);
+                            remap.xMap.set(i, j, coin(random) < 0.2f ? specials[random() % 10] : coin(random) < 0.2f ? std::round(x) : x);
+                            remap.yMap.set(i, j, coin(random) < 0.2f ? specials[random() % 10] : coin(random) < 0.2f ? std::round(y) : y);
+                        }
                     }
-                }
-                const auto expected = remap.expected([&](double x, double y, int c) {
-                    if (!cubic) return double(expectedSample(remap.source, x, y, c, interpolation));
-                    return w < 10 && x >= 1 && x <= w - 3 && y >= 1 && y <= h - 3 ? quadratic(x, y, c) : kNan;
-                });
+                    const auto expected = remap.expected([&](double x, double y, int c) {
+                        if (!cubic) return double(expectedSample(remap.source, x, y, c, interpolation));
+                        return w < 10 && x >= 1 && x <= w - 3 && y >= 1 && y <= h - 3 ? quadratic(x, y, c) : kNan;
+                    });
                 ASSERT_EQ(remap.run(), kelmo::kResampleOk);
                 for (std::size_t k = 0; k < expected.size(); ++k) {
                     ASSERT_TRUE(std::isnan(expected[k]) || std::fabs(remap.destination.bytes[k] - expected[k]) <= (cubic ? 0.5 + 1e-6 : 0))
-                        << w << "x" << h << ", interpolation " << interpolation << ", " << channels << " channels, byte " << k;
+                        << w << "x" << h << ", interpolation " << interpolation << ", " << channels << " channels, byte " << k
+                        << ", level " << int(level);
                 }
             }
         }
     }
+    });
     // A position a rounding error below a column counts as that column: taken
     // as column 1 (fraction -2^-24) this sample is 0; as column 0 it would be 1.
     const uint8_t rows[2][4] = {{0, 0, 255, 0}, {1, 1, 1, 0}};
@@ -258,7 +281,7 @@ void expectedResize(const std::vector<float> &source, int stride, int width, int
     }
 }
 
-TEST(ResizeMap, MatchesTheCornerAlignedFormulaBitForBit) {
+TEST(ResizeMap, MatchesTheCornerAlignedFormulaBitForBitAtEveryKernelLevel) {
     const struct { int w, h, W, H; IntRect rect; double xFactor, yFactor; int32_t interpolation; } cases[] = {
         {7, 5, 14, 10, {0, 0, 7, 5}, 2.0, 2.0, 2},       {7, 5, 15, 11, {0, 0, 7, 5}, 15 / 7.0, 11 / 5.0, 2},
         {128, 128, 256, 256, {0, 0, 128, 128}, 2, 2, 2}, {30, 20, 61, 41, {0, 0, 30, 20}, 61 / 30.0, 41 / 20.0, 2},
@@ -269,21 +292,23 @@ TEST(ResizeMap, MatchesTheCornerAlignedFormulaBitForBit) {
         {4, 4, 3, 3, {0, 0, 4, 4}, 0.1, 1.0, 2},         {3, 3, 6, 6, {0, 0, 3, 3}, 1e300, 2.0, 2},
         {9, 9, 3, 3, {0, 0, 9, 9}, 1 / 3.0, 1 / 3.0, 2}, {4, 4, 8, 8, {0, 0, 4, 4}, 2.0, 2.0, 1},    // nearest
     };
-    for (const auto &c : cases) {
-        // Rows padded with NaN: a read past a row's end would show.
-        const int stride = c.w + 2;
-        std::vector<float> source(std::size_t(stride * (c.h - 1) + c.w), kNan);
-        std::mt19937 random(uint32_t(c.w * 31 + c.h));
-        for (int y = 0; y < c.h; ++y) {
-            for (int x = 0; x < c.w; ++x) source[std::size_t(y * stride + x)] = float(random() % 8000) / 100 - 40;
+    atEveryKernelLevel([&cases](kelmo::KernelLevel level) {
+        for (const auto &c : cases) {
+            // Rows padded with NaN: a read past a row's end would show.
+            const int stride = c.w + 2;
+            std::vector<float> source(std::size_t(stride * (c.h - 1) + c.w), kNan);
+            std::mt19937 random(uint32_t(c.w * 31 + c.h));
+            for (int y = 0; y < c.h; ++y) {
+                for (int x = 0; x < c.w; ++x) source[std::size_t(y * stride + x)] = float(random() % 8000) / 100 - 40;
+            }
+            std::vector<float> destination(std::size_t(c.W * c.H), -777.0f), expected = destination;
+            ASSERT_EQ(kelmo::resizeMap(source.data(), c.w, c.h, 4 * stride, c.rect, destination.data(), 4 * c.W, c.W, c.H,
+                                       c.xFactor, c.yFactor, c.interpolation),
+                      kelmo::kResampleOk);
+            expectedResize(source, stride, c.w, c.h, c.rect, c.xFactor, c.yFactor, c.interpolation == 1, expected, c.W, c.H);
+            EXPECT_EQ(destination, expected) << c.w << "x" << c.h << " to " << c.W << "x" << c.H << ", level " << int(level);
         }
-        std::vector<float> destination(std::size_t(c.W * c.H), -777.0f), expected = destination;
-        ASSERT_EQ(kelmo::resizeMap(source.data(), c.w, c.h, 4 * stride, c.rect, destination.data(), 4 * c.W, c.W, c.H,
-                                   c.xFactor, c.yFactor, c.interpolation),
-                  kelmo::kResampleOk);
-        expectedResize(source, stride, c.w, c.h, c.rect, c.xFactor, c.yFactor, c.interpolation == 1, expected, c.W, c.H);
-        EXPECT_EQ(destination, expected) << c.w << "x" << c.h << " to " << c.W << "x" << c.H;
-    }
+    });
 }
 
 }  // namespace

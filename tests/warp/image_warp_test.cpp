@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/kernel_level.h"
 #include "frame/library_state.h"
 #include "kelmo.h"
 #include "tavoimage/test_image.h"
@@ -65,40 +66,69 @@ TEST_F(ImageWarp, SquareRootTableIsReplacedOnlyByAWholeFileOfLittleEndianFloats)
     fs::remove_all(folder);
 }
 
-TEST_F(ImageWarp, WarpMatchesItsRecomputationPixelForPixel) {
-    std::mt19937 random(11);
+TEST_F(ImageWarp, WarpMatchesItsRecomputationPixelForPixelAtEveryKernelLevel) {
     // Sizes, the channels stored and warped, random points added to those given.
     const struct { int width, height, stored, channels, count; std::vector<int32_t> from, to; } cases[] = {
         {40, 30, 1, 1, 8, {}, {}},          {33, 17, 3, 3, 8, {}, {}},           {31, 23, 4, 4, 8, {}, {}},
         {36, 28, 4, 1, 5, {}, {}},          {64, 64, 1, 1, 66, {}, {}},          {40, 30, 3, 3, 0, {}, {}},
+        {301, 97, 4, 4, 70, {}, {}},        {130, 257, 3, 3, 30, {}, {}},        // rows of many lanes and a tail
         {40, 30, 1, 1, 0, {17, 12}, {17, 12}},                   // a point that stays: no displacement
         {40, 30, 1, 1, 1, {3, 2}, {0, 0}},                       // on a corner, which moves to (1, 1)
         {40, 30, 3, 3, 0, {10, 10, 14, 13, 8, 9}, {12, 12, 13, 13, 12, 12}},  // on one pixel: kept apart
         {40, 30, 1, 1, 0, {-2990, 5004, 20, 14}, {-3000, 5000, 18, 15}},      // far off the image
+        {40, 30, 4, 4, 0, {-16400, 9, 20, 14}, {-16390, 9, 18, 15}},          // beyond the lanes' reach
         {2, 2, 4, 4, 0, {1, 1}, {0, 1}},                         // the smallest image
     };
     const int threads = omp_get_max_threads();
-    int k = 0;
-    for (const auto &c : cases) {
-        std::vector<int32_t> from = c.from, to = c.to;
-        for (int i = 0; i < c.count; ++i) {
-            to.insert(to.end(), {int32_t(random() % unsigned(c.width)), int32_t(random() % unsigned(c.height))});
-            from.insert(from.end(), {std::clamp(to[to.size() - 2] + int(random() % 9) - 4, 0, c.width - 1),
-                                     std::clamp(to.back() + int(random() % 9) - 4, 0, c.height - 1)});
+    for (int level = 0; level <= int(kelmo::bestKernelLevel()); ++level) {
+        kelmo::setKernelLevel(kelmo::KernelLevel(level));
+        std::mt19937 random(11);
+        int k = 0;
+        for (const auto &c : cases) {
+            std::vector<int32_t> from = c.from, to = c.to;
+            for (int i = 0; i < c.count; ++i) {
+                to.insert(to.end(), {int32_t(random() % unsigned(c.width)), int32_t(random() % unsigned(c.height))});
+                from.insert(from.end(), {std::clamp(to[to.size() - 2] + int(random() % 9) - 4, 0, c.width - 1),
+                                         std::clamp(to.back() + int(random() % 9) - 4, 0, c.height - 1)});
+            }
+            const TestImage source = image(c.width, c.height, c.stored, uint32_t(++k));
+            const TestImage other;
+            // Cases alternate between warping the image onto itself on two
+            // threads and into another image on one: neither may change the result.
+            const std::vector<uint8_t> pixels = source.pixels(c.channels);
+            const ImageHandle destination = k % 2 ? ImageHandle(source) : ImageHandle(other);
+            omp_set_num_threads(k % 2 ? 2 : 1);
+            ASSERT_EQ(TAVO_WarpImageRBF(source, destination, from.data(), to.data(), int32_t(to.size() / 2), modeOf(c.channels)), 0);
+            const TestImage &result = k % 2 ? source : other;
+            EXPECT_EQ(result.size(), std::pair(c.width, c.height));
+            EXPECT_EQ(result.pixels(c.channels), referenceWarp(pixels, c.width, c.height, c.channels, from, to))
+                << "case " << k << ", level " << level;
         }
-        const TestImage source = image(c.width, c.height, c.stored, uint32_t(++k));
-        const TestImage other;
-        // Cases alternate between warping the image onto itself on two threads
-        // and into another image on one: neither may change the result.
-        const std::vector<uint8_t> pixels = source.pixels(c.channels);
-        const ImageHandle destination = k % 2 ? ImageHandle(source) : ImageHandle(other);
-        omp_set_num_threads(k % 2 ? 2 : 1);
-        ASSERT_EQ(TAVO_WarpImageRBF(source, destination, from.data(), to.data(), int32_t(to.size() / 2), modeOf(c.channels)), 0);
-        const TestImage &result = k % 2 ? source : other;
-        EXPECT_EQ(result.size(), std::pair(c.width, c.height));
-        EXPECT_EQ(result.pixels(c.channels), referenceWarp(pixels, c.width, c.height, c.channels, from, to)) << "case " << k;
     }
     omp_set_num_threads(threads);
+    kelmo::setKernelLevel(kelmo::bestKernelLevel());
+}
+
+TEST_F(ImageWarp, ATableThatIsNotTheSquareRootIsReadAsItIs) {
+    // Entries within the distances of this warp changed: every level must
+    // look them up, as the plain level does.
+    for (std::size_t i = 100; i < 2000; ++i) table[i] *= 1.5f;
+    const TestImage source = image(64, 48, 1, 5);
+    const std::vector<int32_t> from = {20, 20, 40, 30}, to = {22, 19, 38, 33};
+    std::vector<uint8_t> results[2];
+    for (int level : {0, int(kelmo::bestKernelLevel())}) {
+        const TestImage destination;
+        kelmo::setKernelLevel(kelmo::KernelLevel(level));
+        ASSERT_EQ(TAVO_WarpImageRBF(source, destination, from.data(), to.data(), 2, TAVO_IMAGEMODE_GREY), 0);
+        results[level != 0] = destination.pixels(1);
+    }
+    kelmo::setKernelLevel(kelmo::bestKernelLevel());
+    EXPECT_EQ(results[0], results[1]);
+    // And the changed table does change the result: the true one differs.
+    for (std::size_t i = 100; i < 2000; ++i) table[i] = std::sqrt(float(i));
+    const TestImage destination;
+    ASSERT_EQ(TAVO_WarpImageRBF(source, destination, from.data(), to.data(), 2, TAVO_IMAGEMODE_GREY), 0);
+    EXPECT_NE(destination.pixels(1), results[0]);
 }
 
 TEST_F(ImageWarp, RefusedCallsLeaveTheDestinationAsItWas) {

@@ -1,0 +1,41 @@
+// The warp's displacement field on vector lanes: one row of the half-size
+// field, several pixels at a time, every distance taken as sqrtf of the
+// squared distance. That gives the plain evaluation's bits exactly when the
+// square-root table holds sqrtf(i) at every index the field looks up (beyond
+// the table the plain evaluation uses sqrtf already), which
+// tableHoldsSquareRoots checks; each lane sums the centres in the plain
+// order, last to first, and clamps in the plain order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "frame/kernel_level.h"
+
+namespace kelmo {
+
+// What a row needs. Control points are integers within +-2^14 and pixels
+// below 2^11, so squared distances are exact in 32-bit integers.
+struct FieldRows {
+    int32_t halfWidth = 0;
+    int32_t count = 0;  // centres
+    const int32_t *pointX = nullptr;
+    const int32_t *pointY = nullptr;
+    const float *weightX = nullptr;
+    const float *weightY = nullptr;
+    float lastUsableX = 0.0f;  // width - 2
+    float lastUsableY = 0.0f;  // height - 2
+    float *outX = nullptr;     // halfWidth floats per row
+    float *outY = nullptr;
+};
+
+inline constexpr int32_t kFieldPointLimit = 1 << 14;
+
+// Evaluates row j (pixels (2i, 2j), i < halfWidth) into outX and outY at
+// j * halfWidth. `scratch` holds `count` integers. Level is not Plain.
+void fieldRowOnLanes(KernelLevel level, const FieldRows &rows, int32_t j, int32_t *scratch);
+
+// True when table[i] == sqrtf(i) for every i < count (NaN never matches).
+bool tableHoldsSquareRoots(KernelLevel level, const float *table, std::size_t count);
+
+}  // namespace kelmo
