@@ -27,6 +27,8 @@ packages=(
   # The kelmo tool's automatic landmarks: dlib's face detector and shape
   # predictor, and its 68-point model in /usr/share/dlib/.
   libdlib-dev libdlib-data
+  # The kelmo tool's glTF export.
+  libtinygltf-dev
 )
 if [ "$windows" -eq 1 ]; then
   packages+=(

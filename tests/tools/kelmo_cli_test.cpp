@@ -153,7 +153,7 @@ TEST(KelmoBatch, ProcessesItsShardAndSkipsWhatItCannotUse) {
         outcomes += fs::path(line.substr(0, line.find('\t'))).filename().string() + line.substr(line.find('\t'), 5);
     EXPECT_EQ(outcomes, "photo\toutcd.jpg\tskipgood.png\tdonenoface.png\tskipzz.bmp\tskip");
     EXPECT_EQ(entriesBelow(r.batchDir / "out"),
-              (std::vector<std::string>{"batch-summary-1-of-2.tsv", "good", "good/front.png", "good/model.mtl",
+              (std::vector<std::string>{"batch-summary-1-of-2.tsv", "good", "good/front.png", "good/model.glb", "good/model.mtl",
                                         "good/model.obj", "good/model.txt", "good/mouth.png", "good/photo.png",
                                         "good/points.txt", "good/teeth_lower.png", "good/teeth_upper.png",
                                         "good/texture.png"}));

@@ -94,10 +94,7 @@ int commandRender(const Args &words) {
 
     std::unique_ptr<Model> model;
     if (fromFolder) {
-        const ModelRecord record = readModelRecord(input);
-        const Image photo = loadPhoto((fs::path(input) / record.photoFile).string());
-        const FeaturePoints points = readFeaturePoints((fs::path(input) / record.pointsFile).string());
-        model = createModel(photo, points, record.options);
+        model = recreateModel(input);
     } else {
         const Image photo = loadPhoto(input);
         LandmarkSource source(landmarkOptions(args, true));
