@@ -25,6 +25,8 @@ int commandFrame(const Args &args);
 int commandWarp(const Args &args);
 int commandDemo(const Args &args);
 int commandBatch(const Args &args);
+int commandExport(const Args &args);
+int commandView(const Args &args);
 
 // ---- Shared by several commands ---------------------------------------------
 
@@ -77,7 +79,8 @@ struct CreatedModelFolder {
     int expressionClass = 0;
     int vertices = 0;
     int faces = 0;
-    int morphTargets = 0;  // in model.glb
+    int morphTargets = 0;      // in model.glb
+    std::vector<uint8_t> glb;  // model.glb's bytes (empty without glTF export)
 };
 CreatedModelFolder stageModelFolder(const Model &model, const Image &photo, const std::string &photoPath,
                                     const FeaturePoints &points, const CreateOptions &options,

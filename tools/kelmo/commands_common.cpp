@@ -94,7 +94,8 @@ CreatedModelFolder stageModelFolder(const Model &model, const Image &photo, cons
     GltfOptions gltfOptions;
     gltfOptions.genericTeeth = options.genericTeeth;
     GltfSummary gltf;
-    out.writeBytes((fs::path(folder) / "model.glb").string(), modelAsGltf(model, dataDirectory, gltfOptions, &gltf));
+    result.glb = modelAsGltf(model, dataDirectory, gltfOptions, &gltf);
+    out.writeBytes((fs::path(folder) / "model.glb").string(), result.glb);
     result.morphTargets = static_cast<int>(gltf.morphNames.size());
 #else
     (void)dataDirectory;

@@ -1,4 +1,4 @@
-// kelmo create: a model from a photo, written as OBJ + MTL with its textures,
+// kelmo create: a model from a photo, written as OBJ + MTL with its textures and as GLB,
 // its points and its expression class.
 #include <cstdio>
 
@@ -16,6 +16,8 @@ const char *kHelp =
     "into DIR:\n"
     "  model.obj, model.mtl  the model as Wavefront OBJ, one object and material per region\n"
     "                        (head, eyes, teeth, mouth) with their texture coordinates\n"
+    "  model.glb             the model as glTF 2.0 in metres (+Y up, facing +Z), textures\n"
+    "                        embedded, the data directory's morphs as named morph targets\n"
     "  texture.png           the model's texture: the 256 x 256 face frame with its alpha mask\n"
     "  mouth.png             the inside of the mouth (and teeth_*.png with --generic-teeth)\n"
     "  points.txt            the 66 feature points used (photo pixels)\n"

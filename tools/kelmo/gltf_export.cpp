@@ -26,6 +26,14 @@ constexpr const char *kUnlit = "KHR_materials_unlit";
 
 using Vec3 = std::array<float, 3>;
 
+// The mouth's inside (the sock) spans the lips' inner edge, partly in front
+// of the lips at the corners. The renderer shows it only through the hole
+// that the mouth cavity punches into the face; a glTF viewer draws it by
+// depth alone, so it is set back by 0.3 units (about 1 cm), behind the lips,
+// where it shows only through the opening of the mouth.
+constexpr int kMouthRegion = 5;
+constexpr float kMouthSetBack = 0.3f;
+
 Vec3 toGltf(const TVector3f &v) {
     return {v.x * kMetresPerModelUnit, v.y * kMetresPerModelUnit, v.z * kMetresPerModelUnit};
 }
@@ -199,7 +207,10 @@ tinygltf::Value stringArray(const std::vector<std::string> &strings) {
 }
 
 // The material of a region: the image it is drawn with, cut along the alpha
-// of the face texture (head) and of the shared teeth images.
+// of the face texture (head) and of the shared teeth images. A cut (MASK)
+// rather than blending: blending sorts nothing within a mesh in real-time
+// viewers, so a turned head would show its far side through its near one;
+// the cut draws the same everywhere, at the price of the mask's soft edge.
 tinygltf::Material regionMaterial(const RegionMesh &mesh, int texture, bool genericTeeth) {
     tinygltf::Material m;
     m.name = "region" + std::to_string(mesh.region) + "_" + mesh.name;
@@ -209,7 +220,11 @@ tinygltf::Material regionMaterial(const RegionMesh &mesh, int texture, bool gene
     const bool sharedTeeth = genericTeeth && (mesh.region == 3 || mesh.region == 4);
     m.alphaMode = mesh.region == 0 || sharedTeeth ? "MASK" : "OPAQUE";
     m.alphaCutoff = 0.5;
-    m.doubleSided = true;
+    // The head is one-sided: where its mask cuts the side of the head away,
+    // the inside of the far side would show through, and the renderer hides
+    // it behind the cut-away part (which writes depth there). The small
+    // closed or thin parts are drawn from both sides, as the renderer does.
+    m.doubleSided = mesh.region != 0;
     m.extensions[kUnlit] = tinygltf::Value(tinygltf::Value::Object());
     return m;
 }
@@ -256,7 +271,10 @@ std::vector<uint8_t> encodeGltf(int32_t model, const std::string &dataDirectory,
     for (std::size_t m = 0; m < meshes.size(); ++m) {
         const RegionMesh &r = meshes[m];
         std::vector<Vec3> positions;
-        for (const TVector3f &v : r.vertices) positions.push_back(toGltf(v));
+        for (TVector3f v : r.vertices) {
+            if (r.region == kMouthRegion) v.z -= kMouthSetBack;
+            positions.push_back(toGltf(v));
+        }
         std::vector<std::array<float, 2>> uv;
         for (std::size_t k = 0; k < r.vertices.size(); ++k) uv.push_back({r.uv[2 * k], 1.0f - r.uv[2 * k + 1]});
         std::vector<uint32_t> triangles;  // a quad (a, b, c, d) is (a, b, c) and (a, c, d); both wind as it does
