@@ -80,11 +80,12 @@ function start(container) {
     });
     state.morphs = [...names].sort();
 
-    // Frame the head from the front: the face looks down +Z.
+    // Frame the face from the front (it looks down +Z): the head's box
+    // reaches down the neck, and the face fills about its upper two thirds.
     const box = new THREE.Box3().setFromObject(head);
-    const centre = box.getCenter(new THREE.Vector3());
     const size = box.getSize(new THREE.Vector3());
-    const distance = (0.62 * Math.max(size.x, size.y)) / Math.tan(THREE.MathUtils.degToRad(camera.fov / 2));
+    const centre = box.getCenter(new THREE.Vector3()).add(new THREE.Vector3(0, 0.08 * size.y, 0));
+    const distance = (0.42 * Math.max(size.x, size.y)) / Math.tan(THREE.MathUtils.degToRad(camera.fov / 2));
     camera.position.set(centre.x, centre.y, centre.z + distance);
     camera.near = distance / 20;
     camera.far = distance * 20;
@@ -106,7 +107,9 @@ function start(container) {
       const output = document.createElement('output');
       output.textContent = '0.00';
       input.addEventListener('input', () => setMorph(name, Number(input.value)));
-      row.append(name.replace(/_/g, ' ') + ' ', input, output);
+      const label = document.createElement('span');
+      label.textContent = name.replace(/_/g, ' ');
+      row.append(label, input, output);
       panel.appendChild(row);
       sliders.set(name, { input, output });
     }
