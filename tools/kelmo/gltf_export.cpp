@@ -32,6 +32,22 @@ using Vec3 = std::array<float, 3>;
 // depth alone, so it is set back by 0.3 units (about 1 cm), behind the lips,
 // where it shows only through the opening of the mouth.
 constexpr int kMouthRegion = 5;
+
+// The head's texture is the photo projected from the front onto every
+// vertex, so a triangle that faces away from the front (the back and the
+// underside of the head) shows the face again, reversed. The renderer never
+// shows them from the front: where the mask cuts the near side away, the
+// near side still writes depth over them. Viewers that look through a cut
+// (a path tracer such as Cycles ignores one-sidedness) showed a second face
+// inside the head, so the head keeps only the triangles that face the front:
+// a counter-clockwise triangle seen from +z.
+constexpr int kHeadRegion = 0;
+
+bool facesTheFront(const std::vector<TVector3f> &v, const std::array<int32_t, 3> &t) {
+    const TVector3f &a = v[static_cast<std::size_t>(t[0])], &b = v[static_cast<std::size_t>(t[1])],
+                    &c = v[static_cast<std::size_t>(t[2])];
+    return (double(b.x) - a.x) * (double(c.y) - a.y) - (double(b.y) - a.y) * (double(c.x) - a.x) > 0.0;
+}
 constexpr float kMouthSetBack = 0.3f;
 
 Vec3 toGltf(const TVector3f &v) {
@@ -221,9 +237,9 @@ tinygltf::Material regionMaterial(const RegionMesh &mesh, int texture, bool gene
     m.alphaMode = mesh.region == 0 || sharedTeeth ? "MASK" : "OPAQUE";
     m.alphaCutoff = 0.5;
     // The head is one-sided: where its mask cuts the side of the head away,
-    // the inside of the far side would show through, and the renderer hides
-    // it behind the cut-away part (which writes depth there). The small
-    // closed or thin parts are drawn from both sides, as the renderer does.
+    // the inside of the far side would show through (the renderer hides it
+    // behind the cut-away part, which writes depth there). The small closed
+    // or thin parts are drawn from both sides, as the renderer does.
     m.doubleSided = mesh.region != 0;
     m.extensions[kUnlit] = tinygltf::Value(tinygltf::Value::Object());
     return m;
@@ -279,9 +295,12 @@ std::vector<uint8_t> encodeGltf(int32_t model, const std::string &dataDirectory,
         for (std::size_t k = 0; k < r.vertices.size(); ++k) uv.push_back({r.uv[2 * k], 1.0f - r.uv[2 * k + 1]});
         std::vector<uint32_t> triangles;  // a quad (a, b, c, d) is (a, b, c) and (a, c, d); both wind as it does
         for (const RegionFace &f : r.faces)
-            for (int k = 1; k + 1 < f.count; ++k)
-                for (int corner : {0, k, k + 1})
-                    triangles.push_back(static_cast<uint32_t>(f.corners[static_cast<std::size_t>(corner)]));
+            for (int k = 1; k + 1 < f.count; ++k) {
+                const std::array<int32_t, 3> t = {f.corners[0], f.corners[static_cast<std::size_t>(k)],
+                                                  f.corners[static_cast<std::size_t>(k + 1)]};
+                if (r.region == kHeadRegion && !facesTheFront(r.vertices, t)) continue;
+                for (int32_t corner : t) triangles.push_back(static_cast<uint32_t>(corner));
+            }
 
         tinygltf::Primitive primitive;
         primitive.mode = TINYGLTF_MODE_TRIANGLES;

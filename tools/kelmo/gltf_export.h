@@ -17,8 +17,9 @@
 // carry their own shading. The face texture is embedded as PNG with its alpha
 // mask, and the head cuts along it (alphaMode MASK); the shared teeth images
 // cut along theirs; the eyes, the photo's teeth and the mouth are opaque. The
-// head is one-sided, the other parts double-sided. The mouth's inside is set
-// back behind the lips (see gltf_export.cpp).
+// head is one-sided and keeps only its triangles that face the front (the
+// texture is projected from the front), the other parts are double-sided. The
+// mouth's inside is set back behind the lips (see gltf_export.cpp).
 //
 // Morph targets: every vertex file of dataDirectory/morphs/ (sorted by name)
 // is converted to this head (TAVO_AdjustModelDeformation) and applied to a
