@@ -289,7 +289,8 @@ TEST(KelmoDemo, GlbHoldsTheLibrarysModelAndItsMorphs) {
         const auto *index = reinterpret_cast<const uint16_t *>(ib);
         for (std::size_t t = 0; t < ia.count && region == 0; t += 3)
             EXPECT_GT(turn(index[t], index[t + 1], index[t + 2]), 0.0f) << "head triangle " << t / 3;
-        const tinygltf::Value &names = glb.meshes[std::size_t(region)].extras.Get("targetNames");
+        const tinygltf::Value &extras = glb.meshes[std::size_t(region)].extras;
+        const tinygltf::Value names = extras.IsObject() ? extras.Get("targetNames") : tinygltf::Value();
         int jaw = -1;
         for (int k = 0; names.IsArray() && k < int(names.ArrayLen()); ++k) jaw = names.Get(k).Get<std::string>() == "jaw_open" ? k : jaw;
         const std::vector<float> delta = jaw >= 0 ? floats(p.targets[std::size_t(jaw)].at("POSITION")) : std::vector<float>(3 * std::size_t(n), 0.0f);
