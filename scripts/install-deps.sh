@@ -32,7 +32,16 @@ packages=(
   # The Python package (python/kelmo): its extension module is built against
   # Debian's own Python, and its tests run with that Python.
   pybind11-dev python3-dev python3-numpy python3-pytest
+  # The kelmo tool's glTF export.
+  libtinygltf-dev
+  # The live viewer's browser test (headless, driven by npm's puppeteer-core).
+  chromium
 )
+# npm brings the viewer's three.js, its bundler and the web tests' packages;
+# a machine with its own Node.js and npm keeps them.
+if ! command -v npm >/dev/null 2>&1; then
+  packages+=(nodejs npm)
+fi
 if [ "$windows" -eq 1 ]; then
   packages+=(
     # The POSIX-threads flavour of mingw-w64's GCC: OpenMP's runtime needs it.
@@ -62,6 +71,18 @@ if [ ${#missing[@]} -ne 0 ]; then
     echo "install-deps: run as root:  apt-get install -y ${missing[*]}" >&2
     exit 1
   fi
+fi
+
+# The npm packages pinned by package-lock.json (three.js, esbuild,
+# gltf-validator, puppeteer-core), into node_modules/ at the top of the
+# checkout; `npm ci` runs again only when the lock file has changed.
+root="$(cd "$(dirname "$0")/.." && pwd)"
+stamp="$root/node_modules/.kelmo-lock-sha256"
+lock_sum="$(sha256sum "$root/package-lock.json" | cut -d' ' -f1)"
+if [ "$(cat "$stamp" 2>/dev/null)" != "$lock_sum" ]; then
+  echo "install-deps: npm ci (package-lock.json)"
+  (cd "$root" && npm ci --no-audit --no-fund --loglevel=error)
+  echo "$lock_sum" > "$stamp"
 fi
 
 # The sample photo needs no root: apt-get download works for any user.

@@ -5,6 +5,7 @@
 
 #include "tools/kelmo/cli.h"
 #include "tools/kelmo/commands.h"
+#include "tools/kelmo/gltf_export.h"
 #include "tools/kelmo/muscle_file.h"
 #include "tools/kelmo/obj_export.h"
 #include "tools/kelmo/whole_head.h"
@@ -246,8 +247,17 @@ void ModelObject::save(const std::string &folder, SaveFormat format) const {
     case SaveFormat::kObj:
         cli::exportObj(*model_, options_.genericTeeth, folder, out);
         break;
-    case SaveFormat::kGlb:
-        throw UnsupportedError("format='glb' is not available in this build of kelmo yet; use format='obj'");
+    case SaveFormat::kGlb: {
+#if KELMO_WITH_GLTF
+        cli::GltfOptions gltf;
+        gltf.genericTeeth = options_.genericTeeth;
+        out.writeBytes((std::filesystem::path(folder) / "model.glb").string(),
+                       cli::encodeGltf(model_->handle(), session_->dataDirectory(), gltf));
+#else
+        throw UnsupportedError("format='glb' needs a build of kelmo with glTF export; use format='obj'");
+#endif
+        break;
+    }
     }
     // The expression class is that of the head as created, whatever was
     // done to it since.

@@ -364,8 +364,10 @@ fov: the perspective angle in degrees; 1 (the default) is nearly orthographic.)"
 dir: the folder (created; files in it are replaced). Every file appears whole
     or not at all.
 format: 'obj' writes model.obj and model.mtl (one object per region) with
-    texture.png and mouth.png; 'glb' (glTF binary) is not available in this
-    build yet and raises UnsupportedError.
+    texture.png and mouth.png; 'glb' writes model.glb, glTF 2.0 with the
+    textures embedded and the data directory's morphs as morph targets
+    (UnsupportedError in builds without glTF export). `kelmo create` writes
+    both: save twice into one folder to get the same files.
 The folder also receives the photo, points.txt and model.txt, from which
 `kelmo render DIR` creates the head again (as created: the mesh files hold
 the current shape, with morphs and muscles).)")

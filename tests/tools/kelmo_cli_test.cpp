@@ -1,7 +1,8 @@
 // The kelmo tool, run as a user runs it. The expensive runs happen once: a batch
 // over a folder with the sample photo (NASA's public-domain portrait of Eileen
-// Collins, 512 x 512), which finds its face points, then the demo on them,
-// checked against the photo, the library, the C example and the other commands.
+// Collins, 512 x 512), which finds its face points, and the demo on the photo
+// (run by CTest before this program, shared with the web tests), checked
+// against the photo, the library, the C example and the other commands.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -15,9 +16,11 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "kelmo.h"
+#include "tiny_gltf.h"
 
 namespace {
 
@@ -104,11 +107,11 @@ int liveHandles() {  // the image and model handles that the library answers for
 
 // Slice 1 of 2 of a folder of 7 photos, sorted, is [3, 7): a file that is no
 // image, the sample photo, a picture without a face and another file that is
-// no image; a text file is ignored. Then the demo on the points found for the
-// sample photo, and the library's own model of them.
+// no image; a text file is ignored. Then the library's own model of the
+// points found for the sample photo.
 struct Runs {
-    fs::path batchDir = kRoot / "batch", demoDir = kRoot / "demo", points = batchDir / "out/good/points.txt";
-    Outcome batch, demo;
+    fs::path batchDir = kRoot / "batch", demoDir = KELMO_DEMO_DIR, points = batchDir / "out/good/points.txt";
+    Outcome batch;
     std::vector<int32_t> xy;
     int32_t model = -1, photo = -1, handles = 0;
 };
@@ -127,7 +130,6 @@ const Runs &runs() {
     r.batch = kelmo({"batch", "photos", "-o", "out", "--shard", "1/2", "-j", "2", "--size", "64x48", "--closed-mouth",
                      "--generic-teeth"},
                     r.batchDir);
-    r.demo = kelmo({"demo", kPhoto, "--points", r.points.string(), "--tile", "64", "-o", "demo"}, kRoot);
     r.xy = numbers(readText(r.points));
     if (r.xy.size() == 132) {
         EXPECT_EQ(TAVO_InitKelmo(kData.c_str()), 0);
@@ -157,7 +159,7 @@ TEST(KelmoBatch, ProcessesItsShardAndSkipsWhatItCannotUse) {
         outcomes += fs::path(line.substr(0, line.find('\t'))).filename().string() + line.substr(line.find('\t'), 5);
     EXPECT_EQ(outcomes, "photo\toutcd.jpg\tskipgood.png\tdonenoface.png\tskipzz.bmp\tskip");
     EXPECT_EQ(entriesBelow(r.batchDir / "out"),
-              (std::vector<std::string>{"batch-summary-1-of-2.tsv", "good", "good/front.png", "good/model.mtl",
+              (std::vector<std::string>{"batch-summary-1-of-2.tsv", "good", "good/front.png", "good/model.glb", "good/model.mtl",
                                         "good/model.obj", "good/model.txt", "good/mouth.png", "good/photo.png",
                                         "good/points.txt", "good/teeth_lower.png", "good/teeth_upper.png",
                                         "good/texture.png"}));
@@ -170,8 +172,8 @@ TEST(KelmoBatch, ProcessesItsShardAndSkipsWhatItCannotUse) {
 // shows the teeth between the inner edges of the lips at y = 142 and 150.
 TEST(KelmoDemo, FindsTheFaceRegionsAndShowsEveryPicture) {
     const Runs &r = runs();
-    ASSERT_EQ(r.demo.exitCode, 0) << r.demo.err;
     ASSERT_EQ(r.xy.size(), 132u);
+    EXPECT_EQ(readText(r.demoDir / "points.txt"), readText(r.points));  // dlib finds the same points twice
     const int regions[][5] = {{0, 195, 212, 95, 108},  {1, 236, 256, 95, 108},  {3, 193, 210, 134, 150},
                               {4, 238, 254, 134, 150}, {61, 216, 232, 136, 147}, {64, 216, 232, 145, 158}};
     for (const auto &[i, x1, x2, y1, y2] : regions)
@@ -230,6 +232,106 @@ TEST(KelmoDemo, ObjHoldsTheLibrarysModel) {
         }
     }
     EXPECT_TRUE(region == 5 && v.empty()) << region;
+}
+
+// The demo's GLB against the library's model, region by region: positions are
+// the vertices in metres, 0.034 a unit (the mouth's inside 0.3 units further
+// back); texture v is flipped; the triangles cover every edge of every quad
+// (of the head, those facing the front);
+// the jaw_open target is the change that the library's own jaw_open makes
+// from weight 0 to 1, on exactly the meshes it moves; the head's texture is
+// the model's, alpha mask included. `kelmo export` makes the same GLB again
+// from the model folder.
+TEST(KelmoDemo, GlbHoldsTheLibrarysModelAndItsMorphs) {
+    const Runs &r = runs();
+    ASSERT_GE(r.model, 0);
+    tinygltf::TinyGLTF loader;
+    tinygltf::Model glb;
+    std::string error, warning;
+    ASSERT_TRUE(loader.LoadBinaryFromFile(&glb, &error, &warning, (r.demoDir / "model.glb").string())) << error;
+    int32_t copy = -1, morph = -1;
+    std::vector<std::vector<TVector3f>> pinned, moved;
+    ASSERT_EQ(TAVO_InitModel(&copy, 0) + TAVO_InitModel(&morph, 1) + TAVO_CopyModel(r.model, copy), 0);
+    ASSERT_EQ(TAVO_LoadExpressionToModel(morph, (kData + "morphs/jaw_open.vtx").c_str()) +
+                  TAVO_AdjustModelDeformation(r.model, morph) + TAVO_ApplyMorph(copy, morph, 0.0f) +
+                  TAVO_GetModelVertices(copy, pinned) + TAVO_ApplyMorph(copy, morph, 1.0f) +
+                  TAVO_GetModelVertices(copy, moved),
+              0);
+    TAVO_FreeModel(copy), TAVO_FreeModel(morph);
+    auto floats = [&](int accessor) {
+        const tinygltf::Accessor &a = glb.accessors[std::size_t(accessor)];
+        const tinygltf::BufferView &v = glb.bufferViews[std::size_t(a.bufferView)];
+        const float *f = reinterpret_cast<const float *>(glb.buffers[0].data.data() + v.byteOffset + a.byteOffset);
+        return std::vector<float>(f, f + a.count * (a.type == TINYGLTF_TYPE_VEC2 ? 2 : 3));
+    };
+    ASSERT_EQ(glb.meshes.size(), 6u);
+    for (int region = 0; region < 6; ++region) {
+        const tinygltf::Primitive &p = glb.meshes[std::size_t(region)].primitives.at(0);
+        int32_t n = 0, quadCount = 0;
+        TAVO_GetModelNumVertices(r.model, region, &n), TAVO_GetModelRegionNumQuads(r.model, region, &quadCount);
+        std::vector<TVector3f> v(static_cast<std::size_t>(n));
+        std::vector<float> uv(2 * std::size_t(n));
+        std::vector<int32_t> quads(4 * std::size_t(quadCount));
+        TAVO_GetModelRegionVertices(r.model, region, v.data()), TAVO_GetModelRegionTextureCoords(r.model, region, uv.data());
+        TAVO_GetModelRegionQuads(r.model, region, quads.data());
+        const std::vector<float> position = floats(p.attributes.at("POSITION")), texture = floats(p.attributes.at("TEXCOORD_0"));
+        ASSERT_EQ(position.size(), 3 * std::size_t(n)) << region;
+        const float back = region == 5 ? 0.3f : 0.0f;
+        for (std::size_t i = 0; i < std::size_t(n); ++i)
+            ASSERT_TRUE(std::abs(position[3 * i] - 0.034f * v[i].x) < 1e-6f && std::abs(position[3 * i + 1] - 0.034f * v[i].y) < 1e-6f &&
+                        std::abs(position[3 * i + 2] - 0.034f * (v[i].z - back)) < 1e-6f && texture[2 * i] == uv[2 * i] &&
+                        std::abs(texture[2 * i + 1] - (1.0f - uv[2 * i + 1])) < 1e-7f)
+                << region << " vertex " << i;
+        const tinygltf::Accessor &ia = glb.accessors[std::size_t(p.indices)];
+        const uint8_t *ib = glb.buffers[0].data.data() + glb.bufferViews[std::size_t(ia.bufferView)].byteOffset;
+        std::set<std::pair<int, int>> edges;
+        for (std::size_t t = 0; t < ia.count; t += 3)
+            for (std::size_t k = 0; k < 3; ++k) {
+                const int a = reinterpret_cast<const uint16_t *>(ib)[t + k], b = reinterpret_cast<const uint16_t *>(ib)[t + (k + 1) % 3];
+                edges.insert({std::min(a, b), std::max(a, b)});
+            }
+        // Seen from +z, the head keeps only what faces the front: every quad
+        // that is convex and counter-clockwise there, and no triangle turned away.
+        auto turn = [&](int a, int b, int c) {
+            return (v[b].x - v[a].x) * (v[c].y - v[a].y) - (v[b].y - v[a].y) * (v[c].x - v[a].x);
+        };
+        for (std::size_t q = 0; q < quads.size(); q += 4) {
+            bool front = true;
+            for (std::size_t k = 0; k < 4; ++k) front = front && turn(quads[q + k], quads[q + (k + 1) % 4], quads[q + (k + 2) % 4]) > 0;
+            for (std::size_t k = 0; k < 4 && (front || region > 0); ++k) {
+                const int a = quads[q + k], b = quads[q + (k + 1) % 4];
+                EXPECT_TRUE(a == b || edges.count({std::min(a, b), std::max(a, b)})) << region << " quad " << q / 4;
+            }
+        }
+        const auto *index = reinterpret_cast<const uint16_t *>(ib);
+        for (std::size_t t = 0; t < ia.count && region == 0; t += 3)
+            EXPECT_GT(turn(index[t], index[t + 1], index[t + 2]), 0.0f) << "head triangle " << t / 3;
+        const tinygltf::Value &extras = glb.meshes[std::size_t(region)].extras;
+        const tinygltf::Value names = extras.IsObject() ? extras.Get("targetNames") : tinygltf::Value();
+        int jaw = -1;
+        for (int k = 0; names.IsArray() && k < int(names.ArrayLen()); ++k) jaw = names.Get(k).Get<std::string>() == "jaw_open" ? k : jaw;
+        const std::vector<float> delta = jaw >= 0 ? floats(p.targets[std::size_t(jaw)].at("POSITION")) : std::vector<float>(3 * std::size_t(n), 0.0f);
+        for (std::size_t i = 0; i < std::size_t(n); ++i) {
+            const TVector3f &a = pinned[std::size_t(region)][i], &b = moved[std::size_t(region)][i];
+            ASSERT_TRUE(std::abs(delta[3 * i] - 0.034f * (b.x - a.x)) < 1e-6f && std::abs(delta[3 * i + 1] - 0.034f * (b.y - a.y)) < 1e-6f &&
+                        std::abs(delta[3 * i + 2] - 0.034f * (b.z - a.z)) < 1e-6f)
+                << region << " jaw_open vertex " << i;
+        }
+        EXPECT_EQ(jaw >= 0, region == 0 || region == 4 || region == 5) << region;  // the head, the lower teeth, the mouth
+    }
+    const tinygltf::Material &head = glb.materials[std::size_t(glb.meshes[0].primitives[0].material)];
+    const tinygltf::Image &image = glb.images[std::size_t(glb.textures[std::size_t(head.pbrMetallicRoughness.baseColorTexture.index)].source)];
+    ImageHandle texture = -1;
+    std::vector<uint8_t> rgba(256 * 256 * 4);
+    TAVO_CreateEmptyImage(&texture), TAVO_GetModelTexture(r.model, texture);
+    TAVO_SaveImageToBuffer(texture, rgba.data(), TAVO_IMAGEMODE_COLOR_ALPHA), TAVO_FreeImage(texture);
+    EXPECT_TRUE(image.width == 256 && image.image == rgba && head.alphaMode == "MASK");
+
+    const fs::path dir = kRoot / "export";
+    fs::create_directories(dir);
+    fs::copy(r.demoDir / "model", dir / "m");
+    EXPECT_EQ(kelmo({"export", "m", "--format", "glb", "-o", "again.glb"}, dir).exitCode, 0);
+    EXPECT_EQ(readText(dir / "again.glb"), readText(r.demoDir / "model.glb"));
 }
 
 // The demo's strips (views of 64 pixels): a morph at weight 0 moves nothing,
@@ -394,6 +496,9 @@ TEST(KelmoCommandLine, EndsWithItsExitCodeAndAMessageNamingTheProblemAndWritesNo
         {{"demo", "@photo", "--points", "@words.txt", "-o", "d"}, 1, "words.txt:2:"},
         {{"batch", "@photos", "--shard", "2/2", "-o", "out"}, 2, "--shard"},
         {{"batch", "@photo", "-o", "out"}, 1, "is not a folder"},
+        {{"export", "@record", "--format", "fbx"}, 2, "'fbx'"},
+        {{"export", "@photos"}, 1, "photos' is not a model folder"},
+        {{"view", "@record", "-o", "page.htm"}, 2, "'page.htm'"},
     };
     for (const auto &[call, exitCode, message] : calls) {
         std::vector<std::string> args;

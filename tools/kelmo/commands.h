@@ -25,6 +25,8 @@ int commandFrame(const Args &args);
 int commandWarp(const Args &args);
 int commandDemo(const Args &args);
 int commandBatch(const Args &args);
+int commandExport(const Args &args);
+int commandView(const Args &args);
 
 // ---- Shared by several commands ---------------------------------------------
 
@@ -70,15 +72,19 @@ std::string requiredOutput(const ParsedArgs &args, const std::string &what);
 // (tavoimage picks the format from the extension).
 std::string requiredImageOutput(const ParsedArgs &args);
 
-// Everything `kelmo create` writes, staged into `out` under `folder`.
+// Everything `kelmo create` writes, staged into `out` under `folder`: the
+// OBJ set, model.glb (in builds with glTF export), the points, a copy of the
+// photo and the record. dataDirectory holds the morphs of the GLB.
 struct CreatedModelFolder {
     int expressionClass = 0;
     int vertices = 0;
     int faces = 0;
+    int morphTargets = 0;      // in model.glb
+    std::vector<uint8_t> glb;  // model.glb's bytes (empty without glTF export)
 };
 CreatedModelFolder stageModelFolder(const Model &model, const Image &photo, const std::string &photoPath,
                                     const FeaturePoints &points, const CreateOptions &options,
-                                    const std::string &folder, OutputSet &out);
+                                    const std::string &dataDirectory, const std::string &folder, OutputSet &out);
 // The part of a model folder that records how the model was made, beside
 // its mesh files: the photo (a copy of photoPath, or photo.png written from
 // `photo` when photoPath is empty), points.txt and model.txt, from which
@@ -86,6 +92,18 @@ CreatedModelFolder stageModelFolder(const Model &model, const Image &photo, cons
 void stageModelRecord(const Image &photo, const std::string &photoPath, const FeaturePoints &points,
                       const CreateOptions &options, int expressionClass, const std::string &folder,
                       OutputSet &out);
+
+// The model of a folder written by `kelmo create`, made again from its
+// photo, points and options (quads and texture quads cannot be set through
+// the interface, so a model is never read back from its mesh files).
+std::unique_ptr<Model> recreateModel(const std::string &folder, ModelRecord *record = nullptr);
+
+// The model as glTF (gltf_export.h); throws CliError in builds without glTF
+// export.
+struct GltfSummary;
+struct GltfOptions;
+std::vector<uint8_t> modelAsGltf(const Model &model, const std::string &dataDirectory, const GltfOptions &options,
+                                 GltfSummary *summary);
 
 // Seconds since some fixed point, for the timings the commands print.
 double secondsNow();

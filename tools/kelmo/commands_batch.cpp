@@ -158,7 +158,7 @@ void processPhoto(const Job &job, const BatchSettings &settings, LandmarkSource 
     const auto model = createModel(photo, points, settings.options);
     const std::string folder = (fs::path(settings.outFolder) / job.name).string();
     OutputSet out;
-    stageModelFolder(*model, photo, job.photo, points, settings.options, folder, out);
+    stageModelFolder(*model, photo, job.photo, points, settings.options, settings.dataDirectory, folder, out);
     out.saveImage(renderView(*model, settings.front), (fs::path(folder) / "front.png").string());
     out.commit();
 }

@@ -6,6 +6,7 @@
 
 #include "tools/kelmo/commands.h"
 #include "tools/kelmo/face_landmarks.h"
+#include "tools/kelmo/gltf_export.h"
 #include "tools/kelmo/obj_export.h"
 
 namespace kelmo::cli {
@@ -85,12 +86,22 @@ std::string requiredImageOutput(const ParsedArgs &args) {
 
 CreatedModelFolder stageModelFolder(const Model &model, const Image &photo, const std::string &photoPath,
                                     const FeaturePoints &points, const CreateOptions &options,
-                                    const std::string &folder, OutputSet &out) {
+                                    const std::string &dataDirectory, const std::string &folder, OutputSet &out) {
     CreatedModelFolder result;
     result.expressionClass = findExpressionClass(photo, points, options, model);
     const ObjSummary obj = exportObj(model, options.genericTeeth, folder, out);
     result.vertices = obj.vertices;
     result.faces = obj.faces;
+#if KELMO_WITH_GLTF
+    GltfOptions gltfOptions;
+    gltfOptions.genericTeeth = options.genericTeeth;
+    GltfSummary gltf;
+    result.glb = modelAsGltf(model, dataDirectory, gltfOptions, &gltf);
+    out.writeBytes((fs::path(folder) / "model.glb").string(), result.glb);
+    result.morphTargets = static_cast<int>(gltf.morphNames.size());
+#else
+    (void)dataDirectory;
+#endif
     stageModelRecord(photo, photoPath, points, options, result.expressionClass, folder, out);
     return result;
 }
@@ -115,6 +126,24 @@ void stageModelRecord(const Image &photo, const std::string &photoPath, const Fe
     record.expressionClass = expressionClass;
     out.writeText((fs::path(folder) / record.pointsFile).string(), formatPoints(points));
     out.writeText((fs::path(folder) / "model.txt").string(), formatModelRecord(record));
+}
+
+std::unique_ptr<Model> recreateModel(const std::string &folder, ModelRecord *recordOut) {
+    const ModelRecord record = readModelRecord(folder);
+    const Image photo = loadPhoto((fs::path(folder) / record.photoFile).string());
+    const FeaturePoints points = readFeaturePoints((fs::path(folder) / record.pointsFile).string());
+    if (recordOut != nullptr) *recordOut = record;
+    return createModel(photo, points, record.options);
+}
+
+std::vector<uint8_t> modelAsGltf(const Model &model, const std::string &dataDirectory, const GltfOptions &options,
+                                 GltfSummary *summary) {
+#if KELMO_WITH_GLTF
+    return encodeGltf(model.handle(), dataDirectory, options, summary);
+#else
+    (void)model, (void)dataDirectory, (void)options, (void)summary;
+    throw failure("this build of kelmo has no glTF export (it was built without TinyGLTF)");
+#endif
 }
 
 double secondsNow() {

@@ -1,4 +1,4 @@
-// kelmo create: a model from a photo, written as OBJ + MTL with its textures,
+// kelmo create: a model from a photo, written as OBJ + MTL with its textures and as GLB,
 // its points and its expression class.
 #include <cstdio>
 
@@ -17,6 +17,8 @@ const char *kHelp =
     "into DIR:\n"
     "  model.obj, model.mtl  the model as Wavefront OBJ, one object and material per region\n"
     "                        (head, eyes, teeth, mouth) with their texture coordinates\n"
+    "  model.glb             the model as glTF 2.0 in metres (+Y up, facing +Z), textures\n"
+    "                        embedded, the data directory's morphs as named morph targets\n"
     "  texture.png           the model's texture: the 256 x 256 face frame, completed with the\n"
     "                        face's skin tone outside the face (a whole, bald head)\n"
     "  mouth.png             the inside of the mouth (and teeth_*.png with --generic-teeth)\n"
@@ -60,7 +62,7 @@ int commandCreate(const Args &words) {
     const auto model = createModel(photo, points, options);
 
     OutputSet out;
-    const CreatedModelFolder made = stageModelFolder(*model, photo, photoPath, points, options, folder, out);
+    const CreatedModelFolder made = stageModelFolder(*model, photo, photoPath, points, options, library.dataDirectory(), folder, out);
     out.commit();
     std::printf("kelmo create: %s -> %s/ (%s; %d vertices, %d faces) in %.2f s\n", photoPath.c_str(),
                 folder.c_str(), expressionName(made.expressionClass), made.vertices, made.faces,

@@ -10,6 +10,7 @@
 #include "tools/kelmo/drawing.h"
 #include "tools/kelmo/html_report.h"
 #include "tools/kelmo/muscle_file.h"
+#include "tools/kelmo/viewer_page.h"
 
 namespace kelmo::cli {
 
@@ -24,10 +25,12 @@ const char *kHelp =
     "Runs the main job on PHOTO, or on the sample photo (the public-domain NASA portrait\n"
     "of astronaut Eileen Collins that scripts/install-deps.sh fetches into\n"
     "build/sample/astronaut.png): finds the landmarks, cuts the face frame, creates the\n"
-    "model and exports it as OBJ, renders the front view, a turntable, a smile and a\n"
-    "jaw-open sequence through the generic head's morphs and a muscle pull, and writes\n"
-    "every picture, the model, a contact sheet and an index.html that shows them all into\n"
-    "DIR. Prints each step with its time.\n"
+    "model and exports it as OBJ and GLB, renders the front view, a turntable, a smile and\n"
+    "a jaw-open sequence through the generic head's morphs and a muscle pull, and writes\n"
+    "every picture, the model, a contact sheet and an index.html into DIR. The page shows\n"
+    "the head in a live 3D view (turn, zoom, a slider per morph, a talking loop; the\n"
+    "viewer script kelmo-viewer.js lies beside it) above every picture. Prints each step\n"
+    "with its time.\n"
     "\n"
     "  -o, --output DIR   the demo folder (default out/demo; files in it are replaced)\n"
     "  --points FILE      the photo's 66 points instead of finding them with dlib\n"
@@ -176,12 +179,14 @@ int commandDemo(const Args &words) {
     CreatedModelFolder made;
     step("model", [&] {
         model = createModel(*photo, points, createOpts);
-        made = stageModelFolder(*model, *photo, photoPath, points, createOpts, path("model"), out);
+        made = stageModelFolder(*model, *photo, photoPath, points, createOpts, library->dataDirectory(), path("model"), out);
         Image texture;
         check(TAVO_GetModelTexture(model->handle(), texture.handle()), "cannot read the texture");
         textureCanvas = Canvas::fromImage(texture);
+        if (!made.glb.empty()) out.writeBytes(path("model.glb"), made.glb);
         return std::string(expressionName(made.expressionClass)) + "; OBJ " + std::to_string(made.vertices) +
-               " vertices, " + std::to_string(made.faces) + " faces";
+               " vertices, " + std::to_string(made.faces) + " faces; GLB with " +
+               std::to_string(made.morphTargets) + " morph targets";
     });
     View front;
     front.width = front.height = 2 * tile;
@@ -265,7 +270,17 @@ int commandDemo(const Args &words) {
          "The right zygomatic major (zygomatic_right.muscle) contracted at strength 0, 0.225 and 0.45 "
          "(TAVO_LinearMuscleContraction)."},
     };
-    report.modelFiles = {"model/model.obj", "model/model.mtl", "model/texture.png", "model/mouth.png",
+    // The live view needs the bundled viewer script of the build; without
+    // it (no npm packages) the page shows the pictures only.
+    const std::string viewerScript = findViewerScript();
+    if (!made.glb.empty() && !viewerScript.empty()) {
+        report.liveViewer = viewerSection(made.glb);
+        out.copyFile(viewerScript, path(kViewerScriptName));
+    } else {
+        std::printf("kelmo demo: no live 3D view in index.html (%s)\n",
+                    made.glb.empty() ? "no glTF export in this build" : "the viewer script was not built: npm ci");
+    }
+    report.modelFiles = {"model.glb", "model/model.obj", "model/model.mtl", "model/texture.png", "model/mouth.png",
                          "model/points.txt", "model/model.txt", "zygomatic_right.muscle", "points.txt"};
     report.totalSeconds = secondsNow() - start;
     step("index.html", [&] {

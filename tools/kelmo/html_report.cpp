@@ -32,6 +32,7 @@ std::string renderReport(const DemoReport &report) {
         "td.t { text-align: right; font-variant-numeric: tabular-nums; }\n"
         "</style>\n</head>\n<body>\n<h1>kelmo demo</h1>\n";
     html += "<p>A 3D head from one photo: <code>" + htmlEscape(report.photoName) + "</code>.</p>\n";
+    if (!report.liveViewer.empty()) html += "<h2>The head in 3D</h2>\n" + report.liveViewer + "<h2>Pictures</h2>\n";
     for (const ReportPicture &p : report.pictures) {
         html += "<figure>\n<img src=\"" + htmlEscape(p.file) + "\" alt=\"" + htmlEscape(p.title) + "\">\n";
         html += "<figcaption><b>" + htmlEscape(p.title) + "</b> (<a href=\"" + htmlEscape(p.file) + "\">" +

@@ -24,6 +24,7 @@ struct DemoReport {
     std::string photoName;
     std::vector<ReportPicture> pictures;
     std::vector<ReportStep> steps;
+    std::string liveViewer;               // HTML of the live 3D view, shown first; may be empty
     std::vector<std::string> modelFiles;  // relative paths of the model folder's files
     double totalSeconds = 0.0;
 };

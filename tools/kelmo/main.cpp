@@ -20,7 +20,9 @@ const char *kUsage =
     "commands:\n"
     "  demo [PHOTO]           the whole job on the sample photo (or PHOTO) into out/demo/\n"
     "  landmarks PHOTO        find the face and write its 66 feature points (dlib)\n"
-    "  create PHOTO -o DIR    make the model: OBJ + MTL, texture, points, expression\n"
+    "  create PHOTO -o DIR    make the model: OBJ + MTL, GLB, texture, points, expression\n"
+    "  export DIR --format glb|gltf|obj   write a created model in another format\n"
+    "  view DIR -o PAGE.html  a live 3D page of a created model, with its morphs\n"
     "  render PHOTO|DIR -o OUT.png   render a model: turned, morphed, muscles, turntable\n"
     "  frame PHOTO -o OUT.png the upright face frame of a photo (the model's texture)\n"
     "  warp IMAGE --from FILE --to FILE -o OUT.png   bend an image point onto point\n"
@@ -41,7 +43,8 @@ const Command kCommands[] = {
     {"landmarks", kelmo::cli::commandLandmarks}, {"create", kelmo::cli::commandCreate},
     {"render", kelmo::cli::commandRender},       {"frame", kelmo::cli::commandFrame},
     {"warp", kelmo::cli::commandWarp},           {"demo", kelmo::cli::commandDemo},
-    {"batch", kelmo::cli::commandBatch},
+    {"batch", kelmo::cli::commandBatch},         {"export", kelmo::cli::commandExport},
+    {"view", kelmo::cli::commandView},
 };
 
 }  // namespace

@@ -172,12 +172,12 @@ Image renderView(const Model &model, const View &view) {
     return image;
 }
 
-ConvertedMorph::ConvertedMorph(const Model &target, const std::string &vertexFile) : morph_(true) {
+ConvertedMorph::ConvertedMorph(int32_t target, const std::string &vertexFile) : morph_(true) {
     std::error_code ec;
     if (!fs::is_regular_file(vertexFile, ec)) throw failure("morph file '" + vertexFile + "' does not exist");
     check(TAVO_LoadExpressionToModel(morph_.handle(), vertexFile.c_str()),
           "cannot read the morph file '" + vertexFile + "'");
-    check(TAVO_AdjustModelDeformation(target.handle(), morph_.handle()),
+    check(TAVO_AdjustModelDeformation(target, morph_.handle()),
           "the morph '" + vertexFile + "' does not fit the model");
 }
 

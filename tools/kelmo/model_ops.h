@@ -74,7 +74,8 @@ std::array<TVector3f, 66> featurePoints3D(int32_t model);
 // TAVO_ApplyMorph.
 class ConvertedMorph {
 public:
-    ConvertedMorph(const Model &target, const std::string &vertexFile);
+    ConvertedMorph(const Model &target, const std::string &vertexFile) : ConvertedMorph(target.handle(), vertexFile) {}
+    ConvertedMorph(int32_t target, const std::string &vertexFile);
     int32_t handle() const { return morph_.handle(); }
 
 private:
