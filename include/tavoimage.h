@@ -174,6 +174,24 @@ TAVOIMAGE_API int32_t TAVO_ResizeImage(ImageHandle source, double ratio, ImageHa
 TAVOIMAGE_API int32_t TAVO_RotateImageCenter(ImageHandle source, double angle, double centreX,
                                              double centreY, ImageHandle destination);
 
+/* The inclusive rectangle x1..x2, y1..y2 of `source` rotated as by
+ * TAVO_RotateImageCenter(source, angle, centreX, centreY), into the existing
+ * image `destination` (which may be the source), which becomes
+ * (x2 - x1 + 1) by (y2 - y1 + 1) pixels; the rectangle may leave the rotated
+ * image on any side, whose pixels then repeat its nearest border pixel.  The
+ * result is byte for byte that of the rotation followed by
+ * TAVO_CopyRectReplicateBorder, but only the rectangle's pixels are computed:
+ * the cost follows the rectangle, not the source (a face cut from a large
+ * photo).
+ * Requires finite angle and centre, x1 <= x2, y1 <= y2, a non-empty source and
+ * a size within limits.
+ * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_ARGUMENT (non-finite value,
+ * inverted rectangle or empty source), TAVOIMG_ERR_MEMORY (size beyond the
+ * limits, or out of memory). */
+TAVOIMAGE_API int32_t TAVO_RotateCropImage(ImageHandle source, double angle, double centreX, double centreY,
+                                           int32_t x1, int32_t y1, int32_t x2, int32_t y2,
+                                           ImageHandle destination);
+
 /* Flips the image top to bottom in place.  flag: 0 (the only value the
  * library's callers use); 1 flips left to right instead.
  * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_ARGUMENT (other flag). */
