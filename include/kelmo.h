@@ -427,6 +427,14 @@ KELMO_API int32_t TAVO_ApplyMorph(int32_t handle, int32_t morphHandle, float wei
  * nothing (it does not report the expression class of a model).  Returns 0. */
 KELMO_API int32_t TAVO_GetFaceExpression(void);
 
+/* Stores the expression class that the model's last creation from a photo
+ * chose, after its noSmile and closedMouth restrictions: 0 closed mouth,
+ * neutral; 1 open mouth, neutral; 2 closed mouth, smiling; 3 open mouth,
+ * smiling.  0 for a model never created from a photo.
+ * expressionClass: must not be null.
+ * Returns 0, TAVO_ERR_GENERAL (null pointer), TAVO_ERR_INVALID_HANDLE. */
+KELMO_API int32_t TAVO_GetModelExpressionClass(int32_t handle, int32_t *expressionClass);
+
 /* C-callable forms of TAVO_GetModelVertices and TAVO_SetModelVertices (whose
  * C++ signatures carry nested std::vector lists, below): the same exchange of
  * all of a model's vertices, region by region, through flat buffers. */

@@ -221,6 +221,14 @@ TAVOIMAGE_API int32_t TAVO_CopyRectReplicateBorder(ImageHandle source, int32_t x
  * extension), TAVOIMG_ERR_ARGUMENT (empty image), TAVOIMG_ERR_WRITE. */
 TAVOIMAGE_API int32_t TAVO_SaveImageToFile(ImageHandle image, const char *path);
 
+/* Sets the zlib compression level of the PNG files that TAVO_SaveImageToFile
+ * writes from now on, for the whole process: 0 (stored, fastest) to 9
+ * (smallest), or -1 for zlib's default (6), the level until this is called.
+ * The pixels read back are the same at every level; a low level trades a
+ * larger file for a faster save (intermediate pictures of a large batch).
+ * Returns 0, TAVOIMG_ERR_ARGUMENT (level outside -1..9; nothing changes). */
+TAVOIMAGE_API int32_t TAVO_SetPngCompressionLevel(int32_t level);
+
 #ifdef __cplusplus
 }
 #endif

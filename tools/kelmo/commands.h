@@ -76,7 +76,7 @@ struct CreatedModelFolder {
     int vertices = 0;
     int faces = 0;
 };
-CreatedModelFolder stageModelFolder(const Model &model, const Image &photo, const std::string &photoPath,
+CreatedModelFolder stageModelFolder(const Model &model, const std::string &photoPath,
                                     const FeaturePoints &points, const CreateOptions &options,
                                     const std::string &folder, OutputSet &out);
 

@@ -81,11 +81,11 @@ std::string requiredImageOutput(const ParsedArgs &args) {
     return out;
 }
 
-CreatedModelFolder stageModelFolder(const Model &model, const Image &photo, const std::string &photoPath,
+CreatedModelFolder stageModelFolder(const Model &model, const std::string &photoPath,
                                     const FeaturePoints &points, const CreateOptions &options,
                                     const std::string &folder, OutputSet &out) {
     CreatedModelFolder result;
-    result.expressionClass = findExpressionClass(photo, points, options, model);
+    result.expressionClass = expressionClassOf(model);
     const ObjSummary obj = exportObj(model, options.genericTeeth, folder, out);
     result.vertices = obj.vertices;
     result.faces = obj.faces;

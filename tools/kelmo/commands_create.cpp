@@ -56,7 +56,7 @@ int commandCreate(const Args &words) {
     const auto model = createModel(photo, points, options);
 
     OutputSet out;
-    const CreatedModelFolder made = stageModelFolder(*model, photo, photoPath, points, options, folder, out);
+    const CreatedModelFolder made = stageModelFolder(*model, photoPath, points, options, folder, out);
     out.commit();
     std::printf("kelmo create: %s -> %s/ (%s; %d vertices, %d faces) in %.2f s\n", photoPath.c_str(),
                 folder.c_str(), expressionName(made.expressionClass), made.vertices, made.faces,

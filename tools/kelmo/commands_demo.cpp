@@ -174,7 +174,7 @@ int commandDemo(const Args &words) {
     CreatedModelFolder made;
     step("model", [&] {
         model = createModel(*photo, points, createOpts);
-        made = stageModelFolder(*model, *photo, photoPath, points, createOpts, path("model"), out);
+        made = stageModelFolder(*model, photoPath, points, createOpts, path("model"), out);
         Image texture;
         check(TAVO_GetModelTexture(model->handle(), texture.handle()), "cannot read the texture");
         textureCanvas = Canvas::fromImage(texture);
