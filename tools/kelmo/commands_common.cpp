@@ -40,7 +40,7 @@ LandmarkSource::~LandmarkSource() = default;
 
 void LandmarkSource::preload() {
     if (!options_.pointsFile && landmarker_ == nullptr)
-        landmarker_ = std::make_unique<FaceLandmarker>(options_.modelFile.value_or(kDefaultShapePredictor));
+        landmarker_ = std::make_unique<FaceLandmarker>(options_.modelFile ? *options_.modelFile : defaultLandmarkModel());
 }
 
 FeaturePoints LandmarkSource::pointsFor(const Image &photo, const std::string &photoName) {
