@@ -96,19 +96,11 @@ int32_t faceBox(TGrid points, int32_t &x1, int32_t &y1, int32_t &x2, int32_t &y2
     return 0;
 }
 
-int32_t extractFrame(ImageHandle photo, TGrid &points, ImageHandle *frame, TGrid &framePoints,
+int32_t extractFrame(ImageHandle photo, const TGrid &points, ImageHandle *frame, TGrid &framePoints,
                      int32_t width, int32_t height) {
     assert(points.points.size() >= 2 && "extractFrame needs points 0 and 1");
     assert(frame != nullptr);
     assert(&points != &framePoints);
-
-    // Every allocation of this function happens here, before the photo is
-    // touched, so that nothing can fail between its rotation and its restore.
-    // keptPoints restores the caller's points at the end; boxPoints becomes
-    // the face box's copy by an assignment that fits in its capacity.
-    const TGrid keptPoints(points);
-    TGrid boxPoints(points);
-    framePoints.points.reserve(points.points.size());
 
     int32_t photoWidth = 0;
     int32_t photoHeight = 0;
@@ -126,26 +118,20 @@ int32_t extractFrame(ImageHandle photo, TGrid &points, ImageHandle *frame, TGrid
     const float centreX = (p0.x + p1.x) * 0.5f;
     const float centreY = (p0.y + p1.y) * 0.5f;
 
-    // Upright: the photo handle holds the photo turned by minus the roll
-    // until it is restored at the end.
-    ImageHandle savedPhoto = -1;
-    TAVO_CreateEmptyImage(&savedPhoto);
-    TAVO_CopyImage(photo, savedPhoto);
-    TAVO_RotateImageCenter(savedPhoto, -static_cast<double>(angle), static_cast<double>(centreX),
-                           static_cast<double>(centreY), photo);
-
-    // The points follow the photo. theta = angle / -180 in float,
-    // times 3.1415926 in double, rounded to float; the centre truncated.
+    // The points of the upright face, the photo turned by minus the roll
+    // about that centre (the photo itself is turned only where the crop
+    // below samples it). theta = angle / -180 in float, times 3.1415926 in
+    // double, rounded to float; the centre truncated.
+    TGrid upright(points);
     const float theta = static_cast<float>(static_cast<double>(angle / -180.0f) * 3.1415926);
-    points.Rotate(truncateToInt32(centreX), truncateToInt32(centreY), photoWidth, photoHeight, theta);
+    upright.Rotate(truncateToInt32(centreX), truncateToInt32(centreY), photoWidth, photoHeight, theta);
 
     // The face box of the upright points.
     int32_t x1 = 0;
     int32_t y1 = 0;
     int32_t x2 = 0;
     int32_t y2 = 0;
-    boxPoints = points;
-    faceBox(std::move(boxPoints), x1, y1, x2, y2, photoWidth, photoHeight);
+    faceBox(upright, x1, y1, x2, y2, photoWidth, photoHeight);
 
     // The crop: the box widened to the requested aspect, in double precision;
     // floor and ceil
@@ -175,7 +161,11 @@ int32_t extractFrame(ImageHandle photo, TGrid &points, ImageHandle *frame, TGrid
     TAVO_CreateEmptyImage(&crop);
     TAVO_CreateEmptyImage(&resized);
     TAVO_CreateEmptyImage(frame);
-    TAVO_CopyRectReplicateBorder(photo, cropX1, cropY1, cropX2, cropY2, crop);
+    // The crop of the upright photo, borders repeated where it leaves the
+    // photo; only the crop's pixels are turned, through the same bilinear
+    // arithmetic as a rotation of the whole photo.
+    TAVO_RotateCropImage(photo, -static_cast<double>(angle), static_cast<double>(centreX),
+                         static_cast<double>(centreY), cropX1, cropY1, cropX2, cropY2, crop);
 
     // Scaled to the frame's width: the ratio in double. A crop that the imaging library refused is
     // empty; the ratio is then +infinity, which the resize refuses in turn
@@ -193,15 +183,10 @@ int32_t extractFrame(ImageHandle photo, TGrid &points, ImageHandle *frame, TGrid
     TAVO_FreeImage(resized);
 
     // The frame points: translated then scaled by the ratio in float.
-    framePoints = points;
+    framePoints = upright;
     framePoints.Translate(static_cast<float>(-static_cast<int64_t>(cropX1)),
                           static_cast<float>(-static_cast<int64_t>(cropY1)));
     framePoints.Scale(static_cast<float>(ratio));
-
-    // The photo and the caller's points restored.
-    TAVO_CopyImage(savedPhoto, photo);
-    points = keptPoints;
-    TAVO_FreeImage(savedPhoto);
     return 0;
 }
 

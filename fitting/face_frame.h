@@ -26,14 +26,15 @@ int32_t faceBox(TGrid points, int32_t &x1, int32_t &y1, int32_t &x2, int32_t &y2
 // face box widened to the aspect of width x height, and scaled to exactly
 // width x height pixels when the imaging library can make it; framePoints
 // receives `points` in the frame's pixel coordinates.
-// The photo is rotated in place during the call and restored; `points` is
-// unchanged on return. Nothing is validated (callers do it): `points` needs at
+// Neither the photo nor `points` changes; only the pixels of the photo that
+// the crop keeps are sampled, so the cost follows the face, not the photo.
+// Nothing is validated (callers do it): `points` needs at
 // least 2 points, `frame` must not be null and `points` and `framePoints` must
 // be distinct grids. The statuses of the imaging library are not consulted:
 // with an invalid photo, or a crop beyond the imaging library's limits, the
 // frame holds whatever the library leaves and the frame points may be
 // infinite. Always returns 0.
-int32_t extractFrame(ImageHandle photo, TGrid &points, ImageHandle *frame, TGrid &framePoints,
+int32_t extractFrame(ImageHandle photo, const TGrid &points, ImageHandle *frame, TGrid &framePoints,
                      int32_t width, int32_t height);
 
 }  // namespace kelmo

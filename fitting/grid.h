@@ -19,9 +19,7 @@ public:
     explicit TGrid(std::vector<TPointf> initialPoints) : points(std::move(initialPoints)) {}
     // Copying a grid copies its points.
     TGrid(const TGrid &other) = default;
-    // Moving hands the array over without allocating; extractFrame relies on
-    // it to give faceBox its copy once the photo is rotated (no failure point
-    // between the rotation and the restore of the photo).
+    // Moving hands the array over without allocating.
     TGrid(TGrid &&other) noexcept = default;
     // Assigning empties the target's array and appends the source's
     // points in order (no reallocation when the capacity suffices).

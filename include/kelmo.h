@@ -162,8 +162,8 @@ KELMO_API int32_t TAVO_FinalizeKelmo(void);
  * follow them, the teeth are placed, the sock region and the mouth cavity are
  * rebuilt and texture coordinates are projected.  Afterwards the model has
  * nine regions (region 6 keeps what it held) and 56 control points.  The photo
- * is rotated in place during the call and restored before it returns; the
- * points are only read.
+ * and the points are only read (only the face frame's pixels of the photo are
+ * sampled).
  * photo: a valid, non-empty image.
  * points: integer pairs (x then y, photo pixels), 66 pairs, or 62 when
  * pointSet is 1, 40 when it is 2; must not be null.  With 62 or 40 pairs the
@@ -191,8 +191,8 @@ KELMO_API int32_t TAVO_CreateModelFromPhoto(int32_t handle, ImageHandle photo, c
 /* Cuts an upright face frame of width x height pixels out of a photo: the line
  * through feature points 0 and 1 becomes horizontal, a square box around the
  * points (enlarged around the face) is cropped, borders repeated where it
- * leaves the photo, and scaled.  The photo is rotated in place during the call
- * and restored before it returns.
+ * leaves the photo, and scaled.  The photo is only read, and only where the
+ * frame samples it: the cost follows the face's size, not the photo's.
  * photo: a valid image.  points: 66 integer pairs (x then y, photo pixels);
  * must not be null.  frame: receives a new image that the caller frees with
  * TAVO_FreeImage; must not be null.  framePoints: receives the 66 points in
@@ -426,6 +426,14 @@ KELMO_API int32_t TAVO_ApplyMorph(int32_t handle, int32_t morphHandle, float wei
 /* Kept so that hosts which call it still link and run: reads nothing, does
  * nothing (it does not report the expression class of a model).  Returns 0. */
 KELMO_API int32_t TAVO_GetFaceExpression(void);
+
+/* Stores the expression class that the model's last creation from a photo
+ * chose, after its noSmile and closedMouth restrictions: 0 closed mouth,
+ * neutral; 1 open mouth, neutral; 2 closed mouth, smiling; 3 open mouth,
+ * smiling.  0 for a model never created from a photo.
+ * expressionClass: must not be null.
+ * Returns 0, TAVO_ERR_GENERAL (null pointer), TAVO_ERR_INVALID_HANDLE. */
+KELMO_API int32_t TAVO_GetModelExpressionClass(int32_t handle, int32_t *expressionClass);
 
 /* C-callable forms of TAVO_GetModelVertices and TAVO_SetModelVertices (whose
  * C++ signatures carry nested std::vector lists, below): the same exchange of

@@ -174,6 +174,24 @@ TAVOIMAGE_API int32_t TAVO_ResizeImage(ImageHandle source, double ratio, ImageHa
 TAVOIMAGE_API int32_t TAVO_RotateImageCenter(ImageHandle source, double angle, double centreX,
                                              double centreY, ImageHandle destination);
 
+/* The inclusive rectangle x1..x2, y1..y2 of `source` rotated as by
+ * TAVO_RotateImageCenter(source, angle, centreX, centreY), into the existing
+ * image `destination` (which may be the source), which becomes
+ * (x2 - x1 + 1) by (y2 - y1 + 1) pixels; the rectangle may leave the rotated
+ * image on any side, whose pixels then repeat its nearest border pixel.  The
+ * result is byte for byte that of the rotation followed by
+ * TAVO_CopyRectReplicateBorder, but only the rectangle's pixels are computed:
+ * the cost follows the rectangle, not the source (a face cut from a large
+ * photo).
+ * Requires finite angle and centre, x1 <= x2, y1 <= y2, a non-empty source and
+ * a size within limits.
+ * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_ARGUMENT (non-finite value,
+ * inverted rectangle or empty source), TAVOIMG_ERR_MEMORY (size beyond the
+ * limits, or out of memory). */
+TAVOIMAGE_API int32_t TAVO_RotateCropImage(ImageHandle source, double angle, double centreX, double centreY,
+                                           int32_t x1, int32_t y1, int32_t x2, int32_t y2,
+                                           ImageHandle destination);
+
 /* Flips the image top to bottom in place.  flag: 0 (the only value the
  * library's callers use); 1 flips left to right instead.
  * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_ARGUMENT (other flag). */
@@ -202,6 +220,14 @@ TAVOIMAGE_API int32_t TAVO_CopyRectReplicateBorder(ImageHandle source, int32_t x
  * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_NULL, TAVOIMG_ERR_FORMAT (unknown
  * extension), TAVOIMG_ERR_ARGUMENT (empty image), TAVOIMG_ERR_WRITE. */
 TAVOIMAGE_API int32_t TAVO_SaveImageToFile(ImageHandle image, const char *path);
+
+/* Sets the zlib compression level of the PNG files that TAVO_SaveImageToFile
+ * writes from now on, for the whole process: 0 (stored, fastest) to 9
+ * (smallest), or -1 for zlib's default (6), the level until this is called.
+ * The pixels read back are the same at every level; a low level trades a
+ * larger file for a faster save (intermediate pictures of a large batch).
+ * Returns 0, TAVOIMG_ERR_ARGUMENT (level outside -1..9; nothing changes). */
+TAVOIMAGE_API int32_t TAVO_SetPngCompressionLevel(int32_t level);
 
 #ifdef __cplusplus
 }

@@ -162,6 +162,14 @@ int32_t TAVO_GetModelNumRegions(int32_t handle, int32_t *count) {
     return TAVO_OK;
 }
 
+int32_t TAVO_GetModelExpressionClass(int32_t handle, int32_t *expressionClass) {
+    if (expressionClass == nullptr) return TAVO_ERR_GENERAL;
+    const TModel *model = resolveModel(handle);
+    if (model == nullptr) return TAVO_ERR_INVALID_HANDLE;
+    *expressionClass = model->expressionClass;
+    return TAVO_OK;
+}
+
 int32_t TAVO_GetModelNumVertices(int32_t handle, int32_t region, int32_t *count) {
     TRegion *found = nullptr;
     if (const int32_t status = kelmo::resolveRegion(handle, region, count, found); status != TAVO_OK)

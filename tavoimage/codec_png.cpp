@@ -110,7 +110,11 @@ TAVOIMAGE_NOINLINE int32_t readPngStream(PngReadState *state) {
 struct PngWriteState {
     std::FILE *file = nullptr;
     const Image *image = nullptr;
+    int level = -1;
 };
+
+// The process-wide level of TAVO_SetPngCompressionLevel (-1: zlib's default).
+int pngCompressionLevel = -1;
 
 TAVOIMAGE_NOINLINE int32_t writePngStream(const PngWriteState *state) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, pngErrorHandler,
@@ -130,6 +134,7 @@ TAVOIMAGE_NOINLINE int32_t writePngStream(const PngWriteState *state) {
                           : image.channels == 3 ? PNG_COLOR_TYPE_RGB
                                                 : PNG_COLOR_TYPE_RGB_ALPHA;
     png_init_io(png, state->file);
+    if (state->level >= 0) png_set_compression_level(png, state->level);
     png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), 8,
                  colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
@@ -164,7 +169,14 @@ int32_t encodePng(const Image &image, std::FILE *file) {
     PngWriteState state;
     state.file = file;
     state.image = &image;
+    state.level = pngCompressionLevel;
     return writePngStream(&state);
 }
 
 }  // namespace tavoimage
+
+extern "C" int32_t TAVO_SetPngCompressionLevel(int32_t level) {
+    if (level < -1 || level > 9) return TAVOIMG_ERR_ARGUMENT;
+    tavoimage::pngCompressionLevel = level;
+    return TAVOIMG_OK;
+}

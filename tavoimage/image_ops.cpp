@@ -230,43 +230,171 @@ inline bool bilinearAxis(double position, int32_t size, int32_t &lower, int32_t 
     return true;
 }
 
-// Bilinear rotation of every destination pixel; Channels is a template
-// parameter so that the channel loop unrolls.
+// One bilinear sample of the rotation at the source position (sourceX,
+// sourceY): 0 in every channel outside the span of pixel centres.
 template <int Channels>
-void rotateInto(const Image &source, double cosine, double sine, double centreX, double centreY, Image &result) {
+inline void rotatedSample(const Image &source, double sourceX, double sourceY, uint8_t *out) {
+    int32_t x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+    double fx = 0.0, fy = 0.0;
+    if (!bilinearAxis(sourceX, source.width, x0, x1, fx) || !bilinearAxis(sourceY, source.height, y0, y1, fy)) {
+        return;  // outside: stays 0
+    }
     const std::size_t rowBytes = static_cast<std::size_t>(source.width) * Channels;
-    for (int32_t y = 0; y < source.height; ++y) {
-        // The inverse turn: a positive angle turns the picture clockwise on
-        // screen (y down), as the face frame needs to make a rolled face upright,
-        // so the destination pixel at offset (dx, dy) from the centre shows
-        // the source at offset (dx cos + dy sin, -dx sin + dy cos). Along a
-        // row only dx changes: the source position is the row's start plus
-        // x (cos, -sin).
-        const double dy = y - centreY;
-        const double rowStartX = centreX - centreX * cosine + dy * sine;
-        const double rowStartY = centreY + centreX * sine + dy * cosine;
-        uint8_t *out = result.pixels.data() + rowBytes * static_cast<std::size_t>(y);
-        for (int32_t x = 0; x < source.width; ++x, out += Channels) {
-            const double sourceX = rowStartX + x * cosine;
-            const double sourceY = rowStartY - x * sine;
-            int32_t x0 = 0, x1 = 0, y0 = 0, y1 = 0;
-            double fx = 0.0, fy = 0.0;
-            if (!bilinearAxis(sourceX, source.width, x0, x1, fx) || !bilinearAxis(sourceY, source.height, y0, y1, fy)) {
-                continue;  // outside: stays 0
-            }
-            const uint8_t *row0 = source.pixels.data() + rowBytes * static_cast<std::size_t>(y0);
-            const uint8_t *row1 = source.pixels.data() + rowBytes * static_cast<std::size_t>(y1);
-            const uint8_t *p00 = row0 + static_cast<std::size_t>(x0) * Channels;
-            const uint8_t *p01 = row0 + static_cast<std::size_t>(x1) * Channels;
-            const uint8_t *p10 = row1 + static_cast<std::size_t>(x0) * Channels;
-            const uint8_t *p11 = row1 + static_cast<std::size_t>(x1) * Channels;
-            for (int c = 0; c < Channels; ++c) {
-                const double top = p00[c] + fx * (p01[c] - p00[c]);
-                const double bottom = p10[c] + fx * (p11[c] - p10[c]);
-                out[c] = roundToByte(top + fy * (bottom - top));
-            }
+    const uint8_t *row0 = source.pixels.data() + rowBytes * static_cast<std::size_t>(y0);
+    const uint8_t *row1 = source.pixels.data() + rowBytes * static_cast<std::size_t>(y1);
+    const uint8_t *p00 = row0 + static_cast<std::size_t>(x0) * Channels;
+    const uint8_t *p01 = row0 + static_cast<std::size_t>(x1) * Channels;
+    const uint8_t *p10 = row1 + static_cast<std::size_t>(x0) * Channels;
+    const uint8_t *p11 = row1 + static_cast<std::size_t>(x1) * Channels;
+    for (int c = 0; c < Channels; ++c) {
+        const double top = p00[c] + fx * (p01[c] - p00[c]);
+        const double bottom = p10[c] + fx * (p11[c] - p10[c]);
+        out[c] = roundToByte(top + fy * (bottom - top));
+    }
+}
+
+// Four samples at once: the arithmetic of rotatedSample, operation for
+// operation in double precision, in vector lanes. Only for positions whose
+// bilinear neighbours all lie inside the source (0 <= x < width - 1,
+// 0 <= y < height - 1), where the clamps and the border cases of
+// bilinearAxis change nothing: the lower index is the truncated position and
+// the upper one the next pixel.
+typedef double Doubles4 __attribute__((vector_size(32)));
+typedef int32_t Ints4 __attribute__((vector_size(16)));
+
+template <int Channels>
+[[gnu::always_inline]] inline void rotatedSamples4(const Image &source, const double *sourceX, const double *sourceY,
+                                                   uint8_t *out) {
+    Doubles4 x, y;
+    std::memcpy(&x, sourceX, sizeof x);
+    std::memcpy(&y, sourceY, sizeof y);
+    const Ints4 lowerX = __builtin_convertvector(x, Ints4);  // truncation: the positions are not negative
+    const Ints4 lowerY = __builtin_convertvector(y, Ints4);
+    const Doubles4 fx = x - __builtin_convertvector(lowerX, Doubles4);
+    const Doubles4 fy = y - __builtin_convertvector(lowerY, Doubles4);
+    const std::size_t rowBytes = static_cast<std::size_t>(source.width) * Channels;
+    // The neighbours' bytes as integers, by corner (top-left, top-right,
+    // bottom-left, bottom-right) and channel, four lanes each, then converted
+    // four at a time.
+    alignas(16) int32_t gathered[4][Channels][4];
+    for (int lane = 0; lane < 4; ++lane) {
+        const uint8_t *top = source.pixels.data() + rowBytes * static_cast<std::size_t>(lowerY[lane]) +
+                             static_cast<std::size_t>(lowerX[lane]) * Channels;
+        const uint8_t *bottom = top + rowBytes;
+        for (int c = 0; c < Channels; ++c) {
+            gathered[0][c][lane] = top[c];
+            gathered[1][c][lane] = top[Channels + c];
+            gathered[2][c][lane] = bottom[c];
+            gathered[3][c][lane] = bottom[Channels + c];
         }
     }
+    Doubles4 p00[Channels], p01[Channels], p10[Channels], p11[Channels];
+    for (int c = 0; c < Channels; ++c) {
+        Ints4 lanes[4];
+        std::memcpy(lanes, &gathered[0][c], sizeof lanes[0]);
+        std::memcpy(&lanes[1], &gathered[1][c], sizeof lanes[0]);
+        std::memcpy(&lanes[2], &gathered[2][c], sizeof lanes[0]);
+        std::memcpy(&lanes[3], &gathered[3][c], sizeof lanes[0]);
+        p00[c] = __builtin_convertvector(lanes[0], Doubles4);
+        p01[c] = __builtin_convertvector(lanes[1], Doubles4);
+        p10[c] = __builtin_convertvector(lanes[2], Doubles4);
+        p11[c] = __builtin_convertvector(lanes[3], Doubles4);
+    }
+    const Doubles4 zero = {0.0, 0.0, 0.0, 0.0};
+    const Doubles4 white = {255.0, 255.0, 255.0, 255.0};
+    for (int c = 0; c < Channels; ++c) {
+        // Differences of bytes are exact in double, as in rotatedSample.
+        const Doubles4 top = p00[c] + fx * (p01[c] - p00[c]);
+        const Doubles4 bottom = p10[c] + fx * (p11[c] - p10[c]);
+        // roundToByte: halves up, 0 below, 255 above.
+        Doubles4 shifted = top + fy * (bottom - top) + 0.5;
+        shifted = shifted > zero ? shifted : zero;
+        shifted = shifted >= white ? white : shifted;
+        const Ints4 bytes = __builtin_convertvector(shifted, Ints4);
+        for (int lane = 0; lane < 4; ++lane) out[lane * Channels + c] = static_cast<uint8_t>(bytes[lane]);
+    }
+}
+
+// Bilinear rotation of the destination pixels of a rectangle; Channels is a
+// template parameter so that the channel loop unrolls. Pixel (x, y) of
+// `result` is the rotated image's pixel (x1 + x, y1 + y), clamped into the
+// source's extent (the rotated image has the source's size), so that a crop
+// of a rotation costs only the pixels it keeps and repeats the border pixels
+// as a crop of the whole rotated image would. The whole rotation is the
+// rectangle at (0, 0) of the source's size.
+template <int Channels>
+void rotateInto(const Image &source, double cosine, double sine, double centreX, double centreY, int64_t x1,
+                int64_t y1, Image &result) {
+    const std::size_t resultRowBytes = static_cast<std::size_t>(result.width) * Channels;
+    if (resultRowBytes == 0) return;
+    // The inverse turn: a positive angle turns the picture clockwise on
+    // screen (y down), as the face frame needs to make a rolled face upright,
+    // so the destination pixel at offset (dx, dy) from the centre shows
+    // the source at offset (dx cos + dy sin, -dx sin + dy cos). Along a
+    // row only dx changes: the source position is the row's start plus
+    // x (cos, -sin), whose products are the same on every row.
+    const std::size_t width = static_cast<std::size_t>(result.width);
+    std::vector<double> alongX(width + 3), alongY(width + 3), sourceX(width + 3), sourceY(width + 3);
+    for (std::size_t x = 0; x < width; ++x) {
+        const double rotatedX = static_cast<double>(std::clamp<int64_t>(x1 + static_cast<int64_t>(x), 0, source.width - 1));
+        alongX[x] = rotatedX * cosine;
+        alongY[x] = rotatedX * sine;
+    }
+    const double lastX = source.width - 1;
+    const double lastY = source.height - 1;
+    int64_t previousY = -1;
+    for (int32_t y = 0; y < result.height; ++y) {
+        uint8_t *out = result.pixels.data() + resultRowBytes * static_cast<std::size_t>(y);
+        const int64_t rotatedY = std::clamp<int64_t>(y1 + y, 0, source.height - 1);
+        if (rotatedY == previousY) {
+            // Rows above or below the image repeat its border row.
+            std::memcpy(out, out - resultRowBytes, resultRowBytes);
+            continue;
+        }
+        previousY = rotatedY;
+        const double dy = static_cast<double>(rotatedY) - centreY;
+        const double rowStartX = centreX - centreX * cosine + dy * sine;
+        const double rowStartY = centreY + centreX * sine + dy * cosine;
+        for (std::size_t x = 0; x < width; ++x) {
+            sourceX[x] = rowStartX + alongX[x];
+            sourceY[x] = rowStartY - alongY[x];
+        }
+        std::size_t x = 0;
+        for (; x + 4 <= width; x += 4) {
+            bool inside = true;
+            for (std::size_t k = x; k < x + 4; ++k) {
+                inside = inside && sourceX[k] >= 0.0 && sourceX[k] < lastX && sourceY[k] >= 0.0 && sourceY[k] < lastY;
+            }
+            if (inside) {
+                rotatedSamples4<Channels>(source, &sourceX[x], &sourceY[x], out + x * Channels);
+            } else {
+                for (std::size_t k = x; k < x + 4; ++k) {
+                    rotatedSample<Channels>(source, sourceX[k], sourceY[k], out + k * Channels);
+                }
+            }
+        }
+        for (; x < width; ++x) rotatedSample<Channels>(source, sourceX[x], sourceY[x], out + x * Channels);
+    }
+}
+
+// The width x height pixels from (x1, y1) of the source turned by (cosine,
+// sine) about (centreX, centreY), into a new image that then replaces the
+// destination.
+int32_t rotateRectangle(const Image &source, double cosine, double sine, double centreX, double centreY,
+                        int64_t x1, int64_t y1, int64_t width, int64_t height, Image &destination) {
+    Image result;
+    result.width = static_cast<int32_t>(width);
+    result.height = static_cast<int32_t>(height);
+    result.channels = source.channels;
+    result.pixels.assign(static_cast<std::size_t>(width * height * source.channels), 0);  // outside: black, transparent
+    switch (source.channels) {
+        case 1: rotateInto<1>(source, cosine, sine, centreX, centreY, x1, y1, result); break;
+        case 3: rotateInto<3>(source, cosine, sine, centreX, centreY, x1, y1, result); break;
+        case 4: rotateInto<4>(source, cosine, sine, centreX, centreY, x1, y1, result); break;
+        default: return TAVOIMG_ERR_ARGUMENT;
+    }
+    destination = std::move(result);
+    return TAVOIMG_OK;
 }
 
 int32_t rotateImage(const Image &source, double angle, double centreX, double centreY, Image &destination) {
@@ -276,28 +404,14 @@ int32_t rotateImage(const Image &source, double angle, double centreX, double ce
     cosineAndSine(angle, cosine, sine);
     if (cosine == 1.0 && sine == 0.0) {
         // A whole number of turns samples every pixel at its own centre with
-        // weight 1: the result is the source, so copy it (face frames of level
-        // faces rotate whole photos by 0 degrees).
+        // weight 1: the result is the source, so copy it.
         if (&destination != &source) {
             Image copy = source;  // may throw: the destination stays whole
             destination = std::move(copy);
         }
         return TAVOIMG_OK;
     }
-
-    Image result;
-    result.width = source.width;
-    result.height = source.height;
-    result.channels = source.channels;
-    result.pixels.assign(source.pixels.size(), 0);  // outside: black, transparent
-    switch (source.channels) {
-        case 1: rotateInto<1>(source, cosine, sine, centreX, centreY, result); break;
-        case 3: rotateInto<3>(source, cosine, sine, centreX, centreY, result); break;
-        case 4: rotateInto<4>(source, cosine, sine, centreX, centreY, result); break;
-        default: return TAVOIMG_ERR_ARGUMENT;
-    }
-    destination = std::move(result);
-    return TAVOIMG_OK;
+    return rotateRectangle(source, cosine, sine, centreX, centreY, 0, 0, source.width, source.height, destination);
 }
 
 void mirrorImage(Image &image, int32_t flag) {
@@ -362,6 +476,25 @@ int32_t copyRectReplicateBorder(const Image &source, int32_t x1, int32_t y1, int
     return TAVOIMG_OK;
 }
 
+// The rectangle x1..x2, y1..y2 (inclusive, border pixels repeated outside) of
+// the source rotated by `angle` degrees about (centreX, centreY): a rotation
+// followed by copyRectReplicateBorder, computing only the rectangle.
+int32_t rotateCrop(const Image &source, double angle, double centreX, double centreY, int32_t x1, int32_t y1,
+                   int32_t x2, int32_t y2, Image &destination) {
+    if (!std::isfinite(angle) || !std::isfinite(centreX) || !std::isfinite(centreY)) return TAVOIMG_ERR_ARGUMENT;
+    double cosine = 1.0;
+    double sine = 0.0;
+    cosineAndSine(angle, cosine, sine);
+    // Level faces turn by 0 degrees: a whole number of turns is a plain crop.
+    if (cosine == 1.0 && sine == 0.0) return copyRectReplicateBorder(source, x1, y1, x2, y2, destination);
+    if (x1 > x2 || y1 > y2) return TAVOIMG_ERR_ARGUMENT;
+    if (static_cast<int64_t>(source.width) * source.height == 0) return TAVOIMG_ERR_ARGUMENT;
+    const int64_t width = static_cast<int64_t>(x2) - x1 + 1;
+    const int64_t height = static_cast<int64_t>(y2) - y1 + 1;
+    if (!sizeWithinLimits(width, height)) return TAVOIMG_ERR_MEMORY;
+    return rotateRectangle(source, cosine, sine, centreX, centreY, x1, y1, width, height, destination);
+}
+
 }  // namespace
 }  // namespace tavoimage
 
@@ -388,6 +521,18 @@ int32_t TAVO_RotateImageCenter(ImageHandle source, double angle, double centreX,
     if (from == nullptr || to == nullptr) return TAVOIMG_ERR_HANDLE;
     try {
         return tavoimage::rotateImage(*from, angle, centreX, centreY, *to);
+    } catch (...) {  // std::bad_alloc
+        return TAVOIMG_ERR_MEMORY;
+    }
+}
+
+int32_t TAVO_RotateCropImage(ImageHandle source, double angle, double centreX, double centreY, int32_t x1, int32_t y1,
+                             int32_t x2, int32_t y2, ImageHandle destination) {
+    const Image *from = findImage(source);
+    Image *to = findImage(destination);
+    if (from == nullptr || to == nullptr) return TAVOIMG_ERR_HANDLE;
+    try {
+        return tavoimage::rotateCrop(*from, angle, centreX, centreY, x1, y1, x2, y2, *to);
     } catch (...) {  // std::bad_alloc
         return TAVOIMG_ERR_MEMORY;
     }

@@ -259,11 +259,9 @@ void ModelObject::save(const std::string &folder, SaveFormat format) const {
         break;
     }
     }
-    // The expression class is that of the head as created, whatever was
-    // done to it since.
-    cli::Model created(true);
-    setVertices(created.handle(), unmorphed_);
-    const int expressionClass = cli::findExpressionClass(*photo_, points_, options_, created);
+    // The expression class that creation chose, whatever was done to the
+    // head since.
+    const int expressionClass = cli::expressionClassOf(*model_);
     cli::stageModelRecord(*photo_, photoPath_, points_, options_, expressionClass, folder, out);
     out.commit();
 }

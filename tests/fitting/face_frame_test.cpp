@@ -132,6 +132,60 @@ TEST(ExtractFrame, FacesAreCroppedToTheirWidenedBoxTurnedUprightAndScaled) {
     }
 }
 
+// The frame made the plain way: the whole photo turned upright about the eyes' centre, the face box
+// widened to the frame's aspect cut out of it, scaled to the frame's width and cut to its size.
+std::vector<uint8_t> wholePhotoFrame(ImageHandle photo, const IntPoints &points, int32_t width, int32_t height) {
+    TGrid grid;
+    for (int k = 0; k < kFeaturePointCount; ++k)
+        grid.points.push_back({static_cast<float>(points[2 * k]), static_cast<float>(points[2 * k + 1])});
+    const TPointf p0 = grid.points[0], p1 = grid.points[1];
+    const auto angle = static_cast<float>(static_cast<double>(std::atan2(p1.y - p0.y, p1.x - p0.x) * 180.0f) / 3.1415926);
+    const float cx = (p0.x + p1.x) * 0.5f, cy = (p0.y + p1.y) * 0.5f;
+    int32_t side[2] = {}, box[4] = {};
+    TAVO_GetImageWidth(photo, &side[0]);
+    TAVO_GetImageHeight(photo, &side[1]);
+    grid.Rotate(static_cast<int32_t>(cx), static_cast<int32_t>(cy), side[0], side[1],
+                static_cast<float>(static_cast<double>(angle / -180.0f) * 3.1415926));
+    faceBox(grid, box[0], box[1], box[2], box[3], side[0], side[1]);
+    const int axis = width >= height ? 0 : 1;  // the axis widened to the frame's aspect
+    const double aspect = (axis == 0 ? width + 0.4 : height + 0.4) / (axis == 0 ? height : width);
+    const double pad = ((box[axis + 2] - box[axis]) * aspect - (box[axis + 2] - box[axis])) * 0.5;
+    box[axis] = static_cast<int32_t>(box[axis] - std::floor(pad));
+    box[axis + 2] = static_cast<int32_t>(box[axis + 2] + std::ceil(pad));
+    ImageHandle image = -1;
+    EXPECT_EQ(TAVO_CreateEmptyImage(&image), 0);
+    EXPECT_EQ(TAVO_RotateImageCenter(photo, -static_cast<double>(angle), cx, cy, image), 0);
+    EXPECT_EQ(TAVO_CopyRectReplicateBorder(image, box[0], box[1], box[2], box[3], image), 0);
+    EXPECT_EQ(TAVO_ResizeImage(image, (width + 0.4) / (box[2] - box[0] + 1), image), 0);
+    EXPECT_EQ(TAVO_CopyRectReplicateBorder(image, 0, 0, width - 1, height - 1, image), 0);
+    const std::vector<uint8_t> pixels = test::pixelsOf(image);
+    EXPECT_EQ(TAVO_FreeImage(image), 0);
+    return pixels;
+}
+
+TEST(ExtractFaceFrame, TurnsOnlyTheCroppedPixelsYetMatchesTheWholePhotoTurnedUpright) {
+    // Photos of several sizes, faces rolled either way and near every border (crops leaving the photo).
+    for (const auto &[photoWidth, photoHeight, cx, cy, degrees, width, height] :
+         std::vector<std::tuple<int32_t, int32_t, int32_t, int32_t, double, int32_t, int32_t>>{
+             {640, 480, 320, 240, 12.0, 256, 256}, {640, 480, 300, 250, -7.3, 300, 200},
+             {401, 599, 200, 300, 25.0, 200, 300}, {480, 640, 60, 90, -31.0, 256, 256},
+             {480, 640, 420, 590, 44.0, 256, 256}, {1203, 797, 900, 400, 3.1, 256, 256},
+             {300, 300, 150, 150, 0.0, 256, 256},   {300, 300, 150, 150, 90.0, 128, 128}}) {
+        std::vector<uint8_t> rgb(static_cast<std::size_t>(photoWidth) * photoHeight * 3);
+        for (std::size_t k = 0; k < rgb.size(); ++k) rgb[k] = static_cast<uint8_t>((k * 2654435761u) >> 24);
+        ImageHandle photo = -1, frame = -1;
+        ASSERT_EQ(TAVO_LoadImageFromBuffer(&photo, rgb.data(), photoWidth, photoHeight, photoWidth * 3,
+                                           TAVO_IMAGEMODE_COLOR), 0);
+        const IntPoints points = facePoints(cx, cy, degrees);
+        IntPoints framePoints{};
+        ASSERT_EQ(TAVO_ExtractFaceFrame(photo, points.data(), &frame, framePoints.data(), width, height), 0);
+        EXPECT_TRUE(test::pixelsOf(frame) == wholePhotoFrame(photo, points, width, height))
+            << photoWidth << " x " << photoHeight << " at " << degrees << " degrees";
+        EXPECT_TRUE(test::pixelsOf(photo) == rgb);
+        EXPECT_EQ(TAVO_FreeImage(frame) + TAVO_FreeImage(photo), 0);
+    }
+}
+
 TEST(ExtractFaceFrame, GivesANewFrameAndPointsTruncatedTowardZeroOrCreatesAndWritesNothing) {
     const IntPoints points = facePoints(200, 200);
     const ImageHandle photo = coordinatePhoto(400);

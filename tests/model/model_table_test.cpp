@@ -108,13 +108,15 @@ TEST(ModelTable, AccessorsReadAndWriteTheRegionsInOrderAndRefuseBadArgumentsInTh
         {[](int32_t h, int32_t r, bool n) { return TAVO_GetModelRegionQuads(h, r, n ? nullptr : &corners[0]); }, true},
         {[](int32_t h, int32_t r, bool n) { return TAVO_GetModelRegionNumQuads(h, r, n ? nullptr : &count); }, true},
         {[](int32_t h, int32_t, bool n) { return TAVO_GetModelNumRegions(h, n ? nullptr : &count); }, false},
-        {[](int32_t h, int32_t, bool n) { return TAVO_GetModel3DPoints(h, n ? nullptr : &buffer[0]); }, false}};
+        {[](int32_t h, int32_t, bool n) { return TAVO_GetModel3DPoints(h, n ? nullptr : &buffer[0]); }, false},
+        {[](int32_t h, int32_t, bool n) { return TAVO_GetModelExpressionClass(h, n ? nullptr : &count); }, false}};
     const int32_t valid = filledModel(3, 5), freed = newModel();
     newModel();
     libraryState().models.shrink_to_fit();  // a handle equal to the length would read past the table
     ASSERT_EQ(TAVO_FreeModel(freed), TAVO_OK);
     TModel &model = *resolveModel(valid);
     model.regions[2].quads = {{0, 1, 2, 3}, {4, 3, 2, 1}};
+    model.expressionClass = 3;  // an open smile, which the last call reads into count
     const std::vector<TRegion> before = model.regions;
     for (std::size_t k = 0; k < calls.size(); ++k) {
         if (k == 5) {  // what the region calls read of region 2

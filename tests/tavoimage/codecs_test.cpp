@@ -208,6 +208,21 @@ TEST_F(Codecs, RoundTripsAreExactInPngAndBmpCloseInJpegAndNoPrefixLoads) {
     }
 }
 
+TEST_F(Codecs, EveryPngCompressionLevelReadsBackTheSamePixels) {
+    const Bytes pixels = smoothPixels(64, 32, 3);
+    const std::string path = file("level.png");
+    std::vector<std::size_t> sizes;
+    for (int32_t level : {0, 9, -1, 10, -2}) {  // the last two refused: the default stays
+        EXPECT_EQ(TAVO_SetPngCompressionLevel(level), level <= 9 && level >= -1 ? TAVOIMG_OK : TAVOIMG_ERR_ARGUMENT);
+        ASSERT_EQ(TAVO_SaveImageToFile(TestImage(pixels, 64, 32, 3), path.c_str()), 0);
+        sizes.push_back(readFile(path).size());
+        EXPECT_EQ(loaded(path, false).pixels(3), pixels) << level;
+    }
+    // Stored blocks hold every byte; the default compresses less than level 9 at most.
+    EXPECT_TRUE(sizes[0] > pixels.size() && sizes[1] <= sizes[2] && sizes[2] < pixels.size()) << sizes[2];
+    EXPECT_TRUE(sizes[3] == sizes[2] && sizes[4] == sizes[2]);
+}
+
 TEST_F(Codecs, ReadsTheLayoutsOfOtherWritersAndNoPrefixOfThem) {
     const Bytes rgb = randomBytes(11 * 9 * 3, 21);
     std::vector<Bytes> rgbRows;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <functional>
 #include <numbers>
+#include <tuple>
 #include <vector>
 
 #include "tavoimage/test_image.h"
@@ -100,6 +101,29 @@ TEST(RotateImageCenter, SamplesTheInverseTurnBilinearlyAndIsBlackOutside) {
     const TestImage lit({0, 0, 0, 0, 0, 200, 0, 0, 0}, 3, 3, 1);
     ASSERT_EQ(TAVO_RotateImageCenter(lit, 90.0, 1.0, 1.0, lit), TAVOIMG_OK);
     EXPECT_EQ(lit.pixels(1), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0, 200, 0}));
+}
+
+TEST(RotateCropImage, IsTheRectangleOfTheWholeRotationWithItsBorderRepeated) {
+    const struct { int width, height, channels; double angle; int x1, y1, x2, y2; } cases[] = {
+        {9, 7, 3, 30, 2, 1, 6, 5}, {9, 7, 1, -12.5, -4, -3, 3, 2}, {8, 6, 4, 77, 5, 3, 12, 9}, {5, 8, 3, 200, -2, 6, 7, 11},
+        {6, 6, 3, 0, -1, 2, 7, 3}, {6, 6, 4, 90, 2, -5, 2, 8}, {7, 5, 1, 45, 9, -4, 12, -2}, {4, 4, 3, -360, 0, 0, 3, 3}};
+    for (const auto &c : cases) {
+        const Pixels source{c.width, c.height, c.channels};
+        const TestImage image(source.bytes, c.width, c.height, c.channels), whole;
+        ASSERT_EQ(TAVO_RotateImageCenter(image, c.angle, c.width * 0.43, c.height * 0.57, whole), TAVOIMG_OK);
+        ASSERT_EQ(TAVO_CopyRectReplicateBorder(whole, c.x1, c.y1, c.x2, c.y2, whole), TAVOIMG_OK);
+        ASSERT_EQ(TAVO_RotateCropImage(image, c.angle, c.width * 0.43, c.height * 0.57, c.x1, c.y1, c.x2, c.y2, image),
+                  TAVOIMG_OK);
+        EXPECT_EQ(image.size(), whole.size());
+        EXPECT_EQ(image.pixels(c.channels), whole.pixels(c.channels)) << c.angle;
+    }
+    const TestImage image({1, 2, 3, 4}, 2, 2, 1), empty;
+    for (const auto &[source, angle, x2, status] : std::vector<std::tuple<ImageHandle, double, int, int32_t>>{
+             {image, NAN, 1, TAVOIMG_ERR_ARGUMENT}, {image, 10.0, -1, TAVOIMG_ERR_ARGUMENT},
+             {empty, 10.0, 1, TAVOIMG_ERR_ARGUMENT}, {image, 10.0, 40000, TAVOIMG_ERR_MEMORY}, {-1, 10.0, 1, TAVOIMG_ERR_HANDLE}}) {
+        EXPECT_EQ(TAVO_RotateCropImage(source, angle, 0.5, 0.5, 0, 0, x2, 1, image), status) << x2;
+        EXPECT_EQ(image.pixels(1), (std::vector<uint8_t>{1, 2, 3, 4}));
+    }
 }
 
 TEST(MirrorImage, FlagZeroFlipsRowsAndFlagOneFlipsColumns) {

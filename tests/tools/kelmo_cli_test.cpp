@@ -167,6 +167,17 @@ TEST(KelmoBatch, ProcessesItsShardAndSkipsWhatItCannotUse) {
     EXPECT_NE(readText(r.batchDir / "out/good/model.txt").find("\nexpression 2 "), std::string::npos);  // closed smile
 }
 
+// The batch found its points with the compact model that the build writes beside the data directory;
+// dlib's own file of that model places the same points.
+TEST(KelmoLandmarks, TheCompactModelPlacesThePointsOfDlibsFile) {
+    const Runs &r = runs();
+    ASSERT_TRUE(fs::is_regular_file(kData + "../landmarks/face_landmarks_68.kelmo"));
+    const Outcome dlibFile = kelmo({"landmarks", kPhoto, "--model", "/usr/share/dlib/shape_predictor_68_face_landmarks.dat",
+                                    "-o", "dlib.txt"}, kRoot / "landmarks");
+    ASSERT_EQ(dlibFile.exitCode, 0) << dlibFile.err;
+    EXPECT_EQ(numbers(readText(kRoot / "landmarks/dlib.txt")), r.xy);
+}
+
 // Regions read off the sample photo by eye: the subject's eyes at about (203, 101)
 // and (246, 103), the mouth corners at (203, 141) and (244, 141); the open mouth
 // shows the teeth between the inner edges of the lips at y = 142 and 150.

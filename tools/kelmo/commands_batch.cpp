@@ -28,6 +28,10 @@
 #include <unistd.h>
 #endif
 
+#if defined(_OPENMP)
+#include <omp.h>
+#endif
+
 #include "tools/kelmo/atomic_file.h"
 #include "tools/kelmo/commands.h"
 
@@ -181,11 +185,23 @@ Result runPhoto(const Job &job, const BatchSettings &settings, LandmarkSource &l
     return result;
 }
 
+// The workers are the batch's parallelism: each runs the library's parallel
+// loops on its own thread (they work on 256 x 256 frames, too little to pay
+// for threads that would only compete with the other workers), and writes
+// its pictures at a fast PNG level (larger files, the same pixels).
+void useOneThreadPerWorker() {
+#if defined(_OPENMP)
+    omp_set_num_threads(1);
+#endif
+    TAVO_SetPngCompressionLevel(1);
+}
+
 #if !defined(_WIN32)
 // The worker loop: read an index, answer "index, ok, seconds, message".
 [[noreturn]] void workerMain(int jobFd, int resultFd, const std::vector<Job> &jobs, const BatchSettings &settings,
                              LandmarkSource &landmarks) {
     resetInterruptRegistryInChild();
+    useOneThreadPerWorker();
     int exitCode = 0;
     try {
         const LibrarySession library(settings.dataDirectory);
@@ -315,6 +331,7 @@ int commandBatch(const Args &words) {
 #if defined(_WIN32)
     ProgressDisplay progress(jobs.size(), _isatty(_fileno(stderr)) != 0);
     if (!jobs.empty()) {
+        useOneThreadPerWorker();
         const LibrarySession library(settings.dataDirectory);
         if (_isatty(_fileno(stderr)) != 0) progress.draw(0, 0);
         for (std::size_t k = 0; k < jobs.size(); ++k) {

@@ -42,7 +42,7 @@ LandmarkSource::~LandmarkSource() = default;
 
 void LandmarkSource::preload() {
     if (!options_.pointsFile && landmarker_ == nullptr)
-        landmarker_ = std::make_unique<FaceLandmarker>(options_.modelFile.value_or(kDefaultShapePredictor));
+        landmarker_ = std::make_unique<FaceLandmarker>(options_.modelFile ? *options_.modelFile : defaultLandmarkModel());
 }
 
 FeaturePoints LandmarkSource::pointsFor(const Image &photo, const std::string &photoName) {
@@ -88,7 +88,7 @@ CreatedModelFolder stageModelFolder(const Model &model, const Image &photo, cons
                                     const FeaturePoints &points, const CreateOptions &options,
                                     const std::string &dataDirectory, const std::string &folder, OutputSet &out) {
     CreatedModelFolder result;
-    result.expressionClass = findExpressionClass(photo, points, options, model);
+    result.expressionClass = expressionClassOf(model);
     const ObjSummary obj = exportObj(model, options.genericTeeth, folder, out);
     result.vertices = obj.vertices;
     result.faces = obj.faces;

@@ -11,11 +11,17 @@
 #include <dlib/image_transforms.h>
 
 #include "tools/kelmo/cli.h"
+#include "tools/kelmo/landmark_model.h"
+#include "tools/kelmo/session.h"
+
+#ifndef KELMO_INSTALL_LANDMARKS_DIR
+#define KELMO_INSTALL_LANDMARKS_DIR "/usr/local/share/kelmo/landmarks"
+#endif
 
 namespace kelmo::cli {
 
 struct FaceLandmarker::Impl {
-    dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
+    dlib::frontal_face_detector detector;
     dlib::shape_predictor predictor;
 };
 
@@ -29,7 +35,14 @@ FaceLandmarker::FaceLandmarker(const std::string &modelPath) : impl_(std::make_u
                            ? " (install Debian's libdlib-data: bash scripts/install-deps.sh), or give --model FILE"
                            : ""));
     try {
-        dlib::deserialize(modelPath) >> impl_->predictor;
+        if (isCompactLandmarkModel(modelPath)) {
+            loadCompactLandmarkModel(modelPath, impl_->predictor, impl_->detector);
+        } else {
+            impl_->detector = dlib::get_frontal_face_detector();
+            dlib::deserialize(modelPath) >> impl_->predictor;
+        }
+    } catch (const CliError &) {
+        throw;
     } catch (const std::exception &e) {
         // dlib's message spans several lines; its second says what failed.
         std::string reason = e.what();
@@ -43,6 +56,17 @@ FaceLandmarker::FaceLandmarker(const std::string &modelPath) : impl_(std::make_u
 }
 
 FaceLandmarker::~FaceLandmarker() = default;
+
+std::string defaultLandmarkModel() {
+    const std::string exeDir = executableDirectory();
+    std::error_code ec;
+    for (const std::string &dir : {exeDir + "/../landmarks", exeDir + "/../share/kelmo/landmarks",
+                                   std::string(KELMO_INSTALL_LANDMARKS_DIR)}) {
+        const std::filesystem::path compact = std::filesystem::path(dir) / kCompactLandmarkModelName;
+        if (std::filesystem::is_regular_file(compact, ec)) return compact.string();
+    }
+    return kDefaultShapePredictor;
+}
 
 namespace {
 

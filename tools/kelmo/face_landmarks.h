@@ -16,6 +16,12 @@ namespace kelmo::cli {
 // Debian's libdlib-data installs the 68-point model here.
 inline constexpr const char *kDefaultShapePredictor = "/usr/share/dlib/shape_predictor_68_face_landmarks.dat";
 
+// The model used when none is named: the compact form of the default model
+// that the build writes into <build>/landmarks/ (installed into
+// share/kelmo/landmarks/), which loads in a fraction of the time; otherwise
+// the default model itself.
+std::string defaultLandmarkModel();
+
 struct DetectedFace {
     // The detector's box, in photo pixels (inclusive bounds).
     long left = 0, top = 0, right = 0, bottom = 0;
@@ -27,7 +33,8 @@ struct DetectedFace {
 
 class FaceLandmarker {
 public:
-    // Loads the shape predictor model (about 100 MB, a second or so). Throws
+    // Loads the shape predictor model: a dlib file (about 100 MB, a second or
+    // so) or its compact form (landmark_model.h, a tenth of that). Throws
     // CliError when the file is missing, is not a dlib shape predictor, or
     // predicts another number of points than 68.
     explicit FaceLandmarker(const std::string &modelPath);

@@ -2,7 +2,6 @@
 #include "tools/kelmo/model_ops.h"
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -59,36 +58,10 @@ std::array<TVector3f, 66> featurePoints3D(int32_t model) {
     return points;
 }
 
-namespace {
-bool sameShape(int32_t a, int32_t b) {
-    const auto va = modelVertices(a), vb = modelVertices(b);
-    if (va.size() != vb.size()) return false;
-    for (std::size_t r = 0; r < va.size(); ++r) {
-        if (va[r].size() != vb[r].size()) return false;
-        if (!va[r].empty() && std::memcmp(va[r].data(), vb[r].data(), va[r].size() * sizeof(TVector3f)) != 0)
-            return false;
-    }
-    return true;
-}
-}  // namespace
-
-int findExpressionClass(const Image &photo, const FeaturePoints &points, const CreateOptions &options,
-                        const Model &created) {
-    // The library's restrictions: noSmile turns 3 into 1 and 2 into 0,
-    // closedMouth 3 into 2 and 1 into 0.
-    bool open = !options.closedMouth;
-    bool smiling = !options.noSmile;
-    if (open) {
-        CreateOptions forced = options;
-        forced.closedMouth = true;
-        open = !sameShape(created.handle(), createModel(photo, points, forced)->handle());
-    }
-    if (smiling) {
-        CreateOptions forced = options;
-        forced.noSmile = true;
-        smiling = !sameShape(created.handle(), createModel(photo, points, forced)->handle());
-    }
-    return (smiling ? 2 : 0) + (open ? 1 : 0);
+int expressionClassOf(const Model &created) {
+    int32_t expressionClass = 0;
+    check(TAVO_GetModelExpressionClass(created.handle(), &expressionClass), "cannot read the expression class");
+    return expressionClass;
 }
 
 std::string formatModelRecord(const ModelRecord &record) {

@@ -33,14 +33,8 @@ const char *expressionName(int expressionClass);
 std::unique_ptr<Model> createModel(const Image &photo, const FeaturePoints &points, const CreateOptions &options);
 
 // The expression class that creation chose (read from the points, then
-// restricted by the two flags). The interface does not report it (TAVO_GetFaceExpression is
-// a placeholder), so it is found from the interface alone: the model is
-// created again with closedMouth forced, and again with noSmile forced; a
-// result identical to `created` (bit for bit, creation is deterministic)
-// means the flag changed nothing, i.e. the mouth was closed, or there was no
-// smile.
-int findExpressionClass(const Image &photo, const FeaturePoints &points, const CreateOptions &options,
-                        const Model &created);
+// restricted by the two flags), as the library reports it.
+int expressionClassOf(const Model &created);
 
 // The record of a model folder written by `kelmo create` ("model.txt").
 struct ModelRecord {
