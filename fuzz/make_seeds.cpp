@@ -149,6 +149,16 @@ int main(int argc, char **argv) try {
         "attachment feature 36  -0.2 -0.9 0\ninsertion  feature 3\nbound1     feature 36  -0.6 -0.9 0\n"
         "bound2     feature 36   0.2 -0.9 0\nextension  0.3\nstrength   0.25\nsharpness  1\nregions    3\n");
     put("muscle_file/absolute.muscle", "attachment 0 0 0\ninsertion 1 0.5 1\nbound1 1 1 1\nbound2 1 -1 1\nstrength 2\n");
+    // A host's session, call by call (the bytes that fuzz_api_sequence.cpp
+    // reads for each): a model, creation from the photo, a render, a morph
+    // loaded, converted and applied, a muscle, a copy, a warp, a face frame.
+    std::string session = {0, 0, 7, 0, 0, 0, 0, 1, 0, 0, 3, 10, 1, 1, 11, 0, 1, 0, 0, 13, 0, 1, 0, 14, 0, 1,
+                           15, 0, 1, 0, 64, 16, 0, 36, 64, 64, 64, 3, 64, 64, 64, 36, 0, 64, 64, 36, 127, 64, 64,
+                           64, 64, 64, 64, 0, 0, 2, 0, 1, 17, 2};
+    for (int k = 0; k < 16; ++k) session += {char(k % 6), char(k % 5)};
+    session += {0, 1, 0, 8, 0, 0, 0, 0, 1, 0};
+    put("api_sequence/session", session);
+    put("api_sequence/create", session.substr(0, 10));
     return 0;
 } catch (const std::exception &error) {
     std::fprintf(stderr, "kelmo_fuzz_seeds: %s\n", error.what());

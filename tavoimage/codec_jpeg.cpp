@@ -124,8 +124,9 @@ TAVOIMAGE_NOINLINE int32_t readJpegStream(JpegReadState *state) {
             jpeg_destroy_decompress(&codec);
             return TAVOIMG_ERR_FORMAT;
     }
-    // The decoded pixels must fit the budget too.
-    const std::size_t imageBytes = std::size_t{codec.image_width} * codec.image_height * (state->keepAlpha ? 4 : 3);
+    // The decoded pixels must fit the budget too, counted with alpha so that
+    // a file loads with its alpha kept exactly when it loads without.
+    const std::size_t imageBytes = std::size_t{codec.image_width} * codec.image_height * 4;
     if (imageBytes > state->memoryBudget) {
         jpeg_destroy_decompress(&codec);
         return TAVOIMG_ERR_MEMORY;
