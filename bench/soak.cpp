@@ -97,6 +97,7 @@ bool cycle(const std::string &data, const std::vector<uint8_t> &rgb, const std::
 }  // namespace
 
 int main(int argc, char **argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // progress shows as it happens
     const long cycles = argc > 1 ? std::atol(argv[1]) : 20000;
     std::string data = argc > 2 ? argv[2] : "";
     const std::filesystem::path scratch =
@@ -130,7 +131,10 @@ int main(int argc, char **argv) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::error_code ignored;
     std::filesystem::remove_all(scratch, ignored);
-    const bool held = last - first < 1024 && liveModels() == 0 && liveImages() == imagesBetweenSessions;
+    // Growth is judged from the tenth cycle on; a shorter run (the one under
+    // valgrind) checks only the tables.
+    const bool held = (cycles <= 10 || last - first < 1024) && liveModels() == 0 &&
+                      liveImages() == imagesBetweenSessions;
     std::printf("%ld cycles in %.1f s: resident memory %ld kB -> %ld kB (%+ld kB), %d models and %d images "
                 "(the shared mask, teeth and sock) between sessions: %s\n",
                 cycles, seconds, first, last, last - first, liveModels(), liveImages(),
