@@ -131,7 +131,9 @@ TEST_F(WriteFaults, FailCleanlyAndLeaveThePreviousFile) {
             const std::string after = std::string("KELMO_WRITE_FAULT_AFTER=") +
                                       (fault == Fault::fullDisk || fault == Fault::interrupted ? "100" : "-1");
             const std::string kind = fault == Fault::interrupted ? "KELMO_WRITE_FAULT=interrupt" : "KELMO_WRITE_FAULT=full";
-            const char *environment[] = {preload.c_str(), after.c_str(), kind.c_str(), nullptr};
+            // Under AddressSanitizer the shim is preloaded before its runtime.
+            const char *environment[] = {preload.c_str(), after.c_str(), kind.c_str(),
+                                         "ASAN_OPTIONS=verify_asan_link_order=0", nullptr};
             const std::string photo = (root / "image.png").string(), from = (root / "from.txt").string(),
                               to = (root / "to.txt").string();
             const char *argv[] = {KELMO_TOOL, "warp", photo.c_str(), "--from", from.c_str(), "--to", to.c_str(),
