@@ -214,8 +214,8 @@ TAVOIMAGE_API int32_t TAVO_CopyRectReplicateBorder(ImageHandle source, int32_t x
  * subsampling; grey stays grey, alpha dropped), ".bmp" (24-bit BI_RGB with a
  * 40-byte header; images with alpha 32-bit BI_BITFIELDS with a 108-byte
  * BITMAPV4HEADER whose alpha mask is FF000000; grey written as colour).
- * A file that cannot be written completely is removed (an existing file of
- * that name was already truncated and is lost too).
+ * Written as ".NAME.tavo-tmp-PID" (process id) in its folder, renamed over `path` when complete: a failure
+ * removes it and leaves a previous `path` as it was (a killed process leaves it, never a half-written `path`).
  * path: zero-terminated file path; must not be null.
  * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_NULL, TAVOIMG_ERR_FORMAT (unknown
  * extension), TAVOIMG_ERR_ARGUMENT (empty image), TAVOIMG_ERR_WRITE. */

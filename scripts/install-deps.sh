@@ -3,17 +3,22 @@
 # then fetches the sample photo of `kelmo demo` and the tool's tests.
 # As root it runs apt-get; otherwise it prints the exact command to run.
 #
-#   bash scripts/install-deps.sh [--windows] [BUILD_DIR]
+#   bash scripts/install-deps.sh [--windows | --fuzz] [BUILD_DIR]
 #
 # BUILD_DIR (default: build) receives sample/astronaut.png; see
 # scripts/fetch-sample-photo.sh. --windows adds what the Windows build and
 # its tests need (make windows, make test-windows): the mingw-w64 cross
-# compilers and Wine.
+# compilers and Wine. --fuzz adds what `make fuzz` and the soak's memory
+# check need: clang with libFuzzer and its OpenMP runtime, and valgrind.
 set -euo pipefail
 
 windows=0
+fuzz=0
 if [ "${1:-}" = "--windows" ]; then
   windows=1
+  shift
+elif [ "${1:-}" = "--fuzz" ]; then
+  fuzz=1
   shift
 fi
 build_dir="${1:-build}"
@@ -51,6 +56,9 @@ if [ "$windows" -eq 1 ]; then
     # solves with them, as the Windows build does.
     liblapack3 libblas3
   )
+fi
+if [ "$fuzz" -eq 1 ]; then
+  packages+=(clang-14 libfuzzer-14-dev libomp-14-dev valgrind)
 fi
 
 missing=()

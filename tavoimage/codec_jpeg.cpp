@@ -5,6 +5,7 @@
 // setjmp point of readJpegStream or writeJpegStream. Those functions own no
 // object with a destructor; the pixel vectors belong to their callers'
 // frames and are sized through tryResize, which cannot throw.
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 
@@ -23,6 +24,18 @@ constexpr int kJpegWriteQuality = 95;
 // whole image; real files have a few dozen at most. The limit keeps a small
 // hostile file from costing minutes (libjpeg-turbo suggests the same 500).
 constexpr int kMaximumJpegScans = 500;
+
+// A hostile file can claim 2^27 pixels in a few hundred bytes; a progressive
+// one then makes libjpeg allocate its whole coefficient buffer (about 1.2 GB)
+// before it finds that the data is missing. Decoding therefore gets a memory
+// budget: the pixels and libjpeg's working memory together may take 64 MB plus
+// 2048 bytes per byte of the file. A Huffman-coded file spends at least two
+// bits on every 8 x 8 block of its full-resolution component, so no such file
+// needs more than 1024 bytes of pixels per byte; real photos, progressive ones
+// included, stay far below. Only freakishly compressed files (arithmetic coding
+// of a flat image) exceed it, and they are refused as too large.
+constexpr std::size_t kJpegMemoryFloor = std::size_t{64} << 20;
+constexpr std::size_t kJpegBytesPerFileByte = 2048;
 
 // libjpeg hands the handlers a pointer to `base`, the first member.
 struct JpegErrorManager {
@@ -62,6 +75,7 @@ void installErrorManager(JpegErrorManager &manager) {
 
 struct JpegReadState {
     std::FILE *file = nullptr;
+    std::size_t memoryBudget = 0;
     bool keepAlpha = false;
     std::vector<uint8_t> *pixels = nullptr;  // owned by the caller's frame
     std::vector<uint8_t> *row = nullptr;     // one decoded row, caller's frame
@@ -78,10 +92,14 @@ TAVOIMAGE_NOINLINE int32_t readJpegStream(JpegReadState *state) {
     jpeg_progress_mgr progress{};
     progress.progress_monitor = jpegProgressMonitor;
     if (setjmp(errors.jump)) {
+        // libjpeg's working memory beyond the budget (it has no backing store).
+        const bool tooLarge = errors.base.msg_code == JERR_NO_BACKING_STORE ||
+                              errors.base.msg_code == JERR_OUT_OF_MEMORY;
         jpeg_destroy_decompress(&codec);
-        return TAVOIMG_ERR_CORRUPT;
+        return tooLarge ? TAVOIMG_ERR_MEMORY : TAVOIMG_ERR_CORRUPT;
     }
     jpeg_create_decompress(&codec);
+    codec.mem->max_memory_to_use = static_cast<long>(state->memoryBudget);
     codec.progress = &progress;
     jpeg_stdio_src(&codec, state->file);
     jpeg_read_header(&codec, TRUE);
@@ -105,6 +123,13 @@ TAVOIMAGE_NOINLINE int32_t readJpegStream(JpegReadState *state) {
         default:
             jpeg_destroy_decompress(&codec);
             return TAVOIMG_ERR_FORMAT;
+    }
+    // The decoded pixels must fit the budget too, counted with alpha so that
+    // a file loads with its alpha kept exactly when it loads without.
+    const std::size_t imageBytes = std::size_t{codec.image_width} * codec.image_height * 4;
+    if (imageBytes > state->memoryBudget) {
+        jpeg_destroy_decompress(&codec);
+        return TAVOIMG_ERR_MEMORY;
     }
     jpeg_start_decompress(&codec);
     const int32_t channels = state->keepAlpha ? 4 : 3;
@@ -192,6 +217,10 @@ int32_t decodeJpeg(std::FILE *file, bool keepAlpha, Image &image) {
     std::vector<uint8_t> row;
     JpegReadState state;
     state.file = file;
+    long fileBytes = 0;
+    if (std::fseek(file, 0, SEEK_END) == 0) fileBytes = std::max(std::ftell(file), 0L);
+    std::rewind(file);
+    state.memoryBudget = kJpegMemoryFloor + static_cast<std::size_t>(fileBytes) * kJpegBytesPerFileByte;
     state.keepAlpha = keepAlpha;
     state.pixels = &pixels;
     state.row = &row;

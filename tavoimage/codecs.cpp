@@ -79,7 +79,14 @@ int32_t decodeImageFile(const std::string &path, bool keepAlpha, Image &image) {
 int32_t encodeImageFile(const Image &image, const std::string &path) {
     const FileFormat format = formatFromExtension(path);
     if (format == FileFormat::Unknown) return TAVOIMG_ERR_FORMAT;
-    std::FILE *file = openNamedFile(path, "wb");
+    // The file is written under a temporary name in its folder and renamed
+    // over the final name only when it is complete, so a full disk, a failed
+    // or interrupted write, or a name that cannot be replaced (a folder)
+    // leaves a previous file of that name as it was. A read-only file is
+    // refused as it would be by opening it for writing.
+    if (!isReplaceable(path)) return TAVOIMG_ERR_WRITE;
+    const std::string temporary = temporaryNameBeside(path);
+    std::FILE *file = openNamedFile(temporary, "wb");
     if (file == nullptr) return TAVOIMG_ERR_WRITE;
     int32_t status = TAVOIMG_ERR_FORMAT;
     switch (format) {
@@ -91,9 +98,8 @@ int32_t encodeImageFile(const Image &image, const std::string &path) {
     // Buffered bytes reach the disk only at the close, so a full disk may
     // show only here.
     if (std::fclose(file) != 0 && status == TAVOIMG_OK) status = TAVOIMG_ERR_WRITE;
-    // No half-written file stays behind (an existing file of that name is
-    // lost as well: it was truncated when the file was opened).
-    if (status != TAVOIMG_OK) removeNamedFile(path);
+    if (status == TAVOIMG_OK && !renameNamedFile(temporary, path)) status = TAVOIMG_ERR_WRITE;
+    if (status != TAVOIMG_OK) removeNamedFile(temporary);
     return status;
 }
 

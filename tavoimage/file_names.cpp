@@ -1,9 +1,15 @@
 #include "tavoimage/file_names.h"
 
+#include <cerrno>
+
 #if defined(_WIN32)
+#include <io.h>
+#include <process.h>
 #include <windows.h>
 
 #include <cstring>
+#else
+#include <unistd.h>
 #endif
 
 namespace tavoimage {
@@ -50,12 +56,46 @@ bool removeNamedFile(const std::string &path) {
     return !wide.empty() && _wremove(wide.c_str()) == 0;
 }
 
+bool renameNamedFile(const std::string &from, const std::string &to) {
+    const std::wstring wideFrom = widePath(from.c_str()), wideTo = widePath(to.c_str());
+    return !wideFrom.empty() && !wideTo.empty() &&
+           MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool isReplaceable(const std::string &path) {
+    const std::wstring wide = widePath(path.c_str());
+    return wide.empty() || _waccess(wide.c_str(), 2) == 0 || errno == ENOENT;
+}
+
+namespace {
+int processNumber() { return _getpid(); }
+}  // namespace
+
 #else
 
 std::FILE *openNamedFile(const std::string &path, const char *mode) { return std::fopen(path.c_str(), mode); }
 
 bool removeNamedFile(const std::string &path) { return std::remove(path.c_str()) == 0; }
 
+bool renameNamedFile(const std::string &from, const std::string &to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool isReplaceable(const std::string &path) { return ::access(path.c_str(), W_OK) == 0 || errno == ENOENT; }
+
+namespace {
+int processNumber() { return static_cast<int>(::getpid()); }
+}  // namespace
+
 #endif
+
+std::string temporaryNameBeside(const std::string &path) {
+    // One call at a time per process (the library is not thread-safe), so the
+    // process number alone keeps writers apart; a host that handles signals can
+    // then name the file to remove (the kelmo tool does).
+    const std::size_t separator = path.find_last_of("/\\");
+    const std::size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
+    return path.substr(0, nameStart) + "." + path.substr(nameStart) + ".tavo-tmp-" + std::to_string(processNumber());
+}
 
 }  // namespace tavoimage

@@ -21,4 +21,15 @@ std::FILE *openNamedFile(const std::string &path, const char *mode);
 // Deletes the file; false when it could not.
 bool removeNamedFile(const std::string &path);
 
+// Renames `from` to `to`, replacing a file of that name in one step; false
+// when it could not (`to` a folder, no permission, another file system).
+bool renameNamedFile(const std::string &from, const std::string &to);
+
+// False when a file of that name exists and may not be written (read-only).
+bool isReplaceable(const std::string &path);
+
+// A name beside `path`, in its folder, that no other writer uses: the hidden
+// ".NAME.tavo-tmp-PROCESS".
+std::string temporaryNameBeside(const std::string &path);
+
 }  // namespace tavoimage

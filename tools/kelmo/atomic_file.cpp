@@ -196,7 +196,14 @@ void OutputSet::writeText(const std::string &finalPath, const std::string &text)
 
 void OutputSet::saveImage(const Image &image, const std::string &finalPath) {
     const std::string temporary = stage(finalPath);
+    // The library writes the image under a name of its own beside ours and
+    // renames it at the end; an interruption in between must remove it too.
+    const fs::path ours(temporary);
+    const std::string libraries =
+        (ours.parent_path() / ("." + ours.filename().string() + ".tavo-tmp-" + std::to_string(processId()))).string();
+    addTo(registry().temporaryFiles, libraries);
     const int32_t status = TAVO_SaveImageToFile(image.handle(), temporary.c_str());
+    removeFrom(registry().temporaryFiles, libraries);
     if (status != 0) throw failure("cannot write '" + finalPath + "': " + statusText(status));
 }
 
