@@ -303,12 +303,14 @@ TEST_F(Codecs, FailedSavesLeaveNoFileBehind) {
         EXPECT_FALSE(std::filesystem::exists(file(name))) << name;
     }
     EXPECT_EQ(TAVO_SaveImageToFile(image, file("missing/x.png").c_str()), TAVOIMG_ERR_WRITE);
+#if !defined(_WIN32)  // Windows has no device that opens and then fails every write
     // /dev/full accepts the open and fails every write: the name is removed.
     for (const char *name : {"full.png", "full.jpg", "full.bmp"}) {
         std::filesystem::create_symlink("/dev/full", file(name));
         EXPECT_EQ(TAVO_SaveImageToFile(image, file(name).c_str()), TAVOIMG_ERR_WRITE) << name;
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(file(name)))) << name;
     }
+#endif
 }
 
 }  // namespace
