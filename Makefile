@@ -98,15 +98,20 @@ mutants: deps
 # The dependencies are built once from Debian's source packages into
 # $(WINDOWS_BUILD)/deps/ and kept.
 WINDOWS_BUILD ?= build-windows
+# Linux's optimisation (-O2, the same code) without debugging information: the
+# zip ships stripped modules, and generating it costs a fifth to a third of
+# each compile.
+WINDOWS_BUILD_FLAGS ?= -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
+  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
 KELMO_VERSION := $(shell sed -n 's/^project.kelmo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 WINDOWS_ZIP = $(WINDOWS_BUILD)/kelmo-$(KELMO_VERSION)-win64.zip
 
 windows-deps:
-	bash scripts/install-deps.sh --windows $(WINDOWS_BUILD)
+	bash scripts/install-deps.sh --windows $(BUILD)
 	bash scripts/build-windows-deps.sh $(WINDOWS_BUILD)/deps
 
 windows: windows-deps
-	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	cmake -S . -B $(WINDOWS_BUILD) -G Ninja $(WINDOWS_BUILD_FLAGS) \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 	  -DKELMO_WINDOWS_DEPS=$(abspath $(WINDOWS_BUILD))/deps/prefix -DKELMO_BUILD_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS)

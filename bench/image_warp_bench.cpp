@@ -2,7 +2,8 @@
 // image in mode 0 and a 1024 x 1024 image (the largest square image the warp
 // accepts) in modes 0 and 2, each with 1 and 2 OpenMP threads, at the plain
 // kernel level (0, one pixel at a time) and the widest (3). Wall-clock
-// time, because the evaluation runs on several threads.
+// time, because the evaluation runs on several threads. Then the dense solve
+// alone, for the 70 points of a face's landmarks and corners and for 1028.
 #include <benchmark/benchmark.h>
 #include <omp.h>
 
@@ -13,6 +14,7 @@
 
 #include "frame/kernel_level.h"
 #include "frame/library_state.h"
+#include "warp/interpolator.h"
 #include "kelmo.h"
 #include "tavoimage.h"
 
@@ -88,5 +90,25 @@ BENCHMARK(BM_WarpImageRBF)
     ->ArgsProduct({{1024}, {0, 2}, {1, 2}, {0, 3}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// The solve of the warp's n x n system of distances, points scattered over a
+// 1024 x 1024 image: its cost grows as n^3 and dominates the warp's for large n.
+void BM_WarpSolve(benchmark::State &state) {
+    const auto count = static_cast<int>(state.range(0));
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> coordinate(0.0f, 1023.0f), shift(-32.0f, 32.0f);
+    kelmo::TInterpolator points;
+    for (int k = 0; k < count; ++k) {
+        const float x = coordinate(random), y = coordinate(random), dx = shift(random), dy = shift(random);
+        points.addControlPoint(x, y, dx, dy);
+    }
+    for (auto _ : state) {
+        kelmo::TInterpolator interpolator = points;
+        interpolator.solve();
+        benchmark::DoNotOptimize(interpolator.coefficients.data());
+    }
+}
+
+BENCHMARK(BM_WarpSolve)->Arg(70)->Arg(1028)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

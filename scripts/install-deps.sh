@@ -26,7 +26,9 @@ build_dir="${1:-build}"
 packages=(
   build-essential cmake pkg-config
   libpng-dev libjpeg62-turbo-dev
-  liblapacke-dev libopenblas-dev libgomp1
+  # The dense solve: LAPACKE with Debian's reference LAPACK and BLAS, linked
+  # in statically (their Fortran runtime comes with gfortran).
+  liblapacke-dev liblapack-dev libblas-dev gfortran libgomp1
   libgtest-dev libgmock-dev libbenchmark-dev gcovr
   libglu1-mesa-dev libosmesa6-dev
   # The benchmarks' resampling peers: OpenCV's core and imgproc only.
@@ -52,9 +54,6 @@ if [ "$windows" -eq 1 ]; then
     # The POSIX-threads flavour of mingw-w64's GCC: OpenMP's runtime needs it.
     g++-mingw-w64-x86-64-posix gfortran-mingw-w64-x86-64-posix
     ninja-build wine64
-    # Debian's reference LAPACK and BLAS: the Linux side of the comparison
-    # solves with them, as the Windows build does.
-    liblapack3 libblas3
   )
 fi
 if [ "$fuzz" -eq 1 ]; then

@@ -106,21 +106,32 @@ class VrmlImport : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         std::filesystem::create_directories(root + "/orvane");
+        createdFolder = std::filesystem::create_directories(visibilityFolder());
         ASSERT_EQ(TAVO_SetDriveRoot(root.c_str()), TAVO_OK);
     }
     static void TearDownTestSuite() {
         TAVO_SetDriveRoot("/");
         std::filesystem::remove_all(root);
+        std::filesystem::remove(visibilityFolder() + "/VisibleMeshes.vsl");
+        if (createdFolder) std::filesystem::remove(visibilityFolder());
     }
     void SetUp() override { ASSERT_EQ(TAVO_InitModel(&handle, 0), TAVO_OK); }
     void TearDown() override { destroyAllModels(); }
+    // Windows has no drive root of the library's own: the visibility file is
+    // read at its real place on drive C:, so the test writes it there.
     static void writeVisibility(const std::vector<uint8_t> &bytes) {
-        test::writeBytesToFile(root + "/orvane/VisibleMeshes.vsl", bytes);
+        test::writeBytesToFile(visibilityFolder() + "/VisibleMeshes.vsl", bytes);
     }
+#if defined(_WIN32)
+    static std::string visibilityFolder() { return "C:/orvane"; }
+#else
+    static std::string visibilityFolder() { return root + "/orvane"; }
+#endif
     static std::string writeVrml(const std::string &text) {
         test::writeTextToFile(root + "/head.wrl", text);
         return root + "/head.wrl";
     }
+    static inline bool createdFolder = false;
     static inline const std::string root = ::testing::TempDir() + "kelmo_vrml_" + std::to_string(::getpid());
     int32_t handle = -1;
     TModel &model() { return *resolveModel(handle); }
@@ -203,7 +214,7 @@ TEST_F(VrmlImport, BadFilesAreRefusedForTheirReasonAndLeaveTheModelUnchanged) {
     expectReason("#" + std::string(1023, ' ') + rest, VrmlStatus::lineTooLong);
     writeVisibility(std::vector<uint8_t>(10001, 1));
     expectReason(text, VrmlStatus::visibilityTooLong);
-    std::filesystem::remove(root + "/orvane/VisibleMeshes.vsl");
+    std::filesystem::remove(visibilityFolder() + "/VisibleMeshes.vsl");
     expectReason(text, VrmlStatus::visibilityMissing);
     EXPECT_TRUE(TAVO_LoadModelVRML((root + "/missing.wrl").c_str(), handle) == -1 &&
                 TAVO_LoadModelVRML(nullptr, handle) == -1 && TAVO_LoadModelVRML(nullptr, handle + 1) == -4 &&

@@ -40,7 +40,9 @@ TEST(FileNames, ImagesRoundTripUnderNamesBeyondAscii) {
         EXPECT_TRUE(fs::is_regular_file(folder / fromUtf8(name)));
         EXPECT_EQ(TAVO_LoadImageFromFile(&loaded, path.c_str()), TAVOIMG_OK);
         std::vector<uint8_t> back(pixels.size());
-        if (loaded >= 0) EXPECT_EQ(TAVO_SaveImageToBuffer(loaded, back.data(), TAVO_IMAGEMODE_COLOR), TAVOIMG_OK);
+        if (loaded >= 0) {
+            EXPECT_EQ(TAVO_SaveImageToBuffer(loaded, back.data(), TAVO_IMAGEMODE_COLOR), TAVOIMG_OK);
+        }
         EXPECT_EQ(back, pixels);
         TAVO_FreeImage(image);
         if (loaded >= 0) TAVO_FreeImage(loaded);

@@ -259,7 +259,11 @@ TEST(GenericHead, DarkOfTheMouthStaysInsideTheInnerLipContourAtEveryJawWeight) {
 TEST(GenericHead, GeneratorWritesTheSameBytesAsTheBuild) {
     namespace fs = std::filesystem;
     const fs::path run = fs::path(::testing::TempDir()) / ("generic_head_" + std::to_string(getpid()));
-    ASSERT_EQ(std::system(("\"" KELMO_GENERIC_HEAD_TOOL "\" \"" + run.string() + "/\"").c_str()), 0);
+    std::string command = "\"" + fs::path(KELMO_GENERIC_HEAD_TOOL).make_preferred().string() + "\" \"" + run.string() + "/\"";
+#if defined(_WIN32)
+    command = "\"" + command + "\"";  // cmd.exe drops the outermost pair of quotes
+#endif
+    ASSERT_EQ(std::system(command.c_str()), 0);
     int files = 0;
     for (const auto &entry : fs::recursive_directory_iterator(kData)) {
         if (!entry.is_regular_file()) continue;
