@@ -6,15 +6,19 @@
 #include <cstddef>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
+
+#include <omp.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 #include "fitting/region_builders.h"
+#include "frame/kernel_level.h"
 #include "frame/library_state.h"
 #include "model/model_table.h"
 #include "render/rasteriser.h"
@@ -148,8 +152,8 @@ namespace {
 // toward zero fits a byte.
 class SpanFiller final : public SpanWriter {
 public:
-    SpanFiller(PixelBuffer &colour, PixelBuffer &depth, const TextureView &texture, PixelWrite write)
-        : colour_(colour.bytes()), depth_(depth.floats()), width_(colour.width), sampler_(texture), write_(write) {}
+    SpanFiller(uint8_t *colour, float *depth, int32_t width, const TextureView &texture, PixelWrite write)
+        : colour_(colour), depth_(depth), width_(width), sampler_(texture), write_(write) {}
 
     void writeSpan(const Span &span) override {
         rows_.include(RowRange{span.row, span.row});
@@ -225,13 +229,16 @@ struct ProjectedVertex {
 
 }  // namespace
 
-RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &region, const TextureView &texture,
-                    const Matrix4 &projection, const Matrix4 &view, PixelWrite write) {
-    if (texture.empty() || colour.bytes() == nullptr || depth.bytes() == nullptr) return RowRange{};
+PreparedRegion prepareRegion(const TRegion &region, const TextureView &texture, const Matrix4 &projection,
+                             const Matrix4 &view, int32_t width, int32_t height, PixelWrite write) {
+    PreparedRegion prepared;
+    prepared.texture = texture;
+    prepared.write = write;
+    if (texture.empty()) return prepared;
     // The per-vertex texture coordinates (the table that
     // TAVO_GetModelRegionTextureCoords returns).
     const std::vector<TPointf> textureTable = vertexTextureTable(region);
-    const Viewport viewport = renderViewport(colour.width, colour.height);
+    const Viewport viewport = renderViewport(width, height);
     // Projection and texel position for every vertex once: a vertex's projection and
     // texel position do not depend on the quad that names it.
     const auto textureWidth = static_cast<float>(texture.width);
@@ -256,7 +263,7 @@ RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &regi
         vertex.corner = TriangleCorner{window.x, window.y, column, row, position.z};
     }
     // Triangles (a, b, c) and (c, d, a), both windings (no culling).
-    SpanFiller filler(colour, depth, texture, write);
+    prepared.corners.reserve(6 * region.quads.size());
     for (std::size_t q = 0; q < region.quads.size(); ++q) {
         if (!isUsableQuad(region, q)) continue;
         const Quad &quad = region.quads[q];
@@ -265,10 +272,29 @@ RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &regi
         const ProjectedVertex &c = vertices[static_cast<std::size_t>(quad[2])];
         const ProjectedVertex &d = vertices[static_cast<std::size_t>(quad[3])];
         if (!a.projected || !b.projected || !c.projected || !d.projected) continue;
-        rasteriseTriangle(a.corner, b.corner, c.corner, colour.width, colour.height, texture.height, filler);
-        rasteriseTriangle(c.corner, d.corner, a.corner, colour.width, colour.height, texture.height, filler);
+        prepared.corners.insert(prepared.corners.end(), {a.corner, b.corner, c.corner, c.corner, d.corner, a.corner});
     }
+    return prepared;
+}
+
+RowRange drawPrepared(uint8_t *colour, float *depth, int32_t width, int32_t height, const PreparedRegion &region,
+                      int32_t bandBegin, int32_t bandEnd) {
+    if (region.corners.empty() || colour == nullptr || depth == nullptr) return RowRange{};
+    SpanFiller filler(colour, depth, width, region.texture, region.write);
+    const TriangleCorner *corner = region.corners.data();
+    const TriangleCorner *const end = corner + region.corners.size();
+    for (; corner != end; corner += 3)
+        rasteriseTriangle(corner[0], corner[1], corner[2], width, height, region.texture.height, filler, bandBegin,
+                          bandEnd);
     return filler.rows();
+}
+
+RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &region, const TextureView &texture,
+                    const Matrix4 &projection, const Matrix4 &view, PixelWrite write) {
+    if (texture.empty() || colour.bytes() == nullptr || depth.bytes() == nullptr) return RowRange{};
+    const PreparedRegion prepared =
+        prepareRegion(region, texture, projection, view, colour.width, colour.height, write);
+    return drawPrepared(colour.bytes(), depth.floats(), colour.width, colour.height, prepared, 0, INT32_MAX);
 }
 
 namespace {
@@ -280,15 +306,16 @@ constexpr std::size_t kLowerTeethRegion = 4;
 
 // Sets rows first to last of the depth buffer to kEmptyDepth: the first of
 // them element by element, the others copied from it (a vectorised copy).
-void resetDepth(PixelBuffer &depth, RowRange rows) {
-    float *values = depth.floats();
+void resetDepthRows(float *values, int32_t width, RowRange rows) {
     if (values == nullptr || rows.empty()) return;
-    const auto width = static_cast<std::size_t>(depth.width);
-    float *first = values + static_cast<std::size_t>(rows.first) * width;
-    std::fill(first, first + width, kEmptyDepth);
+    const auto rowLength = static_cast<std::size_t>(width);
+    float *first = values + static_cast<std::size_t>(rows.first) * rowLength;
+    std::fill(first, first + rowLength, kEmptyDepth);
     for (int32_t row = rows.first + 1; row <= rows.last; ++row)
-        std::memcpy(values + static_cast<std::size_t>(row) * width, first, width * sizeof(float));
+        std::memcpy(values + static_cast<std::size_t>(row) * rowLength, first, rowLength * sizeof(float));
 }
+
+void resetDepth(PixelBuffer &depth, RowRange rows) { resetDepthRows(depth.floats(), depth.width, rows); }
 
 RowRange allRows(const PixelBuffer &buffer) { return RowRange{0, buffer.height - 1}; }
 
@@ -305,12 +332,7 @@ RowRange drawModelRegion(PixelBuffer &colour, PixelBuffer &depth, const TModel &
 // (where the mouth cavity kept the face from drawing, or the face's own
 // texture is black) takes the
 // four bytes of the inner pass.
-void compositeInnerPass(PixelBuffer &facePass, const PixelBuffer &innerPass) {
-    uint8_t *face = facePass.bytes();
-    const uint8_t *inner = innerPass.bytes();
-    if (face == nullptr || inner == nullptr) return;
-    const std::size_t pixelCount =
-        static_cast<std::size_t>(facePass.width) * static_cast<std::size_t>(facePass.height);
+void compositePixels(const uint8_t *face, const uint8_t *inner, uint8_t *out, std::size_t pixelCount) {
     std::size_t p = 0;
 #if defined(__SSE2__)
     // Four pixels at a time: a pixel whose three colour bytes are 0 is
@@ -322,13 +344,21 @@ void compositeInnerPass(PixelBuffer &facePass, const PixelBuffer &innerPass) {
         const __m128i innerPixels = _mm_loadu_si128(reinterpret_cast<const __m128i *>(inner + 4 * p));
         const __m128i black = _mm_cmpeq_epi32(_mm_and_si128(facePixels, colourBytes), zero);
         const __m128i merged = _mm_or_si128(_mm_and_si128(black, innerPixels), _mm_andnot_si128(black, facePixels));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(face + 4 * p), merged);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 4 * p), merged);
     }
 #endif
     for (; p < pixelCount; ++p) {
-        uint8_t *pixel = face + 4 * p;
-        if ((pixel[0] | pixel[1] | pixel[2]) == 0) std::memcpy(pixel, inner + 4 * p, 4);
+        const uint8_t *pixel = face + 4 * p;
+        std::memcpy(out + 4 * p, (pixel[0] | pixel[1] | pixel[2]) == 0 ? inner + 4 * p : pixel, 4);
     }
+}
+
+void compositeInnerPass(PixelBuffer &facePass, const PixelBuffer &innerPass) {
+    uint8_t *face = facePass.bytes();
+    const uint8_t *inner = innerPass.bytes();
+    if (face == nullptr || inner == nullptr) return;
+    compositePixels(face, inner, face,
+                    static_cast<std::size_t>(facePass.width) * static_cast<std::size_t>(facePass.height));
 }
 
 // The composited buffer becomes an image (an empty one when it has no area),
@@ -348,8 +378,9 @@ void deliverImage(const PixelBuffer &colour, ImageHandle destination) {
     TAVO_FreeImage(image);
 }
 
-// Every pass, once the render size is known to be drawable (or empty).
-void renderPasses(TModel &model, ImageHandle destination, int32_t width, int32_t height) {
+// Every pass, once the render size is known to be drawable (or empty): the
+// reference order of work, one whole buffer after another.
+void renderPassesWhole(TModel &model, ImageHandle destination, int32_t width, int32_t height) {
     const LibraryState &state = libraryState();
     // The camera: the model's angle bounded below by 0.001.
     float angle = model.perspective;
@@ -429,6 +460,134 @@ void renderPasses(TModel &model, ImageHandle destination, int32_t width, int32_t
     }
     // Delivery.
     deliverImage(colour, destination);
+}
+
+// The regions of a render in drawing order, projected for the render size.
+struct PreparedPasses {
+    std::vector<PreparedRegion> face;   // the mouth cavity's depth, then regions 0 to 2
+    PreparedRegion sock;
+    std::vector<PreparedRegion> teeth;  // in their drawing order
+};
+
+// The buffers of a banded render, left uninitialised: every band clears its
+// own rows before drawing, and the composite writes every row of `delivered`.
+struct BandBuffers {
+    BandBuffers(int32_t w, int32_t h)
+        : width(w),
+          height(h),
+          colour(std::make_unique_for_overwrite<uint8_t[]>(pixels() * 4)),
+          inner(std::make_unique_for_overwrite<uint8_t[]>(pixels() * 4)),
+          delivered(std::make_unique_for_overwrite<uint8_t[]>(pixels() * 4)),
+          depth(std::make_unique_for_overwrite<float[]>(pixels())) {}
+    std::size_t pixels() const { return static_cast<std::size_t>(width) * static_cast<std::size_t>(height); }
+
+    int32_t width;
+    int32_t height;
+    std::unique_ptr<uint8_t[]> colour;
+    std::unique_ptr<uint8_t[]> inner;
+    std::unique_ptr<uint8_t[]> delivered;  // the composite, first row the top of the view
+    std::unique_ptr<float[]> depth;
+};
+
+// Every pass on the rows [begin, end) only: the face pass, the inner pass
+// and the composite of a row depend on that row alone (a triangle's walk
+// above the band is replayed by drawPrepared), so bands that tile the image
+// give the whole-buffer result bit for bit, in any order or at once.
+void drawBand(BandBuffers &buffers, const PreparedPasses &passes, int32_t begin, int32_t end) {
+    const int32_t width = buffers.width;
+    const int32_t height = buffers.height;
+    const auto rowPixels = static_cast<std::size_t>(width);
+    const std::size_t first = static_cast<std::size_t>(begin) * rowPixels;
+    const std::size_t count = static_cast<std::size_t>(end - begin) * rowPixels;
+    std::memset(buffers.colour.get() + 4 * first, 0, 4 * count);
+    std::memset(buffers.inner.get() + 4 * first, 0, 4 * count);
+    resetDepthRows(buffers.depth.get(), width, RowRange{begin, end - 1});
+    uint8_t *colour = buffers.colour.get();
+    uint8_t *inner = buffers.inner.get();
+    float *depth = buffers.depth.get();
+    RowRange faceRows;
+    for (const PreparedRegion &region : passes.face)
+        faceRows.include(drawPrepared(colour, depth, width, height, region, begin, end));
+    resetDepthRows(depth, width, faceRows);
+    const RowRange sockRows = drawPrepared(inner, depth, width, height, passes.sock, begin, end);
+    resetDepthRows(depth, width, sockRows);
+    for (const PreparedRegion &region : passes.teeth) drawPrepared(inner, depth, width, height, region, begin, end);
+    // The composite, each row stored at its place in the flipped image.
+    for (int32_t y = begin; y < end; ++y) {
+        const std::size_t from = static_cast<std::size_t>(y) * rowPixels * 4;
+        const std::size_t to = static_cast<std::size_t>(height - 1 - y) * rowPixels * 4;
+        compositePixels(colour + from, inner + from, buffers.delivered.get() + to, rowPixels);
+    }
+}
+
+// Images below this many pixels are drawn by one thread: starting the
+// others would cost more than it saves.
+constexpr int64_t kBandedThreadPixels = 256 * 256;
+
+// The same passes as renderPassesWhole, drawn in horizontal bands, one per
+// thread, each band's buffers touched once while hot.
+void renderPassesInBands(TModel &model, ImageHandle destination, int32_t width, int32_t height) {
+    float angle = model.perspective;
+    if (angle < 0.001f) angle = 0.001f;
+    const Matrix4 projection = projectionMatrix(angle);
+    const Matrix4 view = viewMatrix(model, cameraDistanceOf(angle));
+    BandBuffers buffers(width, height);
+    const PixelBuffer texture = PixelBuffer::fromImage(model.texture, PixelMode::ColorAlpha);
+    const PixelBuffer sockTexture = PixelBuffer::fromImage(model.sockImage, PixelMode::ColorAlpha);
+    PixelBuffer upperTeethTexture;
+    PixelBuffer lowerTeethTexture;
+    if (!model.teethFromModelTexture) {
+        upperTeethTexture = PixelBuffer::fromImage(model.upperTeethImage, PixelMode::ColorAlpha);
+        lowerTeethTexture = PixelBuffer::fromImage(model.lowerTeethImage, PixelMode::ColorAlpha);
+    }
+    std::optional<TRegion> previousCap;
+    if (model.regions.size() > static_cast<std::size_t>(kMouthCapRegion))
+        previousCap = model.regions[static_cast<std::size_t>(kMouthCapRegion)];
+    PreparedPasses passes;
+    try {
+        buildMouthCap(model, libraryState().list7Table);
+        auto prepare = [&](std::size_t index, const PixelBuffer &source, PixelWrite write) {
+            if (index >= model.regions.size()) return PreparedRegion{};
+            return prepareRegion(model.regions[index], TextureView::of(source), projection, view, width, height,
+                                 write);
+        };
+        passes.face.push_back(prepare(static_cast<std::size_t>(kMouthCapRegion), texture, PixelWrite::DepthOnly));
+        for (std::size_t region : kFaceRegions) passes.face.push_back(prepare(region, texture, PixelWrite::Replace));
+        passes.sock = prepare(static_cast<std::size_t>(kSockRegion), sockTexture, PixelWrite::Replace);
+        if (model.teethFromModelTexture) {
+            passes.teeth.push_back(prepare(kUpperTeethRegion, texture, PixelWrite::Replace));
+            passes.teeth.push_back(prepare(kLowerTeethRegion, texture, PixelWrite::Replace));
+        } else {
+            passes.teeth.push_back(prepare(kLowerTeethRegion, lowerTeethTexture, PixelWrite::Blend));
+            passes.teeth.push_back(prepare(kUpperTeethRegion, upperTeethTexture, PixelWrite::Blend));
+        }
+    } catch (...) {
+        if (previousCap) model.regions[static_cast<std::size_t>(kMouthCapRegion)] = std::move(*previousCap);
+        throw;
+    }
+    // Nothing below allocates inside the parallel region or throws.
+    const bool threaded = static_cast<int64_t>(width) * height >= kBandedThreadPixels;
+    const int32_t bands = threaded ? std::clamp(omp_get_max_threads(), 1, height) : 1;
+#pragma omp parallel for num_threads(bands) schedule(static, 1)
+    for (int32_t band = 0; band < bands; ++band) {
+        const auto begin = static_cast<int32_t>(static_cast<int64_t>(height) * band / bands);
+        const auto end = static_cast<int32_t>(static_cast<int64_t>(height) * (band + 1) / bands);
+        drawBand(buffers, passes, begin, end);
+    }
+    ImageHandle image = -1;
+    TAVO_LoadImageFromBuffer(&image, buffers.delivered.get(), width, height, 4 * width, TAVO_IMAGEMODE_COLOR_ALPHA);
+    TAVO_CopyImage(image, destination);
+    TAVO_FreeImage(image);
+}
+
+// The banded passes at every kernel level but the plain one, which keeps the
+// whole-buffer order as the reference; an empty render has nothing to band.
+void renderPasses(TModel &model, ImageHandle destination, int32_t width, int32_t height) {
+    if (kernelLevel() != KernelLevel::Plain && width > 0 && height > 0) {
+        renderPassesInBands(model, destination, width, height);
+    } else {
+        renderPassesWhole(model, destination, width, height);
+    }
 }
 
 }  // namespace

@@ -5,11 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "frame/pixel_buffer.h"
 #include "kelmo.h"
 #include "model/model.h"
 #include "render/camera.h"
+#include "render/rasteriser.h"
 
 namespace kelmo {
 
@@ -66,6 +68,28 @@ struct RowRange {
 // were). May throw std::bad_alloc.
 RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &region, const TextureView &texture,
                 const Matrix4 &projection, const Matrix4 &view, PixelWrite write);
+
+// A region ready to be drawn into a target of a given size: its texture,
+// its write mode and the corners of its triangles, three per triangle in
+// drawing order (the quads' (a, b, c), (c, d, a), usable quads with every
+// corner projected only). No corners when the texture is empty.
+struct PreparedRegion {
+    std::vector<TriangleCorner> corners;
+    TextureView texture;
+    PixelWrite write = PixelWrite::Replace;
+};
+
+// The projection and triangle list of drawRegion, for a target of width x
+// height pixels. May throw std::bad_alloc.
+PreparedRegion prepareRegion(const TRegion &region, const TextureView &texture, const Matrix4 &projection,
+                             const Matrix4 &view, int32_t width, int32_t height, PixelWrite write);
+
+// Draws a prepared region into the rows [bandBegin, bandEnd) of `colour`
+// (width x height pixels of 4 bytes) and `depth` (width x height floats);
+// each row drawn exactly as a drawing of all rows draws it. Returns the rows
+// written. Allocates nothing and never throws.
+RowRange drawPrepared(uint8_t *colour, float *depth, int32_t width, int32_t height, const PreparedRegion &region,
+                      int32_t bandBegin, int32_t bandEnd);
 
 // Renders a model into the existing image `destination` with the render size
 // of the library state: the mouth cavity rebuilt and drawn into depth; the

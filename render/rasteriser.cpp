@@ -1,6 +1,7 @@
 // Drawing a triangle: the walk from set-up to spans.
 #include "render/rasteriser.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -59,7 +60,8 @@ struct Edge {
 }  // namespace
 
 void rasteriseTriangle(const TriangleCorner &corner1, const TriangleCorner &corner2, const TriangleCorner &corner3,
-                       int32_t width, int32_t height, int32_t textureHeight, SpanWriter &writer) {
+                       int32_t width, int32_t height, int32_t textureHeight, SpanWriter &writer,
+                       int32_t bandBegin, int32_t bandEnd) {
     if (!std::isfinite(corner1.windowX) || !std::isfinite(corner1.windowY) || !std::isfinite(corner2.windowX) ||
         !std::isfinite(corner2.windowY) || !std::isfinite(corner3.windowX) || !std::isfinite(corner3.windowY))
         return;
@@ -88,6 +90,8 @@ void rasteriseTriangle(const TriangleCorner &corner1, const TriangleCorner &corn
     // No row: nothing to set up (this also covers a triangle whose window y
     // values are all equal, whose set-up would divide by zero).
     if (!(rowBegin < rowEnd)) return;
+    // A triangle that ends above the band has nothing to write there.
+    if (rowEnd <= static_cast<float>(bandBegin)) return;
     for (Record *r : {&first, &middle, &last}) r->k = 1.0f / (kDepthKeyOffset + r->k);
 
     // Constant gradients across the triangle, from the widest row (through
@@ -121,7 +125,7 @@ void rasteriseTriangle(const TriangleCorner &corner1, const TriangleCorner &corn
     const float columnLimit = static_cast<float>(width);
     const float textureLastRow = static_cast<float>(textureHeight - 1);
     const auto yBegin = static_cast<int32_t>(rowBegin);
-    const auto yEnd = static_cast<int32_t>(rowEnd);
+    const auto yEnd = std::min(static_cast<int32_t>(rowEnd), bandEnd);
     for (int32_t y = yBegin; y < yEnd; ++y) {
         // From the middle's row on, the short edge runs middle to last.
         if (static_cast<float>(y) == middleRow) shortEdge = Edge::between(middle, last, middleRow);
@@ -162,7 +166,7 @@ void rasteriseTriangle(const TriangleCorner &corner1, const TriangleCorner &corn
             span.du = du;
             span.dv = dv;
             span.dk = dk;
-            writer.writeSpan(span);
+            if (y >= bandBegin) writer.writeSpan(span);
         }
         // Drawn or skipped, both edges advance one row.
         longEdge.step();

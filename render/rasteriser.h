@@ -66,7 +66,14 @@ protected:
 // in increasing order. A triangle with a corner whose window position is not
 // finite is not drawn (docs/design.md); any other input, however large, only
 // ever yields spans inside the target.
+//
+// With a band [bandBegin, bandEnd) of rows, only the spans of those rows are
+// handed over, each exactly as the whole walk would make it: the rows above
+// the band are still walked (edges stepped, the v clamp applied) but not
+// written, and the walk stops at bandEnd. Bands that tile the target thus
+// draw, together, what one walk draws.
 void rasteriseTriangle(const TriangleCorner &corner1, const TriangleCorner &corner2, const TriangleCorner &corner3,
-                       int32_t width, int32_t height, int32_t textureHeight, SpanWriter &writer);
+                       int32_t width, int32_t height, int32_t textureHeight, SpanWriter &writer,
+                       int32_t bandBegin = 0, int32_t bandEnd = INT32_MAX);
 
 }  // namespace kelmo
