@@ -152,8 +152,10 @@ namespace {
 // toward zero fits a byte.
 class SpanFiller final : public SpanWriter {
 public:
-    SpanFiller(uint8_t *colour, float *depth, int32_t width, const TextureView &texture, PixelWrite write)
-        : colour_(colour), depth_(depth), width_(width), sampler_(texture), write_(write) {}
+    // `colour` and `depth` hold the rows from `firstRow` on.
+    SpanFiller(uint8_t *colour, float *depth, int32_t width, int32_t firstRow, const TextureView &texture,
+               PixelWrite write)
+        : colour_(colour), depth_(depth), width_(width), firstRow_(firstRow), sampler_(texture), write_(write) {}
 
     void writeSpan(const Span &span) override {
         rows_.include(RowRange{span.row, span.row});
@@ -171,7 +173,8 @@ public:
 private:
     template <PixelWrite kWrite>
     void fill(const Span &span) {
-        const std::size_t rowStart = static_cast<std::size_t>(span.row) * static_cast<std::size_t>(width_);
+        const std::size_t rowStart =
+            static_cast<std::size_t>(span.row - firstRow_) * static_cast<std::size_t>(width_);
         float *depthRow = depth_ + rowStart;
         uint8_t *colourRow = colour_ + rowStart * 4;
         float u = span.u;
@@ -216,6 +219,7 @@ private:
     uint8_t *colour_;
     float *depth_;
     int32_t width_;
+    int32_t firstRow_;
     Sampler sampler_;
     PixelWrite write_;
     RowRange rows_;
@@ -277,15 +281,51 @@ PreparedRegion prepareRegion(const TRegion &region, const TextureView &texture, 
     return prepared;
 }
 
-RowRange drawPrepared(uint8_t *colour, float *depth, int32_t width, int32_t height, const PreparedRegion &region,
-                      int32_t bandBegin, int32_t bandEnd) {
-    if (region.corners.empty() || colour == nullptr || depth == nullptr) return RowRange{};
-    SpanFiller filler(colour, depth, width, region.texture, region.write);
-    const TriangleCorner *corner = region.corners.data();
-    const TriangleCorner *const end = corner + region.corners.size();
-    for (; corner != end; corner += 3)
-        rasteriseTriangle(corner[0], corner[1], corner[2], width, height, region.texture.height, filler, bandBegin,
-                          bandEnd);
+void sortIntoBands(PreparedRegion &region, int32_t height, int32_t bandRows) {
+    const int32_t bands = (height + bandRows - 1) / bandRows;
+    region.bandStart.assign(static_cast<std::size_t>(bands) + 1, 0);
+    region.bandTriangles.clear();
+    const std::size_t triangles = region.corners.size() / 3;
+    // Each triangle's bands, from the rows the walk draws (a triangle with
+    // no row, or a corner off to infinity, has none): once to count, once to place.
+    std::vector<std::pair<int32_t, int32_t>> spans(triangles, {0, -1});
+    const float rowLimit = static_cast<float>(height - 1);
+    for (std::size_t t = 0; t < triangles; ++t) {
+        const TriangleCorner *c = &region.corners[3 * t];
+        const float low = std::min({c[0].windowY, c[1].windowY, c[2].windowY});
+        const float high = std::max({c[0].windowY, c[1].windowY, c[2].windowY});
+        if (!std::isfinite(low) || !std::isfinite(high)) continue;
+        const float firstRow = std::max(ceilOf(low), 0.0f);
+        const float endRow = std::min(ceilOf(high), rowLimit);
+        if (!(firstRow < endRow)) continue;
+        spans[t] = {static_cast<int32_t>(firstRow) / bandRows, (static_cast<int32_t>(endRow) - 1) / bandRows};
+        for (int32_t b = spans[t].first; b <= spans[t].second; ++b) ++region.bandStart[static_cast<std::size_t>(b) + 1];
+    }
+    for (std::size_t b = 1; b < region.bandStart.size(); ++b) region.bandStart[b] += region.bandStart[b - 1];
+    region.bandTriangles.resize(static_cast<std::size_t>(region.bandStart.back()));
+    std::vector<int32_t> next(region.bandStart.begin(), region.bandStart.end() - 1);
+    for (std::size_t t = 0; t < triangles; ++t)
+        for (int32_t b = spans[t].first; b <= spans[t].second; ++b)
+            region.bandTriangles[static_cast<std::size_t>(next[static_cast<std::size_t>(b)]++)] =
+                static_cast<int32_t>(t);
+}
+
+RowRange drawPrepared(const BandTarget &target, const PreparedRegion &region, int32_t band) {
+    if (region.corners.empty() || target.colour == nullptr || target.depth == nullptr) return RowRange{};
+    SpanFiller filler(target.colour, target.depth, target.width, target.firstRow, region.texture, region.write);
+    const TriangleCorner *corners = region.corners.data();
+    auto draw = [&](std::size_t t) {
+        const TriangleCorner *c = corners + 3 * t;
+        rasteriseTriangle(c[0], c[1], c[2], target.width, target.height, region.texture.height, filler,
+                          target.firstRow, target.endRow);
+    };
+    if (band < 0) {
+        for (std::size_t t = 0; t < region.corners.size() / 3; ++t) draw(t);
+    } else {
+        const auto b = static_cast<std::size_t>(band);
+        for (int32_t k = region.bandStart[b]; k < region.bandStart[b + 1]; ++k)
+            draw(static_cast<std::size_t>(region.bandTriangles[static_cast<std::size_t>(k)]));
+    }
     return filler.rows();
 }
 
@@ -294,7 +334,8 @@ RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &regi
     if (texture.empty() || colour.bytes() == nullptr || depth.bytes() == nullptr) return RowRange{};
     const PreparedRegion prepared =
         prepareRegion(region, texture, projection, view, colour.width, colour.height, write);
-    return drawPrepared(colour.bytes(), depth.floats(), colour.width, colour.height, prepared, 0, INT32_MAX);
+    const BandTarget whole{colour.bytes(), depth.floats(), colour.width, colour.height, 0, colour.height};
+    return drawPrepared(whole, prepared, -1);
 }
 
 namespace {
@@ -469,54 +510,45 @@ struct PreparedPasses {
     std::vector<PreparedRegion> teeth;  // in their drawing order
 };
 
-// The buffers of a banded render, left uninitialised: every band clears its
-// own rows before drawing, and the composite writes every row of `delivered`.
-struct BandBuffers {
-    BandBuffers(int32_t w, int32_t h)
-        : width(w),
-          height(h),
-          colour(std::make_unique_for_overwrite<uint8_t[]>(pixels() * 4)),
-          inner(std::make_unique_for_overwrite<uint8_t[]>(pixels() * 4)),
-          delivered(std::make_unique_for_overwrite<uint8_t[]>(pixels() * 4)),
-          depth(std::make_unique_for_overwrite<float[]>(pixels())) {}
-    std::size_t pixels() const { return static_cast<std::size_t>(width) * static_cast<std::size_t>(height); }
-
-    int32_t width;
-    int32_t height;
+// A thread's buffers for one band: colour, inner pass and depth of its rows,
+// small enough to stay in the core's cache while the band is drawn,
+// composited and delivered.
+struct BandScratch {
+    explicit BandScratch(std::size_t pixels)
+        : colour(std::make_unique_for_overwrite<uint8_t[]>(4 * pixels)),
+          inner(std::make_unique_for_overwrite<uint8_t[]>(4 * pixels)),
+          depth(std::make_unique_for_overwrite<float[]>(pixels)) {}
     std::unique_ptr<uint8_t[]> colour;
     std::unique_ptr<uint8_t[]> inner;
-    std::unique_ptr<uint8_t[]> delivered;  // the composite, first row the top of the view
     std::unique_ptr<float[]> depth;
 };
 
 // Every pass on the rows [begin, end) only: the face pass, the inner pass
 // and the composite of a row depend on that row alone (a triangle's walk
-// above the band is replayed by drawPrepared), so bands that tile the image
-// give the whole-buffer result bit for bit, in any order or at once.
-void drawBand(BandBuffers &buffers, const PreparedPasses &passes, int32_t begin, int32_t end) {
-    const int32_t width = buffers.width;
-    const int32_t height = buffers.height;
+// above the band is replayed by the rasteriser), so bands that tile the image
+// give the whole-buffer result bit for bit, in any order or at once. The
+// composite goes to `delivered`, each row at its place in the flipped image.
+void drawBand(BandScratch &scratch, const PreparedPasses &passes, int32_t band, int32_t begin, int32_t end,
+              int32_t width, int32_t height, uint8_t *delivered) {
     const auto rowPixels = static_cast<std::size_t>(width);
-    const std::size_t first = static_cast<std::size_t>(begin) * rowPixels;
     const std::size_t count = static_cast<std::size_t>(end - begin) * rowPixels;
-    std::memset(buffers.colour.get() + 4 * first, 0, 4 * count);
-    std::memset(buffers.inner.get() + 4 * first, 0, 4 * count);
-    resetDepthRows(buffers.depth.get(), width, RowRange{begin, end - 1});
-    uint8_t *colour = buffers.colour.get();
-    uint8_t *inner = buffers.inner.get();
-    float *depth = buffers.depth.get();
+    std::memset(scratch.colour.get(), 0, 4 * count);
+    std::memset(scratch.inner.get(), 0, 4 * count);
+    resetDepthRows(scratch.depth.get(), width, RowRange{0, end - begin - 1});
+    const BandTarget face{scratch.colour.get(), scratch.depth.get(), width, height, begin, end};
+    const BandTarget inner{scratch.inner.get(), scratch.depth.get(), width, height, begin, end};
+    auto resetWritten = [&](RowRange rows) {
+        if (!rows.empty()) resetDepthRows(scratch.depth.get(), width, RowRange{rows.first - begin, rows.last - begin});
+    };
     RowRange faceRows;
-    for (const PreparedRegion &region : passes.face)
-        faceRows.include(drawPrepared(colour, depth, width, height, region, begin, end));
-    resetDepthRows(depth, width, faceRows);
-    const RowRange sockRows = drawPrepared(inner, depth, width, height, passes.sock, begin, end);
-    resetDepthRows(depth, width, sockRows);
-    for (const PreparedRegion &region : passes.teeth) drawPrepared(inner, depth, width, height, region, begin, end);
-    // The composite, each row stored at its place in the flipped image.
+    for (const PreparedRegion &region : passes.face) faceRows.include(drawPrepared(face, region, band));
+    resetWritten(faceRows);
+    resetWritten(drawPrepared(inner, passes.sock, band));
+    for (const PreparedRegion &region : passes.teeth) drawPrepared(inner, region, band);
     for (int32_t y = begin; y < end; ++y) {
-        const std::size_t from = static_cast<std::size_t>(y) * rowPixels * 4;
+        const std::size_t from = static_cast<std::size_t>(y - begin) * rowPixels * 4;
         const std::size_t to = static_cast<std::size_t>(height - 1 - y) * rowPixels * 4;
-        compositePixels(colour + from, inner + from, buffers.delivered.get() + to, rowPixels);
+        compositePixels(scratch.colour.get() + from, scratch.inner.get() + from, delivered + to, rowPixels);
     }
 }
 
@@ -524,14 +556,26 @@ void drawBand(BandBuffers &buffers, const PreparedPasses &passes, int32_t begin,
 // others would cost more than it saves.
 constexpr int64_t kBandedThreadPixels = 256 * 256;
 
-// The same passes as renderPassesWhole, drawn in horizontal bands, one per
-// thread, each band's buffers touched once while hot.
+// Rows per band: about 256 KiB of colour, inner pass and depth (12 bytes a
+// pixel), at least 8 rows.
+int32_t bandRowsFor(int32_t width) { return std::max<int32_t>(8, (256 * 1024) / (12 * std::max(width, 1))); }
+
+// The same passes as renderPassesWhole, drawn band after band of rows, the
+// bands shared among the threads.
 void renderPassesInBands(TModel &model, ImageHandle destination, int32_t width, int32_t height) {
     float angle = model.perspective;
     if (angle < 0.001f) angle = 0.001f;
     const Matrix4 projection = projectionMatrix(angle);
     const Matrix4 view = viewMatrix(model, cameraDistanceOf(angle));
-    BandBuffers buffers(width, height);
+    const int32_t bandRows = std::min(bandRowsFor(width), height);
+    const int32_t bands = (height + bandRows - 1) / bandRows;
+    const bool threaded = static_cast<int64_t>(width) * height >= kBandedThreadPixels;
+    const int threads = threaded ? std::clamp(omp_get_max_threads(), 1, bands) : 1;
+    std::vector<BandScratch> scratch;
+    for (int t = 0; t < threads; ++t)
+        scratch.emplace_back(static_cast<std::size_t>(bandRows) * static_cast<std::size_t>(width));
+    const auto delivered =
+        std::make_unique_for_overwrite<uint8_t[]>(4 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
     const PixelBuffer texture = PixelBuffer::fromImage(model.texture, PixelMode::ColorAlpha);
     const PixelBuffer sockTexture = PixelBuffer::fromImage(model.sockImage, PixelMode::ColorAlpha);
     PixelBuffer upperTeethTexture;
@@ -547,9 +591,12 @@ void renderPassesInBands(TModel &model, ImageHandle destination, int32_t width, 
     try {
         buildMouthCap(model, libraryState().list7Table);
         auto prepare = [&](std::size_t index, const PixelBuffer &source, PixelWrite write) {
-            if (index >= model.regions.size()) return PreparedRegion{};
-            return prepareRegion(model.regions[index], TextureView::of(source), projection, view, width, height,
-                                 write);
+            PreparedRegion prepared;
+            if (index < model.regions.size())
+                prepared = prepareRegion(model.regions[index], TextureView::of(source), projection, view, width,
+                                         height, write);
+            sortIntoBands(prepared, height, bandRows);
+            return prepared;
         };
         passes.face.push_back(prepare(static_cast<std::size_t>(kMouthCapRegion), texture, PixelWrite::DepthOnly));
         for (std::size_t region : kFaceRegions) passes.face.push_back(prepare(region, texture, PixelWrite::Replace));
@@ -565,17 +612,17 @@ void renderPassesInBands(TModel &model, ImageHandle destination, int32_t width, 
         if (previousCap) model.regions[static_cast<std::size_t>(kMouthCapRegion)] = std::move(*previousCap);
         throw;
     }
-    // Nothing below allocates inside the parallel region or throws.
-    const bool threaded = static_cast<int64_t>(width) * height >= kBandedThreadPixels;
-    const int32_t bands = threaded ? std::clamp(omp_get_max_threads(), 1, height) : 1;
-#pragma omp parallel for num_threads(bands) schedule(static, 1)
+    // Nothing below allocates inside the parallel region or throws. The
+    // head fills the middle rows: bands are handed out one at a time.
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
     for (int32_t band = 0; band < bands; ++band) {
-        const auto begin = static_cast<int32_t>(static_cast<int64_t>(height) * band / bands);
-        const auto end = static_cast<int32_t>(static_cast<int64_t>(height) * (band + 1) / bands);
-        drawBand(buffers, passes, begin, end);
+        const int32_t begin = band * bandRows;
+        const int32_t end = std::min(begin + bandRows, height);
+        drawBand(scratch[static_cast<std::size_t>(omp_get_thread_num())], passes, band, begin, end, width, height,
+                 delivered.get());
     }
     ImageHandle image = -1;
-    TAVO_LoadImageFromBuffer(&image, buffers.delivered.get(), width, height, 4 * width, TAVO_IMAGEMODE_COLOR_ALPHA);
+    TAVO_LoadImageFromBuffer(&image, delivered.get(), width, height, 4 * width, TAVO_IMAGEMODE_COLOR_ALPHA);
     TAVO_CopyImage(image, destination);
     TAVO_FreeImage(image);
 }

@@ -72,11 +72,15 @@ RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &regi
 // A region ready to be drawn into a target of a given size: its texture,
 // its write mode and the corners of its triangles, three per triangle in
 // drawing order (the quads' (a, b, c), (c, d, a), usable quads with every
-// corner projected only). No corners when the texture is empty.
+// corner projected only). No corners when the texture is empty. Once sorted
+// into bands of rows, band b's triangles are bandTriangles[bandStart[b]] to
+// bandTriangles[bandStart[b + 1] - 1], in drawing order.
 struct PreparedRegion {
     std::vector<TriangleCorner> corners;
     TextureView texture;
     PixelWrite write = PixelWrite::Replace;
+    std::vector<int32_t> bandStart;
+    std::vector<int32_t> bandTriangles;
 };
 
 // The projection and triangle list of drawRegion, for a target of width x
@@ -84,12 +88,27 @@ struct PreparedRegion {
 PreparedRegion prepareRegion(const TRegion &region, const TextureView &texture, const Matrix4 &projection,
                              const Matrix4 &view, int32_t width, int32_t height, PixelWrite write);
 
-// Draws a prepared region into the rows [bandBegin, bandEnd) of `colour`
-// (width x height pixels of 4 bytes) and `depth` (width x height floats);
-// each row drawn exactly as a drawing of all rows draws it. Returns the rows
-// written. Allocates nothing and never throws.
-RowRange drawPrepared(uint8_t *colour, float *depth, int32_t width, int32_t height, const PreparedRegion &region,
-                      int32_t bandBegin, int32_t bandEnd);
+// Lists, for every band of `bandRows` rows (bandRows >= 1) of an image
+// `height` rows high, the triangles whose walk draws a row in it. May throw
+// std::bad_alloc.
+void sortIntoBands(PreparedRegion &region, int32_t height, int32_t bandRows);
+
+// Rows [firstRow, endRow) of a width x height image: `colour` (4 bytes a
+// pixel) and `depth` (one float) hold those rows only, firstRow first.
+struct BandTarget {
+    uint8_t *colour;
+    float *depth;
+    int32_t width;
+    int32_t height;
+    int32_t firstRow;
+    int32_t endRow;
+};
+
+// Draws a prepared region into the target's rows, each exactly as a drawing
+// of the whole image draws it: every triangle when `band` is negative, else
+// the triangles sorted into that band (whose rows the target must be).
+// Returns the rows written. Allocates nothing and never throws.
+RowRange drawPrepared(const BandTarget &target, const PreparedRegion &region, int32_t band);
 
 // Renders a model into the existing image `destination` with the render size
 // of the library state: the mouth cavity rebuilt and drawn into depth; the
