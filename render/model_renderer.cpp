@@ -284,47 +284,44 @@ PreparedRegion prepareRegion(const TRegion &region, const TextureView &texture, 
 void sortIntoBands(PreparedRegion &region, int32_t height, int32_t bandRows) {
     const int32_t bands = (height + bandRows - 1) / bandRows;
     region.bandStart.assign(static_cast<std::size_t>(bands) + 1, 0);
+    region.setups.clear();
     region.bandTriangles.clear();
+    // Every triangle that draws a row set up once, whichever bands walk it;
+    // then its bands counted, and the triangles placed band by band.
     const std::size_t triangles = region.corners.size() / 3;
-    // Each triangle's bands, from the rows the walk draws (a triangle with
-    // no row, or a corner off to infinity, has none): once to count, once to place.
-    std::vector<std::pair<int32_t, int32_t>> spans(triangles, {0, -1});
-    const float rowLimit = static_cast<float>(height - 1);
+    region.setups.reserve(triangles);
     for (std::size_t t = 0; t < triangles; ++t) {
         const TriangleCorner *c = &region.corners[3 * t];
-        const float low = std::min({c[0].windowY, c[1].windowY, c[2].windowY});
-        const float high = std::max({c[0].windowY, c[1].windowY, c[2].windowY});
-        if (!std::isfinite(low) || !std::isfinite(high)) continue;
-        const float firstRow = std::max(ceilOf(low), 0.0f);
-        const float endRow = std::min(ceilOf(high), rowLimit);
-        if (!(firstRow < endRow)) continue;
-        spans[t] = {static_cast<int32_t>(firstRow) / bandRows, (static_cast<int32_t>(endRow) - 1) / bandRows};
-        for (int32_t b = spans[t].first; b <= spans[t].second; ++b) ++region.bandStart[static_cast<std::size_t>(b) + 1];
+        TriangleSetup setup;
+        if (!setUpTriangle(c[0], c[1], c[2], height, setup)) continue;
+        region.setups.push_back(setup);
+        for (int32_t b = setup.rowBegin / bandRows; b <= (setup.rowEnd - 1) / bandRows; ++b)
+            ++region.bandStart[static_cast<std::size_t>(b) + 1];
     }
     for (std::size_t b = 1; b < region.bandStart.size(); ++b) region.bandStart[b] += region.bandStart[b - 1];
     region.bandTriangles.resize(static_cast<std::size_t>(region.bandStart.back()));
     std::vector<int32_t> next(region.bandStart.begin(), region.bandStart.end() - 1);
-    for (std::size_t t = 0; t < triangles; ++t)
-        for (int32_t b = spans[t].first; b <= spans[t].second; ++b)
+    for (std::size_t t = 0; t < region.setups.size(); ++t) {
+        const TriangleSetup &setup = region.setups[t];
+        for (int32_t b = setup.rowBegin / bandRows; b <= (setup.rowEnd - 1) / bandRows; ++b)
             region.bandTriangles[static_cast<std::size_t>(next[static_cast<std::size_t>(b)]++)] =
                 static_cast<int32_t>(t);
+    }
 }
 
 RowRange drawPrepared(const BandTarget &target, const PreparedRegion &region, int32_t band) {
     if (region.corners.empty() || target.colour == nullptr || target.depth == nullptr) return RowRange{};
     SpanFiller filler(target.colour, target.depth, target.width, target.firstRow, region.texture, region.write);
-    const TriangleCorner *corners = region.corners.data();
-    auto draw = [&](std::size_t t) {
-        const TriangleCorner *c = corners + 3 * t;
-        rasteriseTriangle(c[0], c[1], c[2], target.width, target.height, region.texture.height, filler,
-                          target.firstRow, target.endRow);
-    };
     if (band < 0) {
-        for (std::size_t t = 0; t < region.corners.size() / 3; ++t) draw(t);
+        for (std::size_t t = 0; t + 3 <= region.corners.size(); t += 3)
+            rasteriseTriangle(region.corners[t], region.corners[t + 1], region.corners[t + 2], target.width,
+                              target.height, region.texture.height, filler, target.firstRow, target.endRow);
     } else {
         const auto b = static_cast<std::size_t>(band);
+        const float textureLastRow = static_cast<float>(region.texture.height - 1);
         for (int32_t k = region.bandStart[b]; k < region.bandStart[b + 1]; ++k)
-            draw(static_cast<std::size_t>(region.bandTriangles[static_cast<std::size_t>(k)]));
+            walkTriangle(region.setups[static_cast<std::size_t>(region.bandTriangles[static_cast<std::size_t>(k)])],
+                         target.width, textureLastRow, filler, target.firstRow, target.endRow);
     }
     return filler.rows();
 }

@@ -73,12 +73,14 @@ RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &regi
 // its write mode and the corners of its triangles, three per triangle in
 // drawing order (the quads' (a, b, c), (c, d, a), usable quads with every
 // corner projected only). No corners when the texture is empty. Once sorted
-// into bands of rows, band b's triangles are bandTriangles[bandStart[b]] to
-// bandTriangles[bandStart[b + 1] - 1], in drawing order.
+// into bands of rows, `setups` holds the triangles that draw a row, set up,
+// and band b's are setups[bandTriangles[k]] for k from bandStart[b] to
+// bandStart[b + 1] - 1, in drawing order.
 struct PreparedRegion {
     std::vector<TriangleCorner> corners;
     TextureView texture;
     PixelWrite write = PixelWrite::Replace;
+    std::vector<TriangleSetup> setups;
     std::vector<int32_t> bandStart;
     std::vector<int32_t> bandTriangles;
 };
@@ -88,8 +90,9 @@ struct PreparedRegion {
 PreparedRegion prepareRegion(const TRegion &region, const TextureView &texture, const Matrix4 &projection,
                              const Matrix4 &view, int32_t width, int32_t height, PixelWrite write);
 
-// Lists, for every band of `bandRows` rows (bandRows >= 1) of an image
-// `height` rows high, the triangles whose walk draws a row in it. May throw
+// Sets up the triangles that draw a row of an image `height` rows high and
+// lists, for every band of `bandRows` rows (bandRows >= 1), those whose walk
+// draws a row in it. May throw
 // std::bad_alloc.
 void sortIntoBands(PreparedRegion &region, int32_t height, int32_t bandRows);
 
