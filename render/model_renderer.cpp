@@ -370,7 +370,10 @@ RowRange drawModelRegion(PixelBuffer &colour, PixelBuffer &depth, const TModel &
 // (where the mouth cavity kept the face from drawing, or the face's own
 // texture is black) takes the
 // four bytes of the inner pass.
+// The composite of `pixelCount` pixels into `out` (which may be `face`);
+// a null `inner` stands for an inner pass of all 0.
 void compositePixels(const uint8_t *face, const uint8_t *inner, uint8_t *out, std::size_t pixelCount) {
+    static const uint8_t zero4[4] = {0, 0, 0, 0};
     std::size_t p = 0;
 #if defined(__SSE2__)
     // Four pixels at a time: a pixel whose three colour bytes are 0 is
@@ -379,15 +382,19 @@ void compositePixels(const uint8_t *face, const uint8_t *inner, uint8_t *out, st
     const __m128i zero = _mm_setzero_si128();
     for (; p + 4 <= pixelCount; p += 4) {
         const __m128i facePixels = _mm_loadu_si128(reinterpret_cast<const __m128i *>(face + 4 * p));
-        const __m128i innerPixels = _mm_loadu_si128(reinterpret_cast<const __m128i *>(inner + 4 * p));
         const __m128i black = _mm_cmpeq_epi32(_mm_and_si128(facePixels, colourBytes), zero);
-        const __m128i merged = _mm_or_si128(_mm_and_si128(black, innerPixels), _mm_andnot_si128(black, facePixels));
+        __m128i merged = _mm_andnot_si128(black, facePixels);
+        if (inner != nullptr) {
+            const __m128i innerPixels = _mm_loadu_si128(reinterpret_cast<const __m128i *>(inner + 4 * p));
+            merged = _mm_or_si128(_mm_and_si128(black, innerPixels), merged);
+        }
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 4 * p), merged);
     }
 #endif
     for (; p < pixelCount; ++p) {
         const uint8_t *pixel = face + 4 * p;
-        std::memcpy(out + 4 * p, (pixel[0] | pixel[1] | pixel[2]) == 0 ? inner + 4 * p : pixel, 4);
+        const uint8_t *below = inner != nullptr ? inner + 4 * p : zero4;
+        std::memcpy(out + 4 * p, (pixel[0] | pixel[1] | pixel[2]) == 0 ? below : pixel, 4);
     }
 }
 
@@ -529,23 +536,39 @@ void drawBand(BandScratch &scratch, const PreparedPasses &passes, int32_t band, 
               int32_t width, int32_t height, uint8_t *delivered) {
     const auto rowPixels = static_cast<std::size_t>(width);
     const std::size_t count = static_cast<std::size_t>(end - begin) * rowPixels;
+    auto reaches = [band](const PreparedRegion &region) {
+        const auto b = static_cast<std::size_t>(band);
+        return !region.bandStart.empty() && region.bandStart[b + 1] > region.bandStart[b];
+    };
+    const bool face = std::any_of(passes.face.begin(), passes.face.end(), reaches);
+    const bool inner = reaches(passes.sock) || std::any_of(passes.teeth.begin(), passes.teeth.end(), reaches);
+    auto deliveredRow = [&](int32_t y) { return delivered + static_cast<std::size_t>(height - 1 - y) * rowPixels * 4; };
+    // A band that no triangle reaches is the empty composite: all 0.
+    if (!face && !inner) {
+        for (int32_t y = begin; y < end; ++y) std::memset(deliveredRow(y), 0, rowPixels * 4);
+        return;
+    }
     std::memset(scratch.colour.get(), 0, 4 * count);
-    std::memset(scratch.inner.get(), 0, 4 * count);
+    // Without an inner pass in the band its buffer stays all 0 and is
+    // composited as such: the face's black pixels become 0.
+    if (inner) std::memset(scratch.inner.get(), 0, 4 * count);
     resetDepthRows(scratch.depth.get(), width, RowRange{0, end - begin - 1});
-    const BandTarget face{scratch.colour.get(), scratch.depth.get(), width, height, begin, end};
-    const BandTarget inner{scratch.inner.get(), scratch.depth.get(), width, height, begin, end};
+    const BandTarget faceTarget{scratch.colour.get(), scratch.depth.get(), width, height, begin, end};
+    const BandTarget innerTarget{scratch.inner.get(), scratch.depth.get(), width, height, begin, end};
     auto resetWritten = [&](RowRange rows) {
         if (!rows.empty()) resetDepthRows(scratch.depth.get(), width, RowRange{rows.first - begin, rows.last - begin});
     };
     RowRange faceRows;
-    for (const PreparedRegion &region : passes.face) faceRows.include(drawPrepared(face, region, band));
-    resetWritten(faceRows);
-    resetWritten(drawPrepared(inner, passes.sock, band));
-    for (const PreparedRegion &region : passes.teeth) drawPrepared(inner, region, band);
+    for (const PreparedRegion &region : passes.face) faceRows.include(drawPrepared(faceTarget, region, band));
+    if (inner) {
+        resetWritten(faceRows);
+        resetWritten(drawPrepared(innerTarget, passes.sock, band));
+        for (const PreparedRegion &region : passes.teeth) drawPrepared(innerTarget, region, band);
+    }
     for (int32_t y = begin; y < end; ++y) {
         const std::size_t from = static_cast<std::size_t>(y - begin) * rowPixels * 4;
-        const std::size_t to = static_cast<std::size_t>(height - 1 - y) * rowPixels * 4;
-        compositePixels(scratch.colour.get() + from, scratch.inner.get() + from, delivered + to, rowPixels);
+        compositePixels(scratch.colour.get() + from, inner ? scratch.inner.get() + from : nullptr, deliveredRow(y),
+                        rowPixels);
     }
 }
 
