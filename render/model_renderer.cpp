@@ -2,12 +2,15 @@
 #include "render/model_renderer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -591,6 +594,8 @@ void renderPassesInBands(TModel &model, ImageHandle destination, int32_t width, 
     const int32_t bands = (height + bandRows - 1) / bandRows;
     const bool threaded = static_cast<int64_t>(width) * height >= kBandedThreadPixels;
     const int threads = threaded ? std::clamp(omp_get_max_threads(), 1, bands) : 1;
+    std::vector<std::thread> helpers;
+    helpers.reserve(static_cast<std::size_t>(threads - 1));
     std::vector<BandScratch> scratch;
     for (int t = 0; t < threads; ++t)
         scratch.emplace_back(static_cast<std::size_t>(bandRows) * static_cast<std::size_t>(width));
@@ -632,15 +637,26 @@ void renderPassesInBands(TModel &model, ImageHandle destination, int32_t width, 
         if (previousCap) model.regions[static_cast<std::size_t>(kMouthCapRegion)] = std::move(*previousCap);
         throw;
     }
-    // Nothing below allocates inside the parallel region or throws. The
-    // head fills the middle rows: bands are handed out one at a time.
-#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
-    for (int32_t band = 0; band < bands; ++band) {
-        const int32_t begin = band * bandRows;
-        const int32_t end = std::min(begin + bandRows, height);
-        drawBand(scratch[static_cast<std::size_t>(omp_get_thread_num())], passes, band, begin, end, width, height,
-                 delivered.get());
+    // The bands are handed out one at a time (the head fills the middle
+    // rows) to the calling thread and its helpers; nothing here allocates
+    // or throws. A helper that cannot be started leaves its share to the others.
+    std::atomic<int32_t> nextBand{0};
+    auto drawBands = [&](BandScratch &own) {
+        for (int32_t band = nextBand.fetch_add(1, std::memory_order_relaxed); band < bands;
+             band = nextBand.fetch_add(1, std::memory_order_relaxed)) {
+            const int32_t begin = band * bandRows;
+            drawBand(own, passes, band, begin, std::min(begin + bandRows, height), width, height, delivered.get());
+        }
+    };
+    for (std::size_t t = 1; t < scratch.size(); ++t) {
+        try {
+            helpers.emplace_back(drawBands, std::ref(scratch[t]));
+        } catch (const std::system_error &) {
+            break;
+        }
     }
+    drawBands(scratch[0]);
+    for (std::thread &helper : helpers) helper.join();
     ImageHandle image = -1;
     TAVO_LoadImageFromBuffer(&image, delivered.get(), width, height, 4 * width, TAVO_IMAGEMODE_COLOR_ALPHA);
     TAVO_CopyImage(image, destination);
