@@ -1,6 +1,8 @@
 // Benchmarks of projection and rendering on the synthetic head of the
 // rendering tests (about 7,600 quads in eight regions, a 256 x 256 texture):
-//   BM_RenderModelToImage/N: TAVO_RenderModelToImage at N x N.
+//   BM_RenderModelToImage/N/T/L: TAVO_RenderModelToImage at N x N on T
+//     OpenMP threads at kernel level L (0: the whole-buffer reference order,
+//     3 or the widest the CPU has: bands), wall-clock time.
 //   BM_ProjectModelVertices: TAVO_ProjectModelVertices of region 0.
 //   BM_LlvmpipeRender/N/T: the same mesh and texture (regions 0 to 5 and the
 //     mouth cavity, bilinear texture, depth test) drawn by Mesa's llvmpipe
@@ -12,6 +14,7 @@
 #include <GL/gl.h>
 #include <GL/osmesa.h>
 #include <benchmark/benchmark.h>
+#include <omp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +24,7 @@
 #include <memory>
 #include <vector>
 
+#include "frame/kernel_level.h"
 #include "frame/library_state.h"
 #include "kelmo.h"
 #include "model/model_table.h"
@@ -63,13 +67,24 @@ HeadModel &headModel() {
 void BM_RenderModelToImage(benchmark::State &state) {
     HeadModel &head = headModel();
     const auto side = static_cast<int32_t>(state.range(0));
+    const int savedThreads = omp_get_max_threads();
+    omp_set_num_threads(static_cast<int>(state.range(1)));
+    kelmo::setKernelLevel(static_cast<kelmo::KernelLevel>(state.range(2)));
     TAVO_BeginRendering(side, side);
     for (auto _ : state) {
         benchmark::DoNotOptimize(TAVO_RenderModelToImage(head.handle, head.output));
     }
     state.SetItemsProcessed(state.iterations());
+    kelmo::setKernelLevel(kelmo::bestKernelLevel());
+    omp_set_num_threads(savedThreads);
 }
-BENCHMARK(BM_RenderModelToImage)->Arg(256)->Arg(512)->Arg(1024)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderModelToImage)
+    ->ArgNames({"side", "threads", "level"})
+    ->Args({256, 1, 3})
+    ->Args({512, 1, 3})
+    ->ArgsProduct({{1024}, {1, 2}, {0, 3}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_ProjectModelVertices(benchmark::State &state) {
     HeadModel &head = headModel();

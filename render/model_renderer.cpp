@@ -2,19 +2,26 @@
 #include "render/model_renderer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
+
+#include <omp.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 #include "fitting/region_builders.h"
+#include "frame/kernel_level.h"
 #include "frame/library_state.h"
 #include "model/model_table.h"
 #include "render/rasteriser.h"
@@ -148,8 +155,10 @@ namespace {
 // toward zero fits a byte.
 class SpanFiller final : public SpanWriter {
 public:
-    SpanFiller(PixelBuffer &colour, PixelBuffer &depth, const TextureView &texture, PixelWrite write)
-        : colour_(colour.bytes()), depth_(depth.floats()), width_(colour.width), sampler_(texture), write_(write) {}
+    // `colour` and `depth` hold the rows from `firstRow` on.
+    SpanFiller(uint8_t *colour, float *depth, int32_t width, int32_t firstRow, const TextureView &texture,
+               PixelWrite write)
+        : colour_(colour), depth_(depth), width_(width), firstRow_(firstRow), sampler_(texture), write_(write) {}
 
     void writeSpan(const Span &span) override {
         rows_.include(RowRange{span.row, span.row});
@@ -167,7 +176,8 @@ public:
 private:
     template <PixelWrite kWrite>
     void fill(const Span &span) {
-        const std::size_t rowStart = static_cast<std::size_t>(span.row) * static_cast<std::size_t>(width_);
+        const std::size_t rowStart =
+            static_cast<std::size_t>(span.row - firstRow_) * static_cast<std::size_t>(width_);
         float *depthRow = depth_ + rowStart;
         uint8_t *colourRow = colour_ + rowStart * 4;
         float u = span.u;
@@ -212,6 +222,7 @@ private:
     uint8_t *colour_;
     float *depth_;
     int32_t width_;
+    int32_t firstRow_;
     Sampler sampler_;
     PixelWrite write_;
     RowRange rows_;
@@ -225,13 +236,16 @@ struct ProjectedVertex {
 
 }  // namespace
 
-RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &region, const TextureView &texture,
-                    const Matrix4 &projection, const Matrix4 &view, PixelWrite write) {
-    if (texture.empty() || colour.bytes() == nullptr || depth.bytes() == nullptr) return RowRange{};
+PreparedRegion prepareRegion(const TRegion &region, const TextureView &texture, const Matrix4 &projection,
+                             const Matrix4 &view, int32_t width, int32_t height, PixelWrite write) {
+    PreparedRegion prepared;
+    prepared.texture = texture;
+    prepared.write = write;
+    if (texture.empty()) return prepared;
     // The per-vertex texture coordinates (the table that
     // TAVO_GetModelRegionTextureCoords returns).
     const std::vector<TPointf> textureTable = vertexTextureTable(region);
-    const Viewport viewport = renderViewport(colour.width, colour.height);
+    const Viewport viewport = renderViewport(width, height);
     // Projection and texel position for every vertex once: a vertex's projection and
     // texel position do not depend on the quad that names it.
     const auto textureWidth = static_cast<float>(texture.width);
@@ -256,7 +270,7 @@ RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &regi
         vertex.corner = TriangleCorner{window.x, window.y, column, row, position.z};
     }
     // Triangles (a, b, c) and (c, d, a), both windings (no culling).
-    SpanFiller filler(colour, depth, texture, write);
+    prepared.corners.reserve(6 * region.quads.size());
     for (std::size_t q = 0; q < region.quads.size(); ++q) {
         if (!isUsableQuad(region, q)) continue;
         const Quad &quad = region.quads[q];
@@ -265,10 +279,63 @@ RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &regi
         const ProjectedVertex &c = vertices[static_cast<std::size_t>(quad[2])];
         const ProjectedVertex &d = vertices[static_cast<std::size_t>(quad[3])];
         if (!a.projected || !b.projected || !c.projected || !d.projected) continue;
-        rasteriseTriangle(a.corner, b.corner, c.corner, colour.width, colour.height, texture.height, filler);
-        rasteriseTriangle(c.corner, d.corner, a.corner, colour.width, colour.height, texture.height, filler);
+        prepared.corners.insert(prepared.corners.end(), {a.corner, b.corner, c.corner, c.corner, d.corner, a.corner});
+    }
+    return prepared;
+}
+
+void sortIntoBands(PreparedRegion &region, int32_t height, int32_t bandRows) {
+    const int32_t bands = (height + bandRows - 1) / bandRows;
+    region.bandStart.assign(static_cast<std::size_t>(bands) + 1, 0);
+    region.setups.clear();
+    region.bandTriangles.clear();
+    // Every triangle that draws a row set up once, whichever bands walk it;
+    // then its bands counted, and the triangles placed band by band.
+    const std::size_t triangles = region.corners.size() / 3;
+    region.setups.reserve(triangles);
+    for (std::size_t t = 0; t < triangles; ++t) {
+        const TriangleCorner *c = &region.corners[3 * t];
+        TriangleSetup setup;
+        if (!setUpTriangle(c[0], c[1], c[2], height, setup)) continue;
+        region.setups.push_back(setup);
+        for (int32_t b = setup.rowBegin / bandRows; b <= (setup.rowEnd - 1) / bandRows; ++b)
+            ++region.bandStart[static_cast<std::size_t>(b) + 1];
+    }
+    for (std::size_t b = 1; b < region.bandStart.size(); ++b) region.bandStart[b] += region.bandStart[b - 1];
+    region.bandTriangles.resize(static_cast<std::size_t>(region.bandStart.back()));
+    std::vector<int32_t> next(region.bandStart.begin(), region.bandStart.end() - 1);
+    for (std::size_t t = 0; t < region.setups.size(); ++t) {
+        const TriangleSetup &setup = region.setups[t];
+        for (int32_t b = setup.rowBegin / bandRows; b <= (setup.rowEnd - 1) / bandRows; ++b)
+            region.bandTriangles[static_cast<std::size_t>(next[static_cast<std::size_t>(b)]++)] =
+                static_cast<int32_t>(t);
+    }
+}
+
+RowRange drawPrepared(const BandTarget &target, const PreparedRegion &region, int32_t band) {
+    if (region.corners.empty() || target.colour == nullptr || target.depth == nullptr) return RowRange{};
+    SpanFiller filler(target.colour, target.depth, target.width, target.firstRow, region.texture, region.write);
+    if (band < 0) {
+        for (std::size_t t = 0; t + 3 <= region.corners.size(); t += 3)
+            rasteriseTriangle(region.corners[t], region.corners[t + 1], region.corners[t + 2], target.width,
+                              target.height, region.texture.height, filler, target.firstRow, target.endRow);
+    } else {
+        const auto b = static_cast<std::size_t>(band);
+        const float textureLastRow = static_cast<float>(region.texture.height - 1);
+        for (int32_t k = region.bandStart[b]; k < region.bandStart[b + 1]; ++k)
+            walkTriangle(region.setups[static_cast<std::size_t>(region.bandTriangles[static_cast<std::size_t>(k)])],
+                         target.width, textureLastRow, filler, target.firstRow, target.endRow);
     }
     return filler.rows();
+}
+
+RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &region, const TextureView &texture,
+                    const Matrix4 &projection, const Matrix4 &view, PixelWrite write) {
+    if (texture.empty() || colour.bytes() == nullptr || depth.bytes() == nullptr) return RowRange{};
+    const PreparedRegion prepared =
+        prepareRegion(region, texture, projection, view, colour.width, colour.height, write);
+    const BandTarget whole{colour.bytes(), depth.floats(), colour.width, colour.height, 0, colour.height};
+    return drawPrepared(whole, prepared, -1);
 }
 
 namespace {
@@ -280,15 +347,16 @@ constexpr std::size_t kLowerTeethRegion = 4;
 
 // Sets rows first to last of the depth buffer to kEmptyDepth: the first of
 // them element by element, the others copied from it (a vectorised copy).
-void resetDepth(PixelBuffer &depth, RowRange rows) {
-    float *values = depth.floats();
+void resetDepthRows(float *values, int32_t width, RowRange rows) {
     if (values == nullptr || rows.empty()) return;
-    const auto width = static_cast<std::size_t>(depth.width);
-    float *first = values + static_cast<std::size_t>(rows.first) * width;
-    std::fill(first, first + width, kEmptyDepth);
+    const auto rowLength = static_cast<std::size_t>(width);
+    float *first = values + static_cast<std::size_t>(rows.first) * rowLength;
+    std::fill(first, first + rowLength, kEmptyDepth);
     for (int32_t row = rows.first + 1; row <= rows.last; ++row)
-        std::memcpy(values + static_cast<std::size_t>(row) * width, first, width * sizeof(float));
+        std::memcpy(values + static_cast<std::size_t>(row) * rowLength, first, rowLength * sizeof(float));
 }
+
+void resetDepth(PixelBuffer &depth, RowRange rows) { resetDepthRows(depth.floats(), depth.width, rows); }
 
 RowRange allRows(const PixelBuffer &buffer) { return RowRange{0, buffer.height - 1}; }
 
@@ -305,12 +373,10 @@ RowRange drawModelRegion(PixelBuffer &colour, PixelBuffer &depth, const TModel &
 // (where the mouth cavity kept the face from drawing, or the face's own
 // texture is black) takes the
 // four bytes of the inner pass.
-void compositeInnerPass(PixelBuffer &facePass, const PixelBuffer &innerPass) {
-    uint8_t *face = facePass.bytes();
-    const uint8_t *inner = innerPass.bytes();
-    if (face == nullptr || inner == nullptr) return;
-    const std::size_t pixelCount =
-        static_cast<std::size_t>(facePass.width) * static_cast<std::size_t>(facePass.height);
+// The composite of `pixelCount` pixels into `out` (which may be `face`);
+// a null `inner` stands for an inner pass of all 0.
+void compositePixels(const uint8_t *face, const uint8_t *inner, uint8_t *out, std::size_t pixelCount) {
+    static const uint8_t zero4[4] = {0, 0, 0, 0};
     std::size_t p = 0;
 #if defined(__SSE2__)
     // Four pixels at a time: a pixel whose three colour bytes are 0 is
@@ -319,16 +385,28 @@ void compositeInnerPass(PixelBuffer &facePass, const PixelBuffer &innerPass) {
     const __m128i zero = _mm_setzero_si128();
     for (; p + 4 <= pixelCount; p += 4) {
         const __m128i facePixels = _mm_loadu_si128(reinterpret_cast<const __m128i *>(face + 4 * p));
-        const __m128i innerPixels = _mm_loadu_si128(reinterpret_cast<const __m128i *>(inner + 4 * p));
         const __m128i black = _mm_cmpeq_epi32(_mm_and_si128(facePixels, colourBytes), zero);
-        const __m128i merged = _mm_or_si128(_mm_and_si128(black, innerPixels), _mm_andnot_si128(black, facePixels));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(face + 4 * p), merged);
+        __m128i merged = _mm_andnot_si128(black, facePixels);
+        if (inner != nullptr) {
+            const __m128i innerPixels = _mm_loadu_si128(reinterpret_cast<const __m128i *>(inner + 4 * p));
+            merged = _mm_or_si128(_mm_and_si128(black, innerPixels), merged);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 4 * p), merged);
     }
 #endif
     for (; p < pixelCount; ++p) {
-        uint8_t *pixel = face + 4 * p;
-        if ((pixel[0] | pixel[1] | pixel[2]) == 0) std::memcpy(pixel, inner + 4 * p, 4);
+        const uint8_t *pixel = face + 4 * p;
+        const uint8_t *below = inner != nullptr ? inner + 4 * p : zero4;
+        std::memcpy(out + 4 * p, (pixel[0] | pixel[1] | pixel[2]) == 0 ? below : pixel, 4);
     }
+}
+
+void compositeInnerPass(PixelBuffer &facePass, const PixelBuffer &innerPass) {
+    uint8_t *face = facePass.bytes();
+    const uint8_t *inner = innerPass.bytes();
+    if (face == nullptr || inner == nullptr) return;
+    compositePixels(face, inner, face,
+                    static_cast<std::size_t>(facePass.width) * static_cast<std::size_t>(facePass.height));
 }
 
 // The composited buffer becomes an image (an empty one when it has no area),
@@ -348,8 +426,9 @@ void deliverImage(const PixelBuffer &colour, ImageHandle destination) {
     TAVO_FreeImage(image);
 }
 
-// Every pass, once the render size is known to be drawable (or empty).
-void renderPasses(TModel &model, ImageHandle destination, int32_t width, int32_t height) {
+// Every pass, once the render size is known to be drawable (or empty): the
+// reference order of work, one whole buffer after another.
+void renderPassesWhole(TModel &model, ImageHandle destination, int32_t width, int32_t height) {
     const LibraryState &state = libraryState();
     // The camera: the model's angle bounded below by 0.001.
     float angle = model.perspective;
@@ -429,6 +508,169 @@ void renderPasses(TModel &model, ImageHandle destination, int32_t width, int32_t
     }
     // Delivery.
     deliverImage(colour, destination);
+}
+
+// The regions of a render in drawing order, projected for the render size.
+struct PreparedPasses {
+    std::vector<PreparedRegion> face;   // the mouth cavity's depth, then regions 0 to 2
+    PreparedRegion sock;
+    std::vector<PreparedRegion> teeth;  // in their drawing order
+};
+
+// A thread's buffers for one band: colour, inner pass and depth of its rows,
+// small enough to stay in the core's cache while the band is drawn,
+// composited and delivered.
+struct BandScratch {
+    explicit BandScratch(std::size_t pixels)
+        : colour(std::make_unique_for_overwrite<uint8_t[]>(4 * pixels)),
+          inner(std::make_unique_for_overwrite<uint8_t[]>(4 * pixels)),
+          depth(std::make_unique_for_overwrite<float[]>(pixels)) {}
+    std::unique_ptr<uint8_t[]> colour;
+    std::unique_ptr<uint8_t[]> inner;
+    std::unique_ptr<float[]> depth;
+};
+
+// Every pass on the rows [begin, end) only: the face pass, the inner pass
+// and the composite of a row depend on that row alone (a triangle's walk
+// above the band is replayed by the rasteriser), so bands that tile the image
+// give the whole-buffer result bit for bit, in any order or at once. The
+// composite goes to `delivered`, each row at its place in the flipped image.
+void drawBand(BandScratch &scratch, const PreparedPasses &passes, int32_t band, int32_t begin, int32_t end,
+              int32_t width, int32_t height, uint8_t *delivered) {
+    const auto rowPixels = static_cast<std::size_t>(width);
+    const std::size_t count = static_cast<std::size_t>(end - begin) * rowPixels;
+    auto reaches = [band](const PreparedRegion &region) {
+        const auto b = static_cast<std::size_t>(band);
+        return !region.bandStart.empty() && region.bandStart[b + 1] > region.bandStart[b];
+    };
+    const bool face = std::any_of(passes.face.begin(), passes.face.end(), reaches);
+    const bool inner = reaches(passes.sock) || std::any_of(passes.teeth.begin(), passes.teeth.end(), reaches);
+    auto deliveredRow = [&](int32_t y) { return delivered + static_cast<std::size_t>(height - 1 - y) * rowPixels * 4; };
+    // A band that no triangle reaches is the empty composite: all 0.
+    if (!face && !inner) {
+        for (int32_t y = begin; y < end; ++y) std::memset(deliveredRow(y), 0, rowPixels * 4);
+        return;
+    }
+    std::memset(scratch.colour.get(), 0, 4 * count);
+    // Without an inner pass in the band its buffer stays all 0 and is
+    // composited as such: the face's black pixels become 0.
+    if (inner) std::memset(scratch.inner.get(), 0, 4 * count);
+    resetDepthRows(scratch.depth.get(), width, RowRange{0, end - begin - 1});
+    const BandTarget faceTarget{scratch.colour.get(), scratch.depth.get(), width, height, begin, end};
+    const BandTarget innerTarget{scratch.inner.get(), scratch.depth.get(), width, height, begin, end};
+    auto resetWritten = [&](RowRange rows) {
+        if (!rows.empty()) resetDepthRows(scratch.depth.get(), width, RowRange{rows.first - begin, rows.last - begin});
+    };
+    RowRange faceRows;
+    for (const PreparedRegion &region : passes.face) faceRows.include(drawPrepared(faceTarget, region, band));
+    if (inner) {
+        resetWritten(faceRows);
+        resetWritten(drawPrepared(innerTarget, passes.sock, band));
+        for (const PreparedRegion &region : passes.teeth) drawPrepared(innerTarget, region, band);
+    }
+    for (int32_t y = begin; y < end; ++y) {
+        const std::size_t from = static_cast<std::size_t>(y - begin) * rowPixels * 4;
+        compositePixels(scratch.colour.get() + from, inner ? scratch.inner.get() + from : nullptr, deliveredRow(y),
+                        rowPixels);
+    }
+}
+
+// Images below this many pixels are drawn by one thread: starting the
+// others would cost more than it saves.
+constexpr int64_t kBandedThreadPixels = 256 * 256;
+
+// Rows per band: about 256 KiB of colour, inner pass and depth (12 bytes a
+// pixel), at least 8 rows.
+int32_t bandRowsFor(int32_t width) { return std::max<int32_t>(8, (256 * 1024) / (12 * std::max(width, 1))); }
+
+// The same passes as renderPassesWhole, drawn band after band of rows, the
+// bands shared among the threads.
+void renderPassesInBands(TModel &model, ImageHandle destination, int32_t width, int32_t height) {
+    float angle = model.perspective;
+    if (angle < 0.001f) angle = 0.001f;
+    const Matrix4 projection = projectionMatrix(angle);
+    const Matrix4 view = viewMatrix(model, cameraDistanceOf(angle));
+    const int32_t bandRows = std::min(bandRowsFor(width), height);
+    const int32_t bands = (height + bandRows - 1) / bandRows;
+    const bool threaded = static_cast<int64_t>(width) * height >= kBandedThreadPixels;
+    const int threads = threaded ? std::clamp(omp_get_max_threads(), 1, bands) : 1;
+    std::vector<std::thread> helpers;
+    helpers.reserve(static_cast<std::size_t>(threads - 1));
+    std::vector<BandScratch> scratch;
+    for (int t = 0; t < threads; ++t)
+        scratch.emplace_back(static_cast<std::size_t>(bandRows) * static_cast<std::size_t>(width));
+    const auto delivered =
+        std::make_unique_for_overwrite<uint8_t[]>(4 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    const PixelBuffer texture = PixelBuffer::fromImage(model.texture, PixelMode::ColorAlpha);
+    const PixelBuffer sockTexture = PixelBuffer::fromImage(model.sockImage, PixelMode::ColorAlpha);
+    PixelBuffer upperTeethTexture;
+    PixelBuffer lowerTeethTexture;
+    if (!model.teethFromModelTexture) {
+        upperTeethTexture = PixelBuffer::fromImage(model.upperTeethImage, PixelMode::ColorAlpha);
+        lowerTeethTexture = PixelBuffer::fromImage(model.lowerTeethImage, PixelMode::ColorAlpha);
+    }
+    std::optional<TRegion> previousCap;
+    if (model.regions.size() > static_cast<std::size_t>(kMouthCapRegion))
+        previousCap = model.regions[static_cast<std::size_t>(kMouthCapRegion)];
+    PreparedPasses passes;
+    try {
+        buildMouthCap(model, libraryState().list7Table);
+        auto prepare = [&](std::size_t index, const PixelBuffer &source, PixelWrite write) {
+            PreparedRegion prepared;
+            if (index < model.regions.size())
+                prepared = prepareRegion(model.regions[index], TextureView::of(source), projection, view, width,
+                                         height, write);
+            sortIntoBands(prepared, height, bandRows);
+            return prepared;
+        };
+        passes.face.push_back(prepare(static_cast<std::size_t>(kMouthCapRegion), texture, PixelWrite::DepthOnly));
+        for (std::size_t region : kFaceRegions) passes.face.push_back(prepare(region, texture, PixelWrite::Replace));
+        passes.sock = prepare(static_cast<std::size_t>(kSockRegion), sockTexture, PixelWrite::Replace);
+        if (model.teethFromModelTexture) {
+            passes.teeth.push_back(prepare(kUpperTeethRegion, texture, PixelWrite::Replace));
+            passes.teeth.push_back(prepare(kLowerTeethRegion, texture, PixelWrite::Replace));
+        } else {
+            passes.teeth.push_back(prepare(kLowerTeethRegion, lowerTeethTexture, PixelWrite::Blend));
+            passes.teeth.push_back(prepare(kUpperTeethRegion, upperTeethTexture, PixelWrite::Blend));
+        }
+    } catch (...) {
+        if (previousCap) model.regions[static_cast<std::size_t>(kMouthCapRegion)] = std::move(*previousCap);
+        throw;
+    }
+    // The bands are handed out one at a time (the head fills the middle
+    // rows) to the calling thread and its helpers; nothing here allocates
+    // or throws. A helper that cannot be started leaves its share to the others.
+    std::atomic<int32_t> nextBand{0};
+    auto drawBands = [&](BandScratch &own) {
+        for (int32_t band = nextBand.fetch_add(1, std::memory_order_relaxed); band < bands;
+             band = nextBand.fetch_add(1, std::memory_order_relaxed)) {
+            const int32_t begin = band * bandRows;
+            drawBand(own, passes, band, begin, std::min(begin + bandRows, height), width, height, delivered.get());
+        }
+    };
+    for (std::size_t t = 1; t < scratch.size(); ++t) {
+        try {
+            helpers.emplace_back(drawBands, std::ref(scratch[t]));
+        } catch (const std::system_error &) {
+            break;
+        }
+    }
+    drawBands(scratch[0]);
+    for (std::thread &helper : helpers) helper.join();
+    ImageHandle image = -1;
+    TAVO_LoadImageFromBuffer(&image, delivered.get(), width, height, 4 * width, TAVO_IMAGEMODE_COLOR_ALPHA);
+    TAVO_CopyImage(image, destination);
+    TAVO_FreeImage(image);
+}
+
+// The banded passes at every kernel level but the plain one, which keeps the
+// whole-buffer order as the reference; an empty render has nothing to band.
+void renderPasses(TModel &model, ImageHandle destination, int32_t width, int32_t height) {
+    if (kernelLevel() != KernelLevel::Plain && width > 0 && height > 0) {
+        renderPassesInBands(model, destination, width, height);
+    } else {
+        renderPassesWhole(model, destination, width, height);
+    }
 }
 
 }  // namespace

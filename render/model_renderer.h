@@ -5,11 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "frame/pixel_buffer.h"
 #include "kelmo.h"
 #include "model/model.h"
 #include "render/camera.h"
+#include "render/rasteriser.h"
 
 namespace kelmo {
 
@@ -66,6 +68,50 @@ struct RowRange {
 // were). May throw std::bad_alloc.
 RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &region, const TextureView &texture,
                 const Matrix4 &projection, const Matrix4 &view, PixelWrite write);
+
+// A region ready to be drawn into a target of a given size: its texture,
+// its write mode and the corners of its triangles, three per triangle in
+// drawing order (the quads' (a, b, c), (c, d, a), usable quads with every
+// corner projected only). No corners when the texture is empty. Once sorted
+// into bands of rows, `setups` holds the triangles that draw a row, set up,
+// and band b's are setups[bandTriangles[k]] for k from bandStart[b] to
+// bandStart[b + 1] - 1, in drawing order.
+struct PreparedRegion {
+    std::vector<TriangleCorner> corners;
+    TextureView texture;
+    PixelWrite write = PixelWrite::Replace;
+    std::vector<TriangleSetup> setups;
+    std::vector<int32_t> bandStart;
+    std::vector<int32_t> bandTriangles;
+};
+
+// The projection and triangle list of drawRegion, for a target of width x
+// height pixels. May throw std::bad_alloc.
+PreparedRegion prepareRegion(const TRegion &region, const TextureView &texture, const Matrix4 &projection,
+                             const Matrix4 &view, int32_t width, int32_t height, PixelWrite write);
+
+// Sets up the triangles that draw a row of an image `height` rows high and
+// lists, for every band of `bandRows` rows (bandRows >= 1), those whose walk
+// draws a row in it. May throw
+// std::bad_alloc.
+void sortIntoBands(PreparedRegion &region, int32_t height, int32_t bandRows);
+
+// Rows [firstRow, endRow) of a width x height image: `colour` (4 bytes a
+// pixel) and `depth` (one float) hold those rows only, firstRow first.
+struct BandTarget {
+    uint8_t *colour;
+    float *depth;
+    int32_t width;
+    int32_t height;
+    int32_t firstRow;
+    int32_t endRow;
+};
+
+// Draws a prepared region into the target's rows, each exactly as a drawing
+// of the whole image draws it: every triangle when `band` is negative, else
+// the triangles sorted into that band (whose rows the target must be).
+// Returns the rows written. Allocates nothing and never throws.
+RowRange drawPrepared(const BandTarget &target, const PreparedRegion &region, int32_t band);
 
 // Renders a model into the existing image `destination` with the render size
 // of the library state: the mouth cavity rebuilt and drawn into depth; the

@@ -1,65 +1,18 @@
 // Drawing a triangle: the walk from set-up to spans.
 #include "render/rasteriser.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
 namespace kelmo {
 
-namespace {
-
-// A vertex record: window x and y, texel u and v, and the depth
-// key k (holding the model-space z until the key is made).
-struct Record {
-    float x, y, u, v, k;
-};
-
-// An edge: its values at the current row and its slopes per row.
-struct Edge {
-    float x, u, v, k;
-    float dx, du, dv, dk;
-
-    // Starts the edge from `from` to `to` at row `startRow`, its values
-    // advanced by (startRow - from.y) times its slopes.
-    static Edge between(const Record &from, const Record &to, float startRow) {
-        const float dy = to.y - from.y;
-        Edge edge;
-        edge.dx = (to.x - from.x) / dy;
-        edge.du = (to.u - from.u) / dy;
-        edge.dv = (to.v - from.v) / dy;
-        edge.dk = (to.k - from.k) / dy;
-        const float advance = startRow - from.y;
-        edge.x = from.x + advance * edge.dx;
-        edge.u = from.u + advance * edge.du;
-        edge.v = from.v + advance * edge.dv;
-        edge.k = from.k + advance * edge.dk;
-        return edge;
-    }
-
-    // Moves the edge `rows` rows at once (a triangle whose first row is
-    // below row 0): the values advanced by rows times the slopes.
-    void skipRows(float rows) {
-        if (rows == 0.0f) return;
-        x = x + rows * dx;
-        u = u + rows * du;
-        v = v + rows * dv;
-        k = k + rows * dk;
-    }
-
-    // One row up, by addition (never recomputed from the start, so the
-    // rounding of every row follows from the one before).
-    void step() {
-        x += dx;
-        u += du;
-        v += dv;
-        k += dk;
-    }
-};
-
-}  // namespace
+using walk_records::Edge;
+using walk_records::Record;
 
 void rasteriseTriangle(const TriangleCorner &corner1, const TriangleCorner &corner2, const TriangleCorner &corner3,
-                       int32_t width, int32_t height, int32_t textureHeight, SpanWriter &writer) {
+                       int32_t width, int32_t height, int32_t textureHeight, SpanWriter &writer,
+                       int32_t bandBegin, int32_t bandEnd) {
     if (!std::isfinite(corner1.windowX) || !std::isfinite(corner1.windowY) || !std::isfinite(corner2.windowX) ||
         !std::isfinite(corner2.windowY) || !std::isfinite(corner3.windowX) || !std::isfinite(corner3.windowY))
         return;
@@ -88,6 +41,8 @@ void rasteriseTriangle(const TriangleCorner &corner1, const TriangleCorner &corn
     // No row: nothing to set up (this also covers a triangle whose window y
     // values are all equal, whose set-up would divide by zero).
     if (!(rowBegin < rowEnd)) return;
+    // A triangle that ends above the band has nothing to write there.
+    if (rowEnd <= static_cast<float>(bandBegin)) return;
     for (Record *r : {&first, &middle, &last}) r->k = 1.0f / (kDepthKeyOffset + r->k);
 
     // Constant gradients across the triangle, from the widest row (through
@@ -121,7 +76,7 @@ void rasteriseTriangle(const TriangleCorner &corner1, const TriangleCorner &corn
     const float columnLimit = static_cast<float>(width);
     const float textureLastRow = static_cast<float>(textureHeight - 1);
     const auto yBegin = static_cast<int32_t>(rowBegin);
-    const auto yEnd = static_cast<int32_t>(rowEnd);
+    const auto yEnd = std::min(static_cast<int32_t>(rowEnd), bandEnd);
     for (int32_t y = yBegin; y < yEnd; ++y) {
         // From the middle's row on, the short edge runs middle to last.
         if (static_cast<float>(y) == middleRow) shortEdge = Edge::between(middle, last, middleRow);
@@ -162,12 +117,60 @@ void rasteriseTriangle(const TriangleCorner &corner1, const TriangleCorner &corn
             span.du = du;
             span.dv = dv;
             span.dk = dk;
-            writer.writeSpan(span);
+            if (y >= bandBegin) writer.writeSpan(span);
         }
         // Drawn or skipped, both edges advance one row.
         longEdge.step();
         shortEdge.step();
     }
+}
+
+bool setUpTriangle(const TriangleCorner &corner1, const TriangleCorner &corner2, const TriangleCorner &corner3,
+                   int32_t height, TriangleSetup &setup) {
+    // The set-up of rasteriseTriangle, operation for operation.
+    if (!std::isfinite(corner1.windowX) || !std::isfinite(corner1.windowY) || !std::isfinite(corner2.windowX) ||
+        !std::isfinite(corner2.windowY) || !std::isfinite(corner3.windowX) || !std::isfinite(corner3.windowY))
+        return false;
+    auto record = [](const TriangleCorner &c) { return Record{c.windowX, c.windowY, c.u, c.v, c.modelZ}; };
+    Record first = record(corner1);
+    Record middle = record(corner2);
+    Record last = record(corner3);
+    if (first.y > middle.y) std::swap(first, middle);
+    if (first.y > last.y) std::swap(first, last);
+    if (middle.y > last.y) std::swap(middle, last);
+    const float firstRow = ceilOf(first.y);
+    const float middleRow = ceilOf(middle.y);
+    const float lastRow = ceilOf(last.y);
+    const float rowBegin = firstRow > 0.0f ? firstRow : 0.0f;
+    const float rowLimit = static_cast<float>(height - 1);
+    const float rowEnd = lastRow < rowLimit ? lastRow : rowLimit;
+    if (!(rowBegin < rowEnd)) return false;
+    for (Record *r : {&first, &middle, &last}) r->k = 1.0f / (kDepthKeyOffset + r->k);
+    const float ratio = (middle.y - first.y) / (last.y - first.y);
+    const float longX = first.x + (last.x - first.x) * ratio;
+    const float longU = first.u + (last.u - first.u) * ratio;
+    const float longV = first.v + (last.v - first.v) * ratio;
+    const float longK = first.k + (last.k - first.k) * ratio;
+    const float spanWidth = longX - middle.x;
+    setup.du = (longU - middle.u) / spanWidth;
+    setup.dv = (longV - middle.v) / spanWidth;
+    setup.dk = (longK - middle.k) / spanWidth;
+    setup.longEdge = Edge::between(first, last, firstRow);
+    setup.lowerEdge = Edge::between(middle, last, middleRow);
+    setup.shortEdge = middleRow > firstRow ? Edge::between(first, middle, firstRow) : setup.lowerEdge;
+    if (firstRow < 0.0f) {
+        setup.longEdge.skipRows(-firstRow);
+        if (middleRow > 0.0f) {
+            setup.shortEdge.skipRows(-firstRow);
+        } else {
+            setup.shortEdge = setup.lowerEdge;
+            setup.shortEdge.skipRows(-middleRow);
+        }
+    }
+    setup.middleRow = middleRow;
+    setup.rowBegin = static_cast<int32_t>(rowBegin);
+    setup.rowEnd = static_cast<int32_t>(rowEnd);
+    return true;
 }
 
 }  // namespace kelmo

@@ -60,13 +60,139 @@ protected:
     ~SpanWriter() = default;
 };
 
+// The walk's own records, shared by its two entry points.
+namespace walk_records {
+
+// A vertex record: window x and y, texel u and v, and the depth
+// key k (holding the model-space z until the key is made).
+struct Record {
+    float x, y, u, v, k;
+};
+
+// An edge: its values at the current row and its slopes per row.
+struct Edge {
+    float x, u, v, k;
+    float dx, du, dv, dk;
+
+    // Starts the edge from `from` to `to` at row `startRow`, its values
+    // advanced by (startRow - from.y) times its slopes.
+    static Edge between(const Record &from, const Record &to, float startRow) {
+        const float dy = to.y - from.y;
+        Edge edge;
+        edge.dx = (to.x - from.x) / dy;
+        edge.du = (to.u - from.u) / dy;
+        edge.dv = (to.v - from.v) / dy;
+        edge.dk = (to.k - from.k) / dy;
+        const float advance = startRow - from.y;
+        edge.x = from.x + advance * edge.dx;
+        edge.u = from.u + advance * edge.du;
+        edge.v = from.v + advance * edge.dv;
+        edge.k = from.k + advance * edge.dk;
+        return edge;
+    }
+
+    // Moves the edge `rows` rows at once (a triangle whose first row is
+    // below row 0): the values advanced by rows times the slopes.
+    void skipRows(float rows) {
+        if (rows == 0.0f) return;
+        x = x + rows * dx;
+        u = u + rows * du;
+        v = v + rows * dv;
+        k = k + rows * dk;
+    }
+
+    // One row up, by addition (never recomputed from the start, so the
+    // rounding of every row follows from the one before).
+    void step() {
+        x += dx;
+        u += du;
+        v += dv;
+        k += dk;
+    }
+};
+
+}  // namespace walk_records
+
 // Walks one triangle for a target of width x height pixels and a texture of
 // `textureHeight` rows (used by the v clamp, which keeps every sample inside
 // the texture). Calls writer.writeSpan for every span inside the target, rows
 // in increasing order. A triangle with a corner whose window position is not
 // finite is not drawn (docs/design.md); any other input, however large, only
 // ever yields spans inside the target.
+//
+// With a band [bandBegin, bandEnd) of rows, only the spans of those rows are
+// handed over, each exactly as the whole walk would make it: the rows above
+// the band are still walked (edges stepped, the v clamp applied) but not
+// written, and the walk stops at bandEnd. Bands that tile the target thus
+// draw, together, what one walk draws.
 void rasteriseTriangle(const TriangleCorner &corner1, const TriangleCorner &corner2, const TriangleCorner &corner3,
-                       int32_t width, int32_t height, int32_t textureHeight, SpanWriter &writer);
+                       int32_t width, int32_t height, int32_t textureHeight, SpanWriter &writer,
+                       int32_t bandBegin = 0, int32_t bandEnd = INT32_MAX);
+
+// A triangle set up once for any number of walks over bands of rows: the
+// gradients, and the edges as the walk of rasteriseTriangle starts them.
+// Rows rowBegin to rowEnd - 1 are drawn.
+struct TriangleSetup {
+    walk_records::Edge longEdge;   // at row rowBegin
+    walk_records::Edge shortEdge;  // at row rowBegin
+    walk_records::Edge lowerEdge;  // middle to last, at row middleRow (taken when the walk reaches it)
+    float du, dv, dk;
+    float middleRow;
+    int32_t rowBegin, rowEnd;
+};
+
+// The set-up of rasteriseTriangle for a target `height` rows high, bit for
+// bit. False (setup unchanged) when the triangle draws no row.
+bool setUpTriangle(const TriangleCorner &corner1, const TriangleCorner &corner2, const TriangleCorner &corner3,
+                   int32_t height, TriangleSetup &setup);
+
+// The walk of rasteriseTriangle from a set-up, over the band of rows
+// [bandBegin, bandEnd): the same spans, handed to the writer's
+// writeSpan without a virtual call. `textureLastRow` is the texture's height
+// - 1 (the v clamp's bound).
+template <class Writer>
+inline void walkTriangle(const TriangleSetup &setup, int32_t width, float textureLastRow, Writer &writer,
+                         int32_t bandBegin, int32_t bandEnd) {
+    walk_records::Edge longEdge = setup.longEdge;
+    walk_records::Edge shortEdge = setup.shortEdge;
+    const float du = setup.du;
+    const float dk = setup.dk;
+    float dv = setup.dv;
+    const float columnLimit = static_cast<float>(width);
+    const int32_t yEnd = setup.rowEnd < bandEnd ? setup.rowEnd : bandEnd;
+    for (int32_t y = setup.rowBegin; y < yEnd; ++y) {
+        if (static_cast<float>(y) == setup.middleRow) shortEdge = setup.lowerEdge;
+        const bool shortIsLeft = shortEdge.x < longEdge.x;
+        const walk_records::Edge &left = shortIsLeft ? shortEdge : longEdge;
+        const walk_records::Edge &right = shortIsLeft ? longEdge : shortEdge;
+        const float leftColumn = ceilOf(left.x);
+        const float rightColumn = ceilOf(right.x);
+        if (leftColumn >= 0.0f && rightColumn < columnLimit && rightColumn != leftColumn) {
+            Span span;
+            span.row = y;
+            span.firstColumn = static_cast<int32_t>(leftColumn);
+            span.count = static_cast<int32_t>(rightColumn) - span.firstColumn;
+            const float advance = leftColumn - left.x;
+            float v = left.v + advance * dv;
+            span.u = left.u + advance * du;
+            span.depthKey = left.k;
+            const auto lastPixel = static_cast<float>(span.count - 1);
+            if (v < 0.0f) v = 0.0f;
+            if (v + lastPixel * dv < 0.0f)
+                dv = static_cast<float>((0.01 - static_cast<double>(v)) / static_cast<double>(span.count - 1));
+            if (v > textureLastRow) v = textureLastRow;
+            if (v + lastPixel * dv > textureLastRow)
+                dv = static_cast<float>((static_cast<double>(textureLastRow - v) - 0.01) /
+                                        static_cast<double>(span.count - 1));
+            span.v = v;
+            span.du = du;
+            span.dv = dv;
+            span.dk = dk;
+            if (y >= bandBegin) writer.writeSpan(span);
+        }
+        longEdge.step();
+        shortEdge.step();
+    }
+}
 
 }  // namespace kelmo

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace kelmo {
@@ -88,6 +90,35 @@ TEST(RasteriseTriangle, VIsClampedIntoTheTextureAndAClampedSlopeStaysForTheRestO
         EXPECT_EQ(spans[0].v, firstV);
         EXPECT_EQ(spans[1].v, std::min(7.0f, v0 + 0.5f * dv));  // the next row from the clamped slope
         for (const Span &span : spans) EXPECT_EQ(span.dv, dv) << v0;
+    }
+}
+
+// A set-up triangle walked band by band hands over the spans of one whole
+// walk, every field bit for bit: slopes clamped in a row above a band still
+// hold in it, and rows from below row 0 or past the middle vertex start right.
+TEST(WalkTriangle, BandsOfAnyHeightGiveTheSpansOfTheWholeWalk) {
+    const std::array<TriangleCorner, 3> triangles[] = {
+        {at(0.5f, 0.5f, 1.0f), at(8.5f, 0.5f, -7.0f), at(0.5f, 8.5f, 1.0f)},
+        {at(0.5f, 0.5f, 5.0f), at(8.5f, 0.5f, 13.0f), at(0.5f, 8.5f, 5.0f)},
+        {at(0.5f, -3.5f, 2.0f), at(8.5f, -3.5f, 9.0f), at(0.5f, 4.5f, -3.0f)},
+        {at(0.5f, -2.5f), at(4.5f, 1.5f, 3.0f), at(0.5f, 5.5f)},
+        {at(2.2f, 1.3f, 0.2f), at(4.1f, 6.6f, 7.9f), at(9.7f, 3.4f, -4.0f)},
+        {at(1.5f, 3.5f), at(9.5f, 3.5f), at(4.5f, 3.5f)},
+    };
+    auto same = [](const Span &a, const Span &b) { return std::memcmp(&a, &b, sizeof(Span)) == 0; };
+    for (const auto &c : triangles) {
+        const std::vector<Span> whole = walk(c, 16, 16, 8);
+        TriangleSetup setup;
+        const bool drawn = setUpTriangle(c[0], c[1], c[2], 16, setup);
+        EXPECT_EQ(drawn, !whole.empty()) << &c - triangles;
+        if (!drawn) continue;
+        for (int32_t rows = 1; rows <= 4; ++rows) {
+            Recorder banded;
+            for (int32_t begin = 0; begin < 16; begin += rows)
+                walkTriangle(setup, 16, 7.0f, banded, begin, begin + rows);
+            EXPECT_TRUE(std::equal(whole.begin(), whole.end(), banded.spans.begin(), banded.spans.end(), same))
+                << "triangle " << &c - triangles << ", bands of " << rows;
+        }
     }
 }
 
