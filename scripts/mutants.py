@@ -15,7 +15,7 @@ fault is "caught" when a test fails, "missed" when the suite passes, and
 "stale" when its original text is no longer found once in the file or the
 faulty code does not compile; stale faults need their line updated.
 
-    scripts/mutants.py [--build DIR] [--tests REGEX] [--jobs N] [--no-debug-info] [ID ...]
+    scripts/mutants.py [--build DIR] [--tests REGEX] [--exclude REGEX] [--jobs N] [--no-debug-info] [ID ...]
 
 Prints one markdown row per fault and a summary; exits 1 if any was missed
 or stale.
@@ -78,6 +78,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build-mutants"))
     parser.add_argument("--tests", default="", help="ctest -R regex: run only these tests")
+    parser.add_argument("--exclude", default="", help="ctest -E regex: leave these tests out")
     parser.add_argument("--jobs", default=str(os.cpu_count() or 2))
     parser.add_argument("--no-debug-info", action="store_true",
                         help="build without -g: the same code, much faster links")
@@ -128,6 +129,8 @@ def main():
                     cmd = ["ctest", "-j", args.jobs, "--stop-on-failure", "--no-tests=error", "--timeout", "300"]
                     if args.tests:
                         cmd += ["-R", args.tests]
+                    if args.exclude:
+                        cmd += ["-E", args.exclude]
                     failed = run(cmd, build_dir, log) != 0
                     result = ("caught" if failed else "missed") + f" ({time.time() - start:.0f} s)"
             finally:
