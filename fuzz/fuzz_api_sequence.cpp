@@ -141,7 +141,7 @@ void perturb(Host &host, std::vector<int32_t> &points) {
 // Runs one call chosen by the next input byte; returns its status.
 int32_t step(Host &host, const std::vector<int32_t> &face) {
     Input &in = host.in;
-    switch (in.byte() % 24) {
+    switch (in.byte() % 21) {
         case 0: {
             int32_t handle = -1;
             const int32_t status = TAVO_InitModel(&handle, in.byte() % 2);
@@ -295,77 +295,7 @@ int32_t step(Host &host, const std::vector<int32_t> &face) {
                 default: return TAVO_GetModelRegionTexture(handle, a[2], a[1]);
             }
         }
-        case 19: {  // the accessors, with buffers sized from the counts they report
-            const int32_t handle = host.model(), region = in.integer({0, 1, 2, 3, 5, 8, 9, -1});
-            int32_t vertices = 0, quads = 0, regions = 0;
-            if (TAVO_GetModelNumVertices(handle, region, &vertices) != 0) vertices = 0;
-            if (TAVO_GetModelRegionNumQuads(handle, region, &quads) != 0) quads = 0;
-            if (TAVO_GetModelNumRegions(handle, &regions) != 0) regions = 0;
-            std::vector<TVector3f> v(std::size_t(vertices) + 1);
-            std::vector<int32_t> q(4 * std::size_t(quads) + 1), grid(132);
-            std::vector<float> uv(2 * std::size_t(vertices) + 2);
-            switch (in.byte() % 6) {
-                case 0: return TAVO_GetModelRegionVertices(handle, region, v.data());
-                case 1: return TAVO_GetModelRegionQuads(handle, region, q.data());
-                case 2: return TAVO_GetModelGrid(handle, grid.data());
-                case 3: return TAVO_GetModelRegionTextureCoords(handle, region, uv.data());
-                case 4: {
-                    if (TAVO_GetModelRegionVertices(handle, region, v.data()) != 0) return -1;
-                    for (TVector3f &p : v) {
-                        p.x += in.real(0.01f);
-                        p.y *= in.real(1.0f);
-                    }
-                    return TAVO_SetModelRegionVertices(handle, region, v.data());
-                }
-                default: {
-                    std::vector<int32_t> counts(std::size_t(std::max(regions, 0)) + 1);
-                    std::vector<TVector3f> all(60010);
-                    const int32_t status = TAVO_GetModelVertexLists(handle, counts.data(), regions, all.data(),
-                                                                    in.pick({60000, 0, 10, -1}));
-                    if (status != 0) return status;
-                    const std::size_t at = in.byte() % counts.size();
-                    counts[at] = in.pick({0, 1, 4, -1, INT32_MIN});
-                    const int32_t regionCount = in.pick({regions, 0, 1, -1});
-                    return TAVO_SetModelVertexLists(handle, regionCount, counts.data(), all.data());
-                }
-            }
-        }
-        case 20: {
-            const ImageHandle source = host.image(), target = host.image();
-            switch (in.byte() % 4) {
-                case 0: {
-                    static const double ratios[] = {0.5, 2.0, 1.0, 0.0, -1.0, 1e-30, 1e30, NAN, INFINITY, 0.013};
-                    return TAVO_ResizeImage(source, ratios[in.byte() % 10], target);
-                }
-                case 1: {
-                    const float r[3] = {in.real(30.0f), in.real(8.0f), in.real(8.0f)};
-                    return TAVO_RotateImageCenter(source, r[0], r[1], r[2], target);
-                }
-                case 2: return TAVO_MirrorImage(source, in.integer({0, 1, 2}));
-                default: {
-                    const int32_t r[4] = {in.pick({0, -5, 10, INT32_MIN}), in.pick({0, -3, 4}),
-                                          in.pick({10, 40, -1, INT32_MAX}), in.pick({8, 30, 0})};
-                    return TAVO_CopyRectReplicateBorder(source, r[0], r[1], r[2], r[3], target);
-                }
-            }
-        }
-        case 21: {
-            std::vector<TPointf> points(66);
-            for (std::size_t k = 0; k < 66; ++k) points[k] = {face[2 * k] * in.real(0.2f), face[2 * k + 1] * in.real(0.2f)};
-            std::vector<int32_t> framePoints(132), texturePoints(face);
-            perturb(host, texturePoints);
-            const int32_t a[7] = {in.byte() % 3, host.image(), host.image(), in.integer({66, 2, 1, 67, 0, -5}),
-                                  in.integer({0, 5, -10, INT32_MIN}), in.integer({0, 3, 100}), in.pick({64, 1, 0, -1, 40000})};
-            const int32_t canvasHeight = in.pick({64, 2, INT32_MAX});
-            switch (a[0]) {
-                case 0:
-                    return TAVO_AdjustAlphaChannelImage(a[1], points.data(), a[3],
-                                                        framePoints.data());
-                case 1: return TAVO_SetTextureAlphaChannel(a[1], texturePoints.data(), a[2], face.data());
-                default: return TAVO_ExtendModelImage(a[1], a[2], a[4], a[5], a[6], canvasHeight);
-            }
-        }
-        case 22: return TAVO_SetPerspective(in.real(1.0f));
+        case 19: return TAVO_SetPerspective(in.real(1.0f));
         default: {
             int32_t status = 0;
             // Initialisation again, after finalisation or over a live library:

@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
-
 #include "kelmo.h"
 #include "model/face_file.h"
 
@@ -49,28 +47,6 @@ void image(const std::string &name, int channels) {
     fs::create_directories(out + "image");
     if (TAVO_SaveImageToFile(handle, path.c_str()) != 0) throw std::runtime_error("cannot write " + path);
     TAVO_FreeImage(handle);
-}
-
-// A progressive JPEG (the writer of the library only makes baseline files).
-void progressiveJpeg() {
-    std::FILE *file = std::fopen((out + "image/progressive.jpg").c_str(), "wb");
-    jpeg_compress_struct codec{};
-    jpeg_error_mgr errors{};
-    codec.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&codec);
-    jpeg_stdio_dest(&codec, file);
-    codec.image_width = 16, codec.image_height = 8, codec.input_components = 3, codec.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&codec);
-    jpeg_simple_progression(&codec);
-    jpeg_start_compress(&codec, TRUE);
-    std::vector<uint8_t> pixels = gradient(16, 8, 3);
-    while (codec.next_scanline < 8) {
-        JSAMPROW row = pixels.data() + 48 * codec.next_scanline;
-        jpeg_write_scanlines(&codec, &row, 1);
-    }
-    jpeg_finish_compress(&codec);
-    jpeg_destroy_compress(&codec);
-    std::fclose(file);
 }
 
 kelmo::TRegion patch(int n, float z) {
@@ -120,7 +96,6 @@ int main(int argc, char **argv) try {
         const std::string stem = "gradient" + std::to_string(channels);
         image(stem + ".png", channels), image(stem + ".jpg", channels), image(stem + ".bmp", channels);
     }
-    progressiveJpeg();
     put("image/sock.bmp", slurp(data + "wrl/head_sock.bmp"));
 
     for (const int n : {2, 3}) {

@@ -167,17 +167,6 @@ TEST(KelmoBatch, ProcessesItsShardAndSkipsWhatItCannotUse) {
     EXPECT_NE(readText(r.batchDir / "out/good/model.txt").find("\nexpression 2 "), std::string::npos);  // closed smile
 }
 
-// The batch found its points with the compact model that the build writes beside the data directory;
-// dlib's own file of that model places the same points.
-TEST(KelmoLandmarks, TheCompactModelPlacesThePointsOfDlibsFile) {
-    const Runs &r = runs();
-    ASSERT_TRUE(fs::is_regular_file(kData + "../landmarks/face_landmarks_68.kelmo"));
-    const Outcome dlibFile = kelmo({"landmarks", kPhoto, "--model", "/usr/share/dlib/shape_predictor_68_face_landmarks.dat",
-                                    "-o", "dlib.txt"}, kRoot / "landmarks");
-    ASSERT_EQ(dlibFile.exitCode, 0) << dlibFile.err;
-    EXPECT_EQ(numbers(readText(kRoot / "landmarks/dlib.txt")), r.xy);
-}
-
 // Regions read off the sample photo by eye: the subject's eyes at about (203, 101)
 // and (246, 103), the mouth corners at (203, 141) and (244, 141); the open mouth
 // shows the teeth between the inner edges of the lips at y = 142 and 150.
@@ -198,9 +187,10 @@ TEST(KelmoDemo, FindsTheFaceRegionsAndShowsEveryPicture) {
     EXPECT_NE(readText(r.demoDir / "model/model.txt").find("\nexpression 3 "), std::string::npos);  // an open smile
 }
 
-// `kelmo landmarks` finds the points that the batch's workers found, prints
+// `kelmo landmarks` finds the points that the batch's workers found (with the
+// compact model that the build writes beside the data directory), prints
 // nothing when told where to write them, and draws them on the face's crop,
-// enlarged.
+// enlarged; dlib's own file of that model places the same points.
 TEST(KelmoLandmarks, WritesThePointsTheBatchFoundAndTheirDrawing) {
     const Runs &r = runs();
     const fs::path dir = kRoot / "landmarks";
@@ -209,6 +199,11 @@ TEST(KelmoLandmarks, WritesThePointsTheBatchFoundAndTheirDrawing) {
     EXPECT_TRUE(o.out.empty()) << o.out;
     EXPECT_EQ(numbers(readText(dir / "p.txt")), r.xy);
     EXPECT_GT(load(dir / "face.png").width, 300);
+    ASSERT_TRUE(fs::is_regular_file(kData + "../landmarks/face_landmarks_68.kelmo"));
+    const Outcome dlibFile = kelmo({"landmarks", kPhoto, "--model", "/usr/share/dlib/shape_predictor_68_face_landmarks.dat",
+                                    "-o", "dlib.txt"}, dir);
+    ASSERT_EQ(dlibFile.exitCode, 0) << dlibFile.err;
+    EXPECT_EQ(numbers(readText(dir / "dlib.txt")), r.xy);
 }
 
 // The OBJ export against the library's model: regions 0 to 5 in order, every
@@ -343,26 +338,6 @@ TEST(KelmoDemo, GlbHoldsTheLibrarysModelAndItsMorphs) {
     EXPECT_EQ(readText(dir / "again.glb"), readText(r.demoDir / "model.glb"));
 }
 
-// The demo's strips (views of 64 pixels): a morph at weight 0 moves nothing,
-// so the smile and jaw-open strips start alike; opening the jaw changes the
-// mouth and the chin, not the eyes and the brow; the muscle of the subject's right cheek changes the left half of the
-// picture much more than the right.
-TEST(KelmoDemo, MorphsAndTheMuscleMoveTheirPartOfTheFace) {
-    const Picture smile = load(runs().demoDir / "smile.png"), jaw = load(runs().demoDir / "jaw_open.png"),
-                  muscle = load(runs().demoDir / "muscle.png");
-    ASSERT_TRUE(jaw.width == 5 * 64 && muscle.width == 3 * 64);
-    EXPECT_TRUE(jaw.sameView(0, smile, 0) && !jaw.sameView(4, smile, 4));
-    int lowered[2] = {0, 0}, change[2] = {0, 0};
-    for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 64; ++x)
-            for (int c = 0; c < 3; ++c) {
-                lowered[y >= 36] += std::abs(jaw.at(x, y)[c] - jaw.at(x, y, 4)[c]) * (y < 28 || y >= 36);
-                change[x >= 32] += std::abs(muscle.at(x, y)[c] - muscle.at(x, y, 2)[c]);
-            }
-    EXPECT_GT(lowered[1], 20 * lowered[0] + 600) << lowered[0];
-    EXPECT_TRUE(change[0] > 600 && change[1] < change[0] / 4) << change[0] << " " << change[1];
-}
-
 // `kelmo render` makes the model again from the folder of `kelmo create` or
 // from the photo and its points, and draws what the C example host draws
 // through the library's interface and what the demo drew: the middle view
@@ -390,12 +365,9 @@ TEST(KelmoRender, DrawsWhatTheCExampleAndTheDemoDraw) {
 // The whole head, the default: turned up to 45 degrees, tilted by 20, with
 // the mouth open or not, every pixel inside the head's outline (drawn pixels
 // of the opaque --no-mask head on both sides in its row and in its column)
-// is opaque. The skin that completes the texture outside the face's mask has
-// the colour of the cheeks (boxes between the outer eye corner, the mouth
-// corner and the nose tip, read from the library's masked texture).
-TEST(KelmoRender, WholeHeadIsOpaqueInsideItsOutlineAndTakesTheCheeksColour) {
+// is opaque.
+TEST(KelmoRender, WholeHeadIsOpaqueInsideItsOutline) {
     const Runs &r = runs();
-    ASSERT_GE(r.model, 0);
     const fs::path dir = kRoot / "whole";
     for (const char *pitch : {"-20", "20"}) {
         std::vector<std::string> args = {"render", kPhoto, "--points", r.points.string(), "--pitch", pitch,
@@ -420,27 +392,6 @@ TEST(KelmoRender, WholeHeadIsOpaqueInsideItsOutlineAndTakesTheCheeksColour) {
                 }
         EXPECT_GT(inside, 7 * 2500);
     }
-    ImageHandle masked = -1;
-    int32_t grid[132];
-    ASSERT_EQ(TAVO_CreateEmptyImage(&masked) + TAVO_GetModelTexture(r.model, masked) + TAVO_GetModelGrid(r.model, grid), 0);
-    Picture face;
-    TAVO_GetImageWidth(masked, &face.width), TAVO_GetImageHeight(masked, &face.height);
-    face.rgba.resize(std::size_t(face.width) * face.height * 4);
-    TAVO_SaveImageToBuffer(masked, face.rgba.data(), TAVO_IMAGEMODE_COLOR_ALPHA), TAVO_FreeImage(masked);
-    const Picture whole = load(r.demoDir / "model/texture.png");
-    ASSERT_EQ(whole.rgba.size(), face.rgba.size());
-    double cheeks[4] = {}, skin[4] = {};
-    for (const auto &[eye, mouth] : {std::pair{36, 3}, std::pair{47, 4}}) {
-        const int x1 = std::min(grid[2 * eye], grid[2 * mouth]), x2 = std::max(grid[2 * eye], grid[2 * mouth]);
-        for (int y = grid[2 * 28 + 1]; y <= grid[2 * mouth + 1]; ++y)
-            for (int x = x1; x <= x2; ++x)
-                for (int c = 0; c < 4; ++c) cheeks[c] += c < 3 ? face.at(x, y)[c] : 1;
-    }
-    for (int y = 0; y < face.height; ++y)
-        for (int x = 0; x < face.width; ++x)
-            for (int c = 0; c < 4 && face.at(x, y)[3] == 0; ++c) skin[c] += c < 3 ? whole.at(x, y)[c] : 1;
-    ASSERT_TRUE(cheeks[3] > 100 && skin[3] > 10000) << cheeks[3] << " " << skin[3];
-    for (int c = 0; c < 3; ++c) EXPECT_NEAR(skin[c] / skin[3], cheeks[c] / cheeks[3], 12.0) << "channel " << c;
 }
 
 // A white square centred on (20, 20) of a black picture, warped from (20, 20)
