@@ -29,6 +29,7 @@
 #include "tavoimage.h"
 #include "tools/generic_head/data_files.h"
 #include "tools/generic_head/images.h"
+#include "tools/generic_head/morphs.h"
 
 namespace kelmo::generic_head {
 namespace {
@@ -334,8 +335,7 @@ struct PictureModel {
     RgbaImage texture;
 };
 
-PictureModel pictureModel(const GenericHead &head, int expression) {
-    const HeadMesh &mesh = head.expressions[expression];
+PictureModel pictureModel(const GenericHead &head, const HeadMesh &mesh, int expression) {
     TextureAtlas atlas;
     PictureModel model;
     model.regions.resize(kFittedRegionCount);
@@ -357,6 +357,21 @@ PictureModel pictureModel(const GenericHead &head, int expression) {
         throw std::runtime_error("the generic head lacks a vertex of placeTeeth or buildSockRegion");
     model.texture = atlas.finish();
     return model;
+}
+
+PictureModel pictureModel(const GenericHead &head, int expression) {
+    return pictureModel(head, head.expressions[expression], expression);
+}
+
+// The closed neutral mesh moved `weight` of the way toward a morph's target
+// mesh, as the morph's displacements move it at that weight.
+HeadMesh morphedMesh(const GenericHead &head, const MorphDefinition &morph, double weight) {
+    HeadMesh mesh = head.expressions[kCloseNeutral];
+    const HeadMesh target = buildMesh(head, morph.params);
+    for (std::size_t r = 0; r < mesh.size(); ++r)
+        for (std::size_t v = 0; v < mesh[r].vertices.size(); ++v)
+            mesh[r].vertices[v] += (target[r].vertices[v] - mesh[r].vertices[v]) * weight;
+    return mesh;
 }
 
 // ---- Rendering through the library -----------------------------------------------
@@ -533,6 +548,31 @@ Picture alphaAndLandmarksPicture(const GenericHead &head, int size) {
     return besideEachOther({left, right});
 }
 
+// The closed neutral head turned from -45 to +45 degrees, then its morphs at
+// the front: jaw_open at 0.5 and 1, smile and blink at 1.
+Picture viewsPicture(const GenericHead &head, int size) {
+    const PictureModel front = pictureModel(head, kCloseNeutral);
+    std::vector<Picture> views;
+    for (double yaw : {-45.0, -30.0, 0.0, 30.0, 45.0})
+        views.push_back(LibraryModel(front.texture).render(front.regions, yaw, size));
+    return besideEachOther(views);
+}
+
+Picture morphsPicture(const GenericHead &head, int size) {
+    std::vector<Picture> views;
+    const std::pair<const char *, double> shown[] = {
+        {"jaw_open.vtx", 0.5}, {"jaw_open.vtx", 1.0}, {"smile.vtx", 1.0}, {"blink.vtx", 1.0}};
+    for (const auto &[file, weight] : shown)
+        for (const MorphDefinition &morph : morphDefinitions())
+            if (std::string(morph.fileName) == file) {
+                const bool open = std::string(file) == "jaw_open.vtx";
+                const PictureModel model =
+                    pictureModel(head, morphedMesh(head, morph, weight), open ? kOpenNeutral : kCloseNeutral);
+                views.push_back(LibraryModel(model.texture).render(model.regions, 0.0, size));
+            }
+    return besideEachOther(views);
+}
+
 }  // namespace
 
 void writePictures(const GenericHead &head, const std::string &dataDirectory, const std::string &directory) {
@@ -545,6 +585,8 @@ void writePictures(const GenericHead &head, const std::string &dataDirectory, co
             "generic_head_open_smile.png"};
         for (int e = 0; e < kExpressionCount; ++e) savePicture(expressionPicture(head, e, 300), directory + kNames[e]);
         savePicture(alphaAndLandmarksPicture(head, 400), directory + "generic_head_alpha_landmarks.png");
+        savePicture(viewsPicture(head, 240), directory + "generic_head_views.png");
+        savePicture(morphsPicture(head, 240), directory + "generic_head_morphs.png");
     } catch (...) {
         TAVO_FinalizeKelmo();
         throw;
