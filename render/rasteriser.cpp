@@ -80,45 +80,10 @@ void rasteriseTriangle(const TriangleCorner &corner1, const TriangleCorner &corn
     for (int32_t y = yBegin; y < yEnd; ++y) {
         // From the middle's row on, the short edge runs middle to last.
         if (static_cast<float>(y) == middleRow) shortEdge = Edge::between(middle, last, middleRow);
-        // The span: the left end is the edge with the smaller x, the long edge
-        // when both are equal. The span is kept only if count != 0, x0 >= 0
-        // and x0 + count < width, which in whole-number floats reads
-        // ceil(left) >= 0, ceil(right) < width, ceil(right) != ceil(left); a NaN
-        // fails them all.
-        const bool shortIsLeft = shortEdge.x < longEdge.x;
-        const Edge &left = shortIsLeft ? shortEdge : longEdge;
-        const Edge &right = shortIsLeft ? longEdge : shortEdge;
-        const float leftColumn = ceilOf(left.x);
-        const float rightColumn = ceilOf(right.x);
-        if (leftColumn >= 0.0f && rightColumn < columnLimit && rightColumn != leftColumn) {
-            Span span;
-            span.row = y;
-            span.firstColumn = static_cast<int32_t>(leftColumn);
-            span.count = static_cast<int32_t>(rightColumn) - span.firstColumn;
-            // u and v advanced to the first pixel's centre column; the
-            // depth key without that advance.
-            const float advance = leftColumn - left.x;
-            float v = left.v + advance * dv;
-            span.u = left.u + advance * du;
-            span.depthKey = left.k;
-            // The v clamp: keep v inside the texture along the span; a changed dv
-            // stays for the following rows. The divisions are in double
-            // precision; count - 1 is never 0 when they run (v + 0 * dv
-            // cannot leave [0, textureHeight - 1] once v was clamped).
-            const auto lastPixel = static_cast<float>(span.count - 1);
-            if (v < 0.0f) v = 0.0f;
-            if (v + lastPixel * dv < 0.0f)
-                dv = static_cast<float>((0.01 - static_cast<double>(v)) / static_cast<double>(span.count - 1));
-            if (v > textureLastRow) v = textureLastRow;
-            if (v + lastPixel * dv > textureLastRow)
-                dv = static_cast<float>((static_cast<double>(textureLastRow - v) - 0.01) /
-                                        static_cast<double>(span.count - 1));
-            span.v = v;
-            span.du = du;
-            span.dv = dv;
-            span.dk = dk;
-            if (y >= bandBegin) writer.writeSpan(span);
-        }
+        Span span;
+        if (walk_records::spanOfRow(shortEdge, longEdge, y, columnLimit, textureLastRow, du, dv, dk, span) &&
+            y >= bandBegin)
+            writer.writeSpan(span);
         // Drawn or skipped, both edges advance one row.
         longEdge.step();
         shortEdge.step();

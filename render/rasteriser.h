@@ -111,6 +111,47 @@ struct Edge {
     }
 };
 
+
+// The span of row `y` between two edges, the left end being the edge with
+// the smaller x (the long edge when both are equal). False when the row
+// draws nothing: the span is kept only if count != 0, x0 >= 0 and
+// x0 + count < width, which in whole-number floats reads ceil(left) >= 0,
+// ceil(right) < width, ceil(right) != ceil(left); a NaN fails them all.
+// The v clamp keeps v inside the texture along the span and may change
+// `dv`, which stays for the following rows; its divisions are in double
+// precision, and count - 1 is never 0 when they run (v + 0 * dv cannot leave
+// [0, textureLastRow] once v was clamped).
+inline bool spanOfRow(const Edge &shortEdge, const Edge &longEdge, int32_t y, float columnLimit,
+                      float textureLastRow, float du, float &dv, float dk, Span &span) {
+    const bool shortIsLeft = shortEdge.x < longEdge.x;
+    const Edge &left = shortIsLeft ? shortEdge : longEdge;
+    const Edge &right = shortIsLeft ? longEdge : shortEdge;
+    const float leftColumn = ceilOf(left.x);
+    const float rightColumn = ceilOf(right.x);
+    if (!(leftColumn >= 0.0f && rightColumn < columnLimit && rightColumn != leftColumn)) return false;
+    span.row = y;
+    span.firstColumn = static_cast<int32_t>(leftColumn);
+    span.count = static_cast<int32_t>(rightColumn) - span.firstColumn;
+    // u and v advanced to the first pixel's centre column; the depth key
+    // without that advance.
+    const float advance = leftColumn - left.x;
+    float v = left.v + advance * dv;
+    span.u = left.u + advance * du;
+    span.depthKey = left.k;
+    const auto lastPixel = static_cast<float>(span.count - 1);
+    if (v < 0.0f) v = 0.0f;
+    if (v + lastPixel * dv < 0.0f)
+        dv = static_cast<float>((0.01 - static_cast<double>(v)) / static_cast<double>(span.count - 1));
+    if (v > textureLastRow) v = textureLastRow;
+    if (v + lastPixel * dv > textureLastRow)
+        dv = static_cast<float>((static_cast<double>(textureLastRow - v) - 0.01) / static_cast<double>(span.count - 1));
+    span.v = v;
+    span.du = du;
+    span.dv = dv;
+    span.dk = dk;
+    return true;
+}
+
 }  // namespace walk_records
 
 // Walks one triangle for a target of width x height pixels and a texture of
@@ -162,34 +203,10 @@ inline void walkTriangle(const TriangleSetup &setup, int32_t width, float textur
     const int32_t yEnd = setup.rowEnd < bandEnd ? setup.rowEnd : bandEnd;
     for (int32_t y = setup.rowBegin; y < yEnd; ++y) {
         if (static_cast<float>(y) == setup.middleRow) shortEdge = setup.lowerEdge;
-        const bool shortIsLeft = shortEdge.x < longEdge.x;
-        const walk_records::Edge &left = shortIsLeft ? shortEdge : longEdge;
-        const walk_records::Edge &right = shortIsLeft ? longEdge : shortEdge;
-        const float leftColumn = ceilOf(left.x);
-        const float rightColumn = ceilOf(right.x);
-        if (leftColumn >= 0.0f && rightColumn < columnLimit && rightColumn != leftColumn) {
-            Span span;
-            span.row = y;
-            span.firstColumn = static_cast<int32_t>(leftColumn);
-            span.count = static_cast<int32_t>(rightColumn) - span.firstColumn;
-            const float advance = leftColumn - left.x;
-            float v = left.v + advance * dv;
-            span.u = left.u + advance * du;
-            span.depthKey = left.k;
-            const auto lastPixel = static_cast<float>(span.count - 1);
-            if (v < 0.0f) v = 0.0f;
-            if (v + lastPixel * dv < 0.0f)
-                dv = static_cast<float>((0.01 - static_cast<double>(v)) / static_cast<double>(span.count - 1));
-            if (v > textureLastRow) v = textureLastRow;
-            if (v + lastPixel * dv > textureLastRow)
-                dv = static_cast<float>((static_cast<double>(textureLastRow - v) - 0.01) /
-                                        static_cast<double>(span.count - 1));
-            span.v = v;
-            span.du = du;
-            span.dv = dv;
-            span.dk = dk;
-            if (y >= bandBegin) writer.writeSpan(span);
-        }
+        Span span;
+        if (walk_records::spanOfRow(shortEdge, longEdge, y, columnLimit, textureLastRow, du, dv, dk, span) &&
+            y >= bandBegin)
+            writer.writeSpan(span);
         longEdge.step();
         shortEdge.step();
     }
