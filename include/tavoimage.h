@@ -43,8 +43,15 @@ extern "C" {
  * TAVO_FreeImage.  Handles of freed images may be handed out again. */
 typedef int32_t ImageHandle;
 
-/* Pixel layout of a buffer exchanged with the library (see above). */
+/* Pixel layout of a buffer exchanged with the library (see above).  In C++
+ * its underlying type is fixed at 32 bits, as a C compiler lays it out, so
+ * that any value a host passes is a value of the type and is refused with
+ * TAVOIMG_ERR_ARGUMENT rather than being undefined. */
+#ifdef __cplusplus
+typedef enum TAVO_IMAGEMODE : int32_t {
+#else
 typedef enum TAVO_IMAGEMODE {
+#endif
     TAVO_IMAGEMODE_GREY = 0,
     TAVO_IMAGEMODE_COLOR = 1,
     TAVO_IMAGEMODE_COLOR_ALPHA = 2
