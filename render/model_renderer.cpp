@@ -9,8 +9,6 @@
 #include <exception>
 #include <memory>
 #include <optional>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -24,6 +22,7 @@
 #include "frame/kernel_level.h"
 #include "frame/library_state.h"
 #include "model/model_table.h"
+#include "render/band_workers.h"
 #include "render/rasteriser.h"
 #include "render/texture_accessors.h"
 
@@ -575,7 +574,7 @@ void drawBand(BandScratch &scratch, const PreparedPasses &passes, int32_t band, 
     }
 }
 
-// Images below this many pixels are drawn by one thread: starting the
+// Images below this many pixels are drawn by one thread: waking the
 // others would cost more than it saves.
 constexpr int64_t kBandedThreadPixels = 256 * 256;
 
@@ -594,8 +593,6 @@ void renderPassesInBands(TModel &model, ImageHandle destination, int32_t width, 
     const int32_t bands = (height + bandRows - 1) / bandRows;
     const bool threaded = static_cast<int64_t>(width) * height >= kBandedThreadPixels;
     const int threads = threaded ? std::clamp(omp_get_max_threads(), 1, bands) : 1;
-    std::vector<std::thread> helpers;
-    helpers.reserve(static_cast<std::size_t>(threads - 1));
     std::vector<BandScratch> scratch;
     for (int t = 0; t < threads; ++t)
         scratch.emplace_back(static_cast<std::size_t>(bandRows) * static_cast<std::size_t>(width));
@@ -638,25 +635,18 @@ void renderPassesInBands(TModel &model, ImageHandle destination, int32_t width, 
         throw;
     }
     // The bands are handed out one at a time (the head fills the middle
-    // rows) to the calling thread and its helpers; nothing here allocates
-    // or throws. A helper that cannot be started leaves its share to the others.
+    // rows) to the calling thread and the kept helpers; nothing here
+    // allocates or throws.
     std::atomic<int32_t> nextBand{0};
-    auto drawBands = [&](BandScratch &own) {
+    auto drawBands = [&](int slot) {
+        BandScratch &own = scratch[static_cast<std::size_t>(slot)];
         for (int32_t band = nextBand.fetch_add(1, std::memory_order_relaxed); band < bands;
              band = nextBand.fetch_add(1, std::memory_order_relaxed)) {
             const int32_t begin = band * bandRows;
             drawBand(own, passes, band, begin, std::min(begin + bandRows, height), width, height, delivered.get());
         }
     };
-    for (std::size_t t = 1; t < scratch.size(); ++t) {
-        try {
-            helpers.emplace_back(drawBands, std::ref(scratch[t]));
-        } catch (const std::system_error &) {
-            break;
-        }
-    }
-    drawBands(scratch[0]);
-    for (std::thread &helper : helpers) helper.join();
+    runOnBandWorkers(threads, drawBands);
     ImageHandle image = -1;
     TAVO_LoadImageFromBuffer(&image, delivered.get(), width, height, 4 * width, TAVO_IMAGEMODE_COLOR_ALPHA);
     TAVO_CopyImage(image, destination);
