@@ -156,11 +156,17 @@ class SpanFiller final : public SpanWriter {
 public:
     // `colour` and `depth` hold the rows from `firstRow` on.
     SpanFiller(uint8_t *colour, float *depth, int32_t width, int32_t firstRow, const TextureView &texture,
-               PixelWrite write)
-        : colour_(colour), depth_(depth), width_(width), firstRow_(firstRow), sampler_(texture), write_(write) {}
+               PixelWrite write, int32_t *written)
+        : colour_(colour), depth_(depth), width_(width), firstRow_(firstRow), sampler_(texture), write_(write),
+          written_(written) {}
 
     void writeSpan(const Span &span) override {
         rows_.include(RowRange{span.row, span.row});
+        if (written_ != nullptr) {
+            int32_t *columns = written_ + 2 * static_cast<std::size_t>(span.row - firstRow_);
+            columns[0] = std::min(columns[0], span.firstColumn);
+            columns[1] = std::max(columns[1], span.firstColumn + span.count);
+        }
         // The write mode is fixed per region: one branch per span, none per pixel.
         switch (write_) {
             case PixelWrite::Replace: fill<PixelWrite::Replace>(span); break;
@@ -224,6 +230,7 @@ private:
     int32_t firstRow_;
     Sampler sampler_;
     PixelWrite write_;
+    int32_t *written_;
     RowRange rows_;
 };
 
@@ -313,7 +320,8 @@ void sortIntoBands(PreparedRegion &region, int32_t height, int32_t bandRows) {
 
 RowRange drawPrepared(const BandTarget &target, const PreparedRegion &region, int32_t band) {
     if (region.corners.empty() || target.colour == nullptr || target.depth == nullptr) return RowRange{};
-    SpanFiller filler(target.colour, target.depth, target.width, target.firstRow, region.texture, region.write);
+    SpanFiller filler(target.colour, target.depth, target.width, target.firstRow, region.texture, region.write,
+                      target.written);
     if (band < 0) {
         for (std::size_t t = 0; t + 3 <= region.corners.size(); t += 3)
             rasteriseTriangle(region.corners[t], region.corners[t + 1], region.corners[t + 2], target.width,
@@ -518,15 +526,88 @@ struct PreparedPasses {
 
 // A thread's buffers for one band: colour, inner pass and depth of its rows,
 // small enough to stay in the core's cache while the band is drawn,
-// composited and delivered.
+// composited and delivered, and the columns written in each row. Between
+// bands they are clean, colour and inner pass all 0 and depth all
+// kEmptyDepth, each band putting back only the columns it wrote: the head
+// covers a small part of most rows, and clearing whole bands cost more than
+// drawing them.
 struct BandScratch {
-    explicit BandScratch(std::size_t pixels)
-        : colour(std::make_unique_for_overwrite<uint8_t[]>(4 * pixels)),
-          inner(std::make_unique_for_overwrite<uint8_t[]>(4 * pixels)),
-          depth(std::make_unique_for_overwrite<float[]>(pixels)) {}
+    BandScratch(int32_t rows, int32_t width)
+        : pixels(static_cast<std::size_t>(rows) * static_cast<std::size_t>(width)),
+          colour(std::make_unique<uint8_t[]>(4 * pixels)),
+          inner(std::make_unique<uint8_t[]>(4 * pixels)),
+          depth(std::make_unique_for_overwrite<float[]>(pixels)),
+          written(std::make_unique_for_overwrite<int32_t[]>(2 * static_cast<std::size_t>(rows))) {
+        std::fill(depth.get(), depth.get() + pixels, kEmptyDepth);
+        for (int32_t row = 0; row < rows; ++row) markUnwritten(row);
+    }
+    void markUnwritten(int32_t row) {
+        written[2 * static_cast<std::size_t>(row)] = INT32_MAX;
+        written[2 * static_cast<std::size_t>(row) + 1] = INT32_MIN;
+    }
+    std::size_t pixels;
     std::unique_ptr<uint8_t[]> colour;
     std::unique_ptr<uint8_t[]> inner;
     std::unique_ptr<float[]> depth;
+    std::unique_ptr<int32_t[]> written;  // [first, end) of the columns written, per row
+};
+
+// The image handed to the imaging library, kept from one render to the
+// next: RGBA rows, flipped (row 0 the top of the view), and for each render
+// row the columns [first, end) outside which the row is all 0. A render of
+// the same size then writes its own composite and zeroes only what the last
+// one left outside it, instead of writing every byte of the image; being
+// reused, the image also stays in the cache for the copy that follows.
+struct DeliveryCanvas {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::unique_ptr<uint8_t[]> pixels;
+    std::unique_ptr<int32_t[]> extents;
+
+    // Makes the canvas width x height, all 0, unless it is that size already.
+    // May throw std::bad_alloc (the canvas then has no size).
+    void prepare(int32_t newWidth, int32_t newHeight) {
+        if (newWidth == width && newHeight == height && pixels) return;
+        pixels.reset();
+        extents.reset();
+        width = 0;
+        height = 0;
+        const std::size_t count = static_cast<std::size_t>(newWidth) * static_cast<std::size_t>(newHeight);
+        pixels = std::make_unique<uint8_t[]>(4 * count);
+        extents = std::make_unique_for_overwrite<int32_t[]>(2 * static_cast<std::size_t>(newHeight));
+        for (int32_t row = 0; row < newHeight; ++row) {
+            extents[2 * static_cast<std::size_t>(row)] = 0;
+            extents[2 * static_cast<std::size_t>(row) + 1] = 0;
+        }
+        width = newWidth;
+        height = newHeight;
+    }
+
+    // Render row y's pixels (its place in the flipped image).
+    uint8_t *row(int32_t y) {
+        return pixels.get() + static_cast<std::size_t>(height - 1 - y) * static_cast<std::size_t>(width) * 4;
+    }
+
+    // Zeroes what the last render left in row y outside [first, end), and
+    // records [first, end) as the row's extent (empty when first >= end).
+    void settleRow(int32_t y, int32_t first, int32_t end) {
+        int32_t *extent = extents.get() + 2 * static_cast<std::size_t>(y);
+        uint8_t *pixelsOfRow = row(y);
+        if (first >= end) first = end = 0;
+        auto zero = [&](int32_t from, int32_t to) {
+            if (from < to)
+                std::memset(pixelsOfRow + 4 * static_cast<std::size_t>(from), 0,
+                            4 * static_cast<std::size_t>(to - from));
+        };
+        if (first >= end) {
+            zero(extent[0], extent[1]);
+        } else {
+            zero(extent[0], std::min(extent[1], first));
+            zero(std::max(extent[0], end), extent[1]);
+        }
+        extent[0] = first;
+        extent[1] = end;
+    }
 };
 
 // Every pass on the rows [begin, end) only: the face pass, the inner pass
@@ -534,43 +615,61 @@ struct BandScratch {
 // above the band is replayed by the rasteriser), so bands that tile the image
 // give the whole-buffer result bit for bit, in any order or at once. The
 // composite goes to `delivered`, each row at its place in the flipped image.
+// Outside the columns a row was written in, face and inner pass are both 0,
+// and so is their composite.
 void drawBand(BandScratch &scratch, const PreparedPasses &passes, int32_t band, int32_t begin, int32_t end,
-              int32_t width, int32_t height, uint8_t *delivered) {
+              int32_t width, int32_t height, DeliveryCanvas &delivered) {
     const auto rowPixels = static_cast<std::size_t>(width);
-    const std::size_t count = static_cast<std::size_t>(end - begin) * rowPixels;
     auto reaches = [band](const PreparedRegion &region) {
         const auto b = static_cast<std::size_t>(band);
         return !region.bandStart.empty() && region.bandStart[b + 1] > region.bandStart[b];
     };
     const bool face = std::any_of(passes.face.begin(), passes.face.end(), reaches);
     const bool inner = reaches(passes.sock) || std::any_of(passes.teeth.begin(), passes.teeth.end(), reaches);
-    auto deliveredRow = [&](int32_t y) { return delivered + static_cast<std::size_t>(height - 1 - y) * rowPixels * 4; };
     // A band that no triangle reaches is the empty composite: all 0.
     if (!face && !inner) {
-        for (int32_t y = begin; y < end; ++y) std::memset(deliveredRow(y), 0, rowPixels * 4);
+        for (int32_t y = begin; y < end; ++y) delivered.settleRow(y, 0, 0);
         return;
     }
-    std::memset(scratch.colour.get(), 0, 4 * count);
-    // Without an inner pass in the band its buffer stays all 0 and is
-    // composited as such: the face's black pixels become 0.
-    if (inner) std::memset(scratch.inner.get(), 0, 4 * count);
-    resetDepthRows(scratch.depth.get(), width, RowRange{0, end - begin - 1});
-    const BandTarget faceTarget{scratch.colour.get(), scratch.depth.get(), width, height, begin, end};
-    const BandTarget innerTarget{scratch.inner.get(), scratch.depth.get(), width, height, begin, end};
-    auto resetWritten = [&](RowRange rows) {
-        if (!rows.empty()) resetDepthRows(scratch.depth.get(), width, RowRange{rows.first - begin, rows.last - begin});
+    const int32_t *written = scratch.written.get();
+    // Puts kEmptyDepth back wherever a pass wrote, so that the next pass
+    // sees an empty depth buffer.
+    auto resetWrittenDepth = [&] {
+        for (int32_t row = 0; row < end - begin; ++row) {
+            const int32_t first = written[2 * row];
+            const int32_t last = written[2 * row + 1];
+            if (first < last) {
+                float *depthRow = scratch.depth.get() + static_cast<std::size_t>(row) * rowPixels;
+                std::fill(depthRow + first, depthRow + last, kEmptyDepth);
+            }
+        }
     };
-    RowRange faceRows;
-    for (const PreparedRegion &region : passes.face) faceRows.include(drawPrepared(faceTarget, region, band));
+    const BandTarget faceTarget{scratch.colour.get(), scratch.depth.get(), width, height, begin, end,
+                                scratch.written.get()};
+    const BandTarget innerTarget{scratch.inner.get(), scratch.depth.get(), width, height, begin, end,
+                                 scratch.written.get()};
+    for (const PreparedRegion &region : passes.face) drawPrepared(faceTarget, region, band);
     if (inner) {
-        resetWritten(faceRows);
-        resetWritten(drawPrepared(innerTarget, passes.sock, band));
+        resetWrittenDepth();
+        drawPrepared(innerTarget, passes.sock, band);
+        resetWrittenDepth();
         for (const PreparedRegion &region : passes.teeth) drawPrepared(innerTarget, region, band);
     }
+    // The composite of each row, and the scratch made clean again.
     for (int32_t y = begin; y < end; ++y) {
-        const std::size_t from = static_cast<std::size_t>(y - begin) * rowPixels * 4;
-        compositePixels(scratch.colour.get() + from, inner ? scratch.inner.get() + from : nullptr, deliveredRow(y),
-                        rowPixels);
+        const int32_t row = y - begin;
+        const int32_t first = written[2 * row];
+        const int32_t last = written[2 * row + 1];
+        delivered.settleRow(y, first, last);
+        if (!(first < last)) continue;
+        const std::size_t at = static_cast<std::size_t>(row) * rowPixels + static_cast<std::size_t>(first);
+        const auto count = static_cast<std::size_t>(last - first);
+        compositePixels(scratch.colour.get() + 4 * at, scratch.inner.get() + 4 * at,
+                        delivered.row(y) + 4 * static_cast<std::size_t>(first), count);
+        std::memset(scratch.colour.get() + 4 * at, 0, 4 * count);
+        if (inner) std::memset(scratch.inner.get() + 4 * at, 0, 4 * count);
+        std::fill(scratch.depth.get() + at, scratch.depth.get() + at + count, kEmptyDepth);
+        scratch.markUnwritten(row);
     }
 }
 
@@ -594,10 +693,11 @@ void renderPassesInBands(TModel &model, ImageHandle destination, int32_t width, 
     const bool threaded = static_cast<int64_t>(width) * height >= kBandedThreadPixels;
     const int threads = threaded ? std::clamp(omp_get_max_threads(), 1, bands) : 1;
     std::vector<BandScratch> scratch;
-    for (int t = 0; t < threads; ++t)
-        scratch.emplace_back(static_cast<std::size_t>(bandRows) * static_cast<std::size_t>(width));
-    const auto delivered =
-        std::make_unique_for_overwrite<uint8_t[]>(4 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    for (int t = 0; t < threads; ++t) scratch.emplace_back(bandRows, width);
+    // Kept for the next render (one render at a time, like the rest of the
+    // library's state).
+    static DeliveryCanvas delivered;
+    delivered.prepare(width, height);
     const PixelBuffer texture = PixelBuffer::fromImage(model.texture, PixelMode::ColorAlpha);
     const PixelBuffer sockTexture = PixelBuffer::fromImage(model.sockImage, PixelMode::ColorAlpha);
     PixelBuffer upperTeethTexture;
@@ -643,12 +743,12 @@ void renderPassesInBands(TModel &model, ImageHandle destination, int32_t width, 
         for (int32_t band = nextBand.fetch_add(1, std::memory_order_relaxed); band < bands;
              band = nextBand.fetch_add(1, std::memory_order_relaxed)) {
             const int32_t begin = band * bandRows;
-            drawBand(own, passes, band, begin, std::min(begin + bandRows, height), width, height, delivered.get());
+            drawBand(own, passes, band, begin, std::min(begin + bandRows, height), width, height, delivered);
         }
     };
     runOnBandWorkers(threads, drawBands);
     ImageHandle image = -1;
-    TAVO_LoadImageFromBuffer(&image, delivered.get(), width, height, 4 * width, TAVO_IMAGEMODE_COLOR_ALPHA);
+    TAVO_LoadImageFromBuffer(&image, delivered.pixels.get(), width, height, 4 * width, TAVO_IMAGEMODE_COLOR_ALPHA);
     TAVO_CopyImage(image, destination);
     TAVO_FreeImage(image);
 }

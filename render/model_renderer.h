@@ -97,7 +97,9 @@ PreparedRegion prepareRegion(const TRegion &region, const TextureView &texture, 
 void sortIntoBands(PreparedRegion &region, int32_t height, int32_t bandRows);
 
 // Rows [firstRow, endRow) of a width x height image: `colour` (4 bytes a
-// pixel) and `depth` (one float) hold those rows only, firstRow first.
+// pixel) and `depth` (one float) hold those rows only, firstRow first. When
+// `written` is not null it holds two columns per row of the target, and
+// every span widens its row's pair [first, end) to cover its pixels.
 struct BandTarget {
     uint8_t *colour;
     float *depth;
@@ -105,6 +107,7 @@ struct BandTarget {
     int32_t height;
     int32_t firstRow;
     int32_t endRow;
+    int32_t *written = nullptr;
 };
 
 // Draws a prepared region into the target's rows, each exactly as a drawing
