@@ -151,27 +151,71 @@ namespace {
 // pixel before any texture read; x, u, v and the depth key advance by
 // addition whether or not the pixel was drawn. The sampled values lie in
 // [0, 255] (blends of bytes with weights in [0, 1)), so their truncation
-// toward zero fits a byte.
+// toward zero fits a byte. `colourRow` and `depthRow` are the span's row.
+template <PixelWrite kWrite>
+[[gnu::always_inline]] inline void fillSpan(const Span &span, uint8_t *colourRow, float *depthRow,
+                                            const Sampler &sampler) {
+    float u = span.u;
+    float v = span.v;
+    float key = span.depthKey;
+    // Locals, so that the byte stores below (which may alias anything)
+    // do not make the compiler reload them for every pixel.
+    const float du = span.du;
+    const float dv = span.dv;
+    const float dk = span.dk;
+    const int32_t end = span.firstColumn + span.count;
+    for (int32_t x = span.firstColumn; x < end; ++x) {
+        if (depthRow[x] > key) {
+            if constexpr (kWrite != PixelWrite::DepthOnly) {
+                const Float4 sample = sampler.sample(u, v);
+                uint8_t *pixel = colourRow + static_cast<std::size_t>(x) * 4;
+                if constexpr (kWrite == PixelWrite::Replace) {
+                    // Blending off: all four bytes, the texture's alpha included.
+                    storePixel(pixel, sample);
+                } else {
+                    // Blending on: a = fourth byte / 255 within [0, 1];
+                    // bytes 0 to 2 blended, the fourth byte kept.
+                    float alpha = sample[3] / 255.0f;
+                    if (alpha > 1.0f) alpha = 1.0f;
+                    if (alpha < 0.0f) alpha = 0.0f;
+                    const float keep = 1.0f - alpha;
+                    for (int channel = 0; channel < 3; ++channel) {
+                        pixel[channel] = static_cast<uint8_t>(static_cast<int32_t>(
+                            sample[channel] * alpha + static_cast<float>(pixel[channel]) * keep));
+                    }
+                }
+            }
+            depthRow[x] = key;
+        }
+        u += du;
+        v += dv;
+        key += dk;
+    }
+}
+
+// The writer of the whole walk: any write mode, rows from `firstRow` on in
+// `colour` and `depth`, and the rows written kept.
 class SpanFiller final : public SpanWriter {
 public:
-    // `colour` and `depth` hold the rows from `firstRow` on.
     SpanFiller(uint8_t *colour, float *depth, int32_t width, int32_t firstRow, const TextureView &texture,
-               PixelWrite write, int32_t *written)
-        : colour_(colour), depth_(depth), width_(width), firstRow_(firstRow), sampler_(texture), write_(write),
-          written_(written) {}
+               PixelWrite write)
+        : colour_(colour), depth_(depth), width_(width), firstRow_(firstRow), sampler_(texture), write_(write) {}
 
     void writeSpan(const Span &span) override {
         rows_.include(RowRange{span.row, span.row});
-        if (written_ != nullptr) {
-            int32_t *columns = written_ + 2 * static_cast<std::size_t>(span.row - firstRow_);
-            columns[0] = std::min(columns[0], span.firstColumn);
-            columns[1] = std::max(columns[1], span.firstColumn + span.count);
-        }
+        const std::size_t rowStart =
+            static_cast<std::size_t>(span.row - firstRow_) * static_cast<std::size_t>(width_);
         // The write mode is fixed per region: one branch per span, none per pixel.
         switch (write_) {
-            case PixelWrite::Replace: fill<PixelWrite::Replace>(span); break;
-            case PixelWrite::Blend: fill<PixelWrite::Blend>(span); break;
-            case PixelWrite::DepthOnly: fill<PixelWrite::DepthOnly>(span); break;
+            case PixelWrite::Replace:
+                fillSpan<PixelWrite::Replace>(span, colour_ + 4 * rowStart, depth_ + rowStart, sampler_);
+                break;
+            case PixelWrite::Blend:
+                fillSpan<PixelWrite::Blend>(span, colour_ + 4 * rowStart, depth_ + rowStart, sampler_);
+                break;
+            case PixelWrite::DepthOnly:
+                fillSpan<PixelWrite::DepthOnly>(span, colour_ + 4 * rowStart, depth_ + rowStart, sampler_);
+                break;
         }
     }
 
@@ -179,60 +223,77 @@ public:
     const RowRange &rows() const { return rows_; }
 
 private:
-    template <PixelWrite kWrite>
-    void fill(const Span &span) {
-        const std::size_t rowStart =
-            static_cast<std::size_t>(span.row - firstRow_) * static_cast<std::size_t>(width_);
-        float *depthRow = depth_ + rowStart;
-        uint8_t *colourRow = colour_ + rowStart * 4;
-        float u = span.u;
-        float v = span.v;
-        float key = span.depthKey;
-        // Locals, so that the byte stores below (which may alias anything)
-        // do not make the compiler reload them for every pixel.
-        const float du = span.du;
-        const float dv = span.dv;
-        const float dk = span.dk;
-        const Sampler sampler = sampler_;
-        const int32_t end = span.firstColumn + span.count;
-        for (int32_t x = span.firstColumn; x < end; ++x) {
-            if (depthRow[x] > key) {
-                if constexpr (kWrite != PixelWrite::DepthOnly) {
-                    const Float4 sample = sampler.sample(u, v);
-                    uint8_t *pixel = colourRow + static_cast<std::size_t>(x) * 4;
-                    if constexpr (kWrite == PixelWrite::Replace) {
-                        // Blending off: all four bytes, the texture's alpha included.
-                        storePixel(pixel, sample);
-                    } else {
-                        // Blending on: a = fourth byte / 255 within [0, 1];
-                        // bytes 0 to 2 blended, the fourth byte kept.
-                        float alpha = sample[3] / 255.0f;
-                        if (alpha > 1.0f) alpha = 1.0f;
-                        if (alpha < 0.0f) alpha = 0.0f;
-                        const float keep = 1.0f - alpha;
-                        for (int channel = 0; channel < 3; ++channel) {
-                            pixel[channel] = static_cast<uint8_t>(static_cast<int32_t>(
-                                sample[channel] * alpha + static_cast<float>(pixel[channel]) * keep));
-                        }
-                    }
-                }
-                depthRow[x] = key;
-            }
-            u += du;
-            v += dv;
-            key += dk;
-        }
-    }
-
     uint8_t *colour_;
     float *depth_;
     int32_t width_;
     int32_t firstRow_;
     Sampler sampler_;
     PixelWrite write_;
-    int32_t *written_;
     RowRange rows_;
 };
+
+// The writer of a band: one write mode, fixed when compiled, and the
+// columns written in each row widened span by span.
+template <PixelWrite kWrite>
+class BandFiller {
+public:
+    BandFiller(const BandTarget &target, const TextureView &texture) : target_(target), sampler_(texture) {}
+
+    [[gnu::always_inline]] void writeSpan(const Span &span) {
+        const auto row = static_cast<std::size_t>(span.row - target_.firstRow);
+        int32_t *columns = target_.written + 2 * row;
+        columns[0] = std::min(columns[0], span.firstColumn);
+        columns[1] = std::max(columns[1], span.firstColumn + span.count);
+        const std::size_t rowStart = row * static_cast<std::size_t>(target_.width);
+        fillSpan<kWrite>(span, target_.colour + 4 * rowStart, target_.depth + rowStart, sampler_);
+    }
+
+private:
+    const BandTarget target_;
+    const Sampler sampler_;
+};
+
+// A band's triangles of one region, walked and filled; the ceilings as the
+// compiling CPU level allows.
+template <Ceiling kCeiling, PixelWrite kWrite>
+[[gnu::always_inline]] inline void walkBandAs(const BandTarget &target, const PreparedRegion &region,
+                                              std::size_t band) {
+    BandFiller<kWrite> filler(target, region.texture);
+    const float textureLastRow = static_cast<float>(region.texture.height - 1);
+    const TriangleSetup *setups = region.setups.data();
+    const int32_t *triangles = region.bandTriangles.data();
+    for (int32_t k = region.bandStart[band]; k < region.bandStart[band + 1]; ++k)
+        walkTriangle<kCeiling>(setups[triangles[k]], target.width, textureLastRow, filler, target.firstRow,
+                               target.endRow);
+}
+
+template <Ceiling kCeiling>
+[[gnu::always_inline]] inline void walkBand(const BandTarget &target, const PreparedRegion &region, std::size_t band) {
+    switch (region.write) {
+        case PixelWrite::Replace: walkBandAs<kCeiling, PixelWrite::Replace>(target, region, band); break;
+        case PixelWrite::Blend: walkBandAs<kCeiling, PixelWrite::Blend>(target, region, band); break;
+        case PixelWrite::DepthOnly: walkBandAs<kCeiling, PixelWrite::DepthOnly>(target, region, band); break;
+    }
+}
+
+void walkBandBaseline(const BandTarget &target, const PreparedRegion &region, std::size_t band) {
+    walkBand<Ceiling::Portable>(target, region, band);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The same walk compiled for the wider levels: their rounding instruction
+// takes the two ceilings of every row.
+[[gnu::target("avx2")]] void walkBandAvx2(const BandTarget &target, const PreparedRegion &region,
+                                          std::size_t band) {
+    walkBand<Ceiling::Instruction>(target, region, band);
+}
+
+[[gnu::target("avx512f,avx512bw,avx512dq,avx512vl")]] void walkBandAvx512(const BandTarget &target,
+                                                                        const PreparedRegion &region,
+                                                                        std::size_t band) {
+    walkBand<Ceiling::Instruction>(target, region, band);
+}
+#endif
 
 // A projected vertex of a region, ready to become a triangle corner.
 struct ProjectedVertex {
@@ -318,22 +379,19 @@ void sortIntoBands(PreparedRegion &region, int32_t height, int32_t bandRows) {
     }
 }
 
-RowRange drawPrepared(const BandTarget &target, const PreparedRegion &region, int32_t band) {
-    if (region.corners.empty() || target.colour == nullptr || target.depth == nullptr) return RowRange{};
-    SpanFiller filler(target.colour, target.depth, target.width, target.firstRow, region.texture, region.write,
-                      target.written);
-    if (band < 0) {
-        for (std::size_t t = 0; t + 3 <= region.corners.size(); t += 3)
-            rasteriseTriangle(region.corners[t], region.corners[t + 1], region.corners[t + 2], target.width,
-                              target.height, region.texture.height, filler, target.firstRow, target.endRow);
-    } else {
-        const auto b = static_cast<std::size_t>(band);
-        const float textureLastRow = static_cast<float>(region.texture.height - 1);
-        for (int32_t k = region.bandStart[b]; k < region.bandStart[b + 1]; ++k)
-            walkTriangle(region.setups[static_cast<std::size_t>(region.bandTriangles[static_cast<std::size_t>(k)])],
-                         target.width, textureLastRow, filler, target.firstRow, target.endRow);
+void drawPreparedBand(const BandTarget &target, const PreparedRegion &region, int32_t band) {
+    if (region.corners.empty() || region.bandStart.empty() || target.colour == nullptr || target.depth == nullptr ||
+        target.written == nullptr)
+        return;
+    const auto b = static_cast<std::size_t>(band);
+    if (region.bandStart[b + 1] == region.bandStart[b]) return;
+    switch (kernelLevel()) {
+#if defined(__x86_64__) || defined(__i386__)
+        case KernelLevel::Avx512: walkBandAvx512(target, region, b); break;
+        case KernelLevel::Avx2: walkBandAvx2(target, region, b); break;
+#endif
+        default: walkBandBaseline(target, region, b); break;
     }
-    return filler.rows();
 }
 
 RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &region, const TextureView &texture,
@@ -341,8 +399,12 @@ RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &regi
     if (texture.empty() || colour.bytes() == nullptr || depth.bytes() == nullptr) return RowRange{};
     const PreparedRegion prepared =
         prepareRegion(region, texture, projection, view, colour.width, colour.height, write);
-    const BandTarget whole{colour.bytes(), depth.floats(), colour.width, colour.height, 0, colour.height};
-    return drawPrepared(whole, prepared, -1);
+    if (prepared.corners.empty()) return RowRange{};
+    SpanFiller filler(colour.bytes(), depth.floats(), colour.width, 0, texture, write);
+    for (std::size_t t = 0; t + 3 <= prepared.corners.size(); t += 3)
+        rasteriseTriangle(prepared.corners[t], prepared.corners[t + 1], prepared.corners[t + 2], colour.width,
+                          colour.height, texture.height, filler);
+    return filler.rows();
 }
 
 namespace {
@@ -648,12 +710,12 @@ void drawBand(BandScratch &scratch, const PreparedPasses &passes, int32_t band, 
                                 scratch.written.get()};
     const BandTarget innerTarget{scratch.inner.get(), scratch.depth.get(), width, height, begin, end,
                                  scratch.written.get()};
-    for (const PreparedRegion &region : passes.face) drawPrepared(faceTarget, region, band);
+    for (const PreparedRegion &region : passes.face) drawPreparedBand(faceTarget, region, band);
     if (inner) {
         resetWrittenDepth();
-        drawPrepared(innerTarget, passes.sock, band);
+        drawPreparedBand(innerTarget, passes.sock, band);
         resetWrittenDepth();
-        for (const PreparedRegion &region : passes.teeth) drawPrepared(innerTarget, region, band);
+        for (const PreparedRegion &region : passes.teeth) drawPreparedBand(innerTarget, region, band);
     }
     // The composite of each row, and the scratch made clean again.
     for (int32_t y = begin; y < end; ++y) {

@@ -97,9 +97,9 @@ PreparedRegion prepareRegion(const TRegion &region, const TextureView &texture, 
 void sortIntoBands(PreparedRegion &region, int32_t height, int32_t bandRows);
 
 // Rows [firstRow, endRow) of a width x height image: `colour` (4 bytes a
-// pixel) and `depth` (one float) hold those rows only, firstRow first. When
-// `written` is not null it holds two columns per row of the target, and
-// every span widens its row's pair [first, end) to cover its pixels.
+// pixel) and `depth` (one float) hold those rows only, firstRow first.
+// `written` holds two columns per row of the target, and every span widens
+// its row's pair [first, end) to cover its pixels.
 struct BandTarget {
     uint8_t *colour;
     float *depth;
@@ -110,11 +110,11 @@ struct BandTarget {
     int32_t *written = nullptr;
 };
 
-// Draws a prepared region into the target's rows, each exactly as a drawing
-// of the whole image draws it: every triangle when `band` is negative, else
-// the triangles sorted into that band (whose rows the target must be).
-// Returns the rows written. Allocates nothing and never throws.
-RowRange drawPrepared(const BandTarget &target, const PreparedRegion &region, int32_t band);
+// Draws the triangles of a prepared region sorted into band `band` into the
+// target's rows (those of the band), each exactly as a drawing of the whole
+// image draws it, at the current kernel level; `target.written` is required.
+// Allocates nothing and never throws.
+void drawPreparedBand(const BandTarget &target, const PreparedRegion &region, int32_t band);
 
 // Renders a model into the existing image `destination` with the render size
 // of the library state: the mouth cavity rebuilt and drawn into depth; the

@@ -50,6 +50,21 @@ inline float ceilOf(float x) {
     return std::copysign(truncated < x ? truncated + 1.0f : truncated, x);
 }
 
+// How the walk takes its ceilings: ceilOf, which any CPU runs, or the
+// rounding instruction of the CPUs that have one (std::ceil, the same bits;
+// only in code compiled for such a CPU, where the call becomes the
+// instruction).
+enum class Ceiling { Portable, Instruction };
+
+template <Ceiling kCeiling>
+[[gnu::always_inline]] inline float ceilingOf(float x) {
+    if constexpr (kCeiling == Ceiling::Instruction) {
+        return std::ceil(x);
+    } else {
+        return ceilOf(x);
+    }
+}
+
 // Receives the spans of a triangle (the depth test, the sampling and the
 // writing of every pixel are the receiver's).
 class SpanWriter {
@@ -121,13 +136,14 @@ struct Edge {
 // `dv`, which stays for the following rows; its divisions are in double
 // precision, and count - 1 is never 0 when they run (v + 0 * dv cannot leave
 // [0, textureLastRow] once v was clamped).
-inline bool spanOfRow(const Edge &shortEdge, const Edge &longEdge, int32_t y, float columnLimit,
-                      float textureLastRow, float du, float &dv, float dk, Span &span) {
+template <Ceiling kCeiling = Ceiling::Portable>
+[[gnu::always_inline]] inline bool spanOfRow(const Edge &shortEdge, const Edge &longEdge, int32_t y, float columnLimit,
+                                             float textureLastRow, float du, float &dv, float dk, Span &span) {
     const bool shortIsLeft = shortEdge.x < longEdge.x;
     const Edge &left = shortIsLeft ? shortEdge : longEdge;
     const Edge &right = shortIsLeft ? longEdge : shortEdge;
-    const float leftColumn = ceilOf(left.x);
-    const float rightColumn = ceilOf(right.x);
+    const float leftColumn = ceilingOf<kCeiling>(left.x);
+    const float rightColumn = ceilingOf<kCeiling>(right.x);
     if (!(leftColumn >= 0.0f && rightColumn < columnLimit && rightColumn != leftColumn)) return false;
     span.row = y;
     span.firstColumn = static_cast<int32_t>(leftColumn);
@@ -191,9 +207,9 @@ bool setUpTriangle(const TriangleCorner &corner1, const TriangleCorner &corner2,
 // [bandBegin, bandEnd): the same spans, handed to the writer's
 // writeSpan without a virtual call. `textureLastRow` is the texture's height
 // - 1 (the v clamp's bound).
-template <class Writer>
-inline void walkTriangle(const TriangleSetup &setup, int32_t width, float textureLastRow, Writer &writer,
-                         int32_t bandBegin, int32_t bandEnd) {
+template <Ceiling kCeiling = Ceiling::Portable, class Writer>
+[[gnu::always_inline]] inline void walkTriangle(const TriangleSetup &setup, int32_t width, float textureLastRow,
+                                                Writer &writer, int32_t bandBegin, int32_t bandEnd) {
     walk_records::Edge longEdge = setup.longEdge;
     walk_records::Edge shortEdge = setup.shortEdge;
     const float du = setup.du;
@@ -204,7 +220,8 @@ inline void walkTriangle(const TriangleSetup &setup, int32_t width, float textur
     for (int32_t y = setup.rowBegin; y < yEnd; ++y) {
         if (static_cast<float>(y) == setup.middleRow) shortEdge = setup.lowerEdge;
         Span span;
-        if (walk_records::spanOfRow(shortEdge, longEdge, y, columnLimit, textureLastRow, du, dv, dk, span) &&
+        if (walk_records::spanOfRow<kCeiling>(shortEdge, longEdge, y, columnLimit, textureLastRow, du, dv, dk,
+                                              span) &&
             y >= bandBegin)
             writer.writeSpan(span);
         longEdge.step();

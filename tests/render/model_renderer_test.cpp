@@ -208,8 +208,8 @@ TEST_F(Render, SyntheticHeadMatchesItsGoldenImages) {
 }
 
 // The banded renderer against the whole-buffer one kept at the plain level,
-// bit for bit, on one thread and on two: the synthetic head as it is and
-// reshaped as a fit would leave it, at sizes from tiny to threaded (odd and
+// bit for bit, at every wider kernel level the CPU has, on one thread and on
+// two: the synthetic head as it is and reshaped as a fit would leave it, at sizes from tiny to threaded (odd and
 // non-square included), turned about each axis, and scaled past the image's
 // edges so that triangles start above a band and cross its border.
 TEST_F(Render, BandedRenderIsBitIdenticalToTheWholeBufferRender) {
@@ -250,12 +250,15 @@ TEST_F(Render, BandedRenderIsBitIdenticalToTheWholeBufferRender) {
         setKernelLevel(KernelLevel::Plain);
         omp_set_num_threads(1);
         const std::vector<uint8_t> whole = render();
-        setKernelLevel(bestKernelLevel());
-        for (int threads : {1, 2}) {
-            omp_set_num_threads(threads);
-            EXPECT_TRUE(render() == whole) << c.width << "x" << c.height << " on " << threads << " threads";
-        }
+        for (KernelLevel level : {KernelLevel::Baseline, KernelLevel::Avx2, KernelLevel::Avx512})
+            for (int threads : {1, 2}) {
+                const KernelLevel set = setKernelLevel(level);
+                omp_set_num_threads(threads);
+                EXPECT_TRUE(render() == whole) << c.width << "x" << c.height << " on " << threads
+                                               << " threads at level " << static_cast<int>(set);
+            }
     }
+    setKernelLevel(bestKernelLevel());
     omp_set_num_threads(savedThreads);
 }
 
