@@ -8,7 +8,9 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -260,11 +262,13 @@ template <Ceiling kCeiling, PixelWrite kWrite>
                                               std::size_t band) {
     BandFiller<kWrite> filler(target, region.texture);
     const float textureLastRow = static_cast<float>(region.texture.height - 1);
-    const TriangleSetup *setups = region.setups.data();
-    const int32_t *triangles = region.bandTriangles.data();
-    for (int32_t k = region.bandStart[band]; k < region.bandStart[band + 1]; ++k)
-        walkTriangle<kCeiling>(setups[triangles[k]], target.width, textureLastRow, filler, target.firstRow,
-                               target.endRow);
+    for (const BandedTriangles &part : region.parts) {
+        const TriangleSetup *setups = part.setups.data();
+        const int32_t *triangles = part.bandTriangles.data();
+        for (int32_t k = part.bandStart[band]; k < part.bandStart[band + 1]; ++k)
+            walkTriangle<kCeiling>(setups[triangles[k]], target.width, textureLastRow, filler, target.firstRow,
+                                   target.endRow);
+    }
 }
 
 template <Ceiling kCeiling>
@@ -351,40 +355,52 @@ PreparedRegion prepareRegion(const TRegion &region, const TextureView &texture, 
     return prepared;
 }
 
-void sortIntoBands(PreparedRegion &region, int32_t height, int32_t bandRows) {
+void sortIntoBands(const PreparedRegion &region, std::size_t firstTriangle, std::size_t endTriangle, int32_t height,
+                   int32_t bandRows, BandedTriangles &sorted) {
     const int32_t bands = (height + bandRows - 1) / bandRows;
-    region.bandStart.assign(static_cast<std::size_t>(bands) + 1, 0);
-    region.setups.clear();
-    region.bandTriangles.clear();
+    sorted.bandStart.assign(static_cast<std::size_t>(bands) + 1, 0);
+    sorted.setups.clear();
+    sorted.bandTriangles.clear();
     // Every triangle that draws a row set up once, whichever bands walk it;
     // then its bands counted, and the triangles placed band by band.
-    const std::size_t triangles = region.corners.size() / 3;
-    region.setups.reserve(triangles);
-    for (std::size_t t = 0; t < triangles; ++t) {
+    endTriangle = std::min(endTriangle, region.corners.size() / 3);
+    sorted.setups.reserve(endTriangle > firstTriangle ? endTriangle - firstTriangle : 0);
+    for (std::size_t t = firstTriangle; t < endTriangle; ++t) {
         const TriangleCorner *c = &region.corners[3 * t];
         TriangleSetup setup;
         if (!setUpTriangle(c[0], c[1], c[2], height, setup)) continue;
-        region.setups.push_back(setup);
+        sorted.setups.push_back(setup);
         for (int32_t b = setup.rowBegin / bandRows; b <= (setup.rowEnd - 1) / bandRows; ++b)
-            ++region.bandStart[static_cast<std::size_t>(b) + 1];
+            ++sorted.bandStart[static_cast<std::size_t>(b) + 1];
     }
-    for (std::size_t b = 1; b < region.bandStart.size(); ++b) region.bandStart[b] += region.bandStart[b - 1];
-    region.bandTriangles.resize(static_cast<std::size_t>(region.bandStart.back()));
-    std::vector<int32_t> next(region.bandStart.begin(), region.bandStart.end() - 1);
-    for (std::size_t t = 0; t < region.setups.size(); ++t) {
-        const TriangleSetup &setup = region.setups[t];
+    for (std::size_t b = 1; b < sorted.bandStart.size(); ++b) sorted.bandStart[b] += sorted.bandStart[b - 1];
+    sorted.bandTriangles.resize(static_cast<std::size_t>(sorted.bandStart.back()));
+    std::vector<int32_t> next(sorted.bandStart.begin(), sorted.bandStart.end() - 1);
+    for (std::size_t t = 0; t < sorted.setups.size(); ++t) {
+        const TriangleSetup &setup = sorted.setups[t];
         for (int32_t b = setup.rowBegin / bandRows; b <= (setup.rowEnd - 1) / bandRows; ++b)
-            region.bandTriangles[static_cast<std::size_t>(next[static_cast<std::size_t>(b)]++)] =
+            sorted.bandTriangles[static_cast<std::size_t>(next[static_cast<std::size_t>(b)]++)] =
                 static_cast<int32_t>(t);
     }
 }
 
+namespace {
+
+// True when some triangle of the region draws a row of band `band`.
+bool reachesBand(const PreparedRegion &region, int32_t band) {
+    const auto b = static_cast<std::size_t>(band);
+    for (const BandedTriangles &part : region.parts)
+        if (part.bandStart.size() > b + 1 && part.bandStart[b + 1] > part.bandStart[b]) return true;
+    return false;
+}
+
+}  // namespace
+
 void drawPreparedBand(const BandTarget &target, const PreparedRegion &region, int32_t band) {
-    if (region.corners.empty() || region.bandStart.empty() || target.colour == nullptr || target.depth == nullptr ||
+    if (!reachesBand(region, band) || target.colour == nullptr || target.depth == nullptr ||
         target.written == nullptr)
         return;
     const auto b = static_cast<std::size_t>(band);
-    if (region.bandStart[b + 1] == region.bandStart[b]) return;
     switch (kernelLevel()) {
 #if defined(__x86_64__) || defined(__i386__)
         case KernelLevel::Avx512: walkBandAvx512(target, region, b); break;
@@ -682,10 +698,7 @@ struct DeliveryCanvas {
 void drawBand(BandScratch &scratch, const PreparedPasses &passes, int32_t band, int32_t begin, int32_t end,
               int32_t width, int32_t height, DeliveryCanvas &delivered) {
     const auto rowPixels = static_cast<std::size_t>(width);
-    auto reaches = [band](const PreparedRegion &region) {
-        const auto b = static_cast<std::size_t>(band);
-        return !region.bandStart.empty() && region.bandStart[b + 1] > region.bandStart[b];
-    };
+    auto reaches = [band](const PreparedRegion &region) { return reachesBand(region, band); };
     const bool face = std::any_of(passes.face.begin(), passes.face.end(), reaches);
     const bool inner = reaches(passes.sock) || std::any_of(passes.teeth.begin(), passes.teeth.end(), reaches);
     // A band that no triangle reaches is the empty composite: all 0.
@@ -739,6 +752,11 @@ void drawBand(BandScratch &scratch, const PreparedPasses &passes, int32_t band, 
 // others would cost more than it saves.
 constexpr int64_t kBandedThreadPixels = 256 * 256;
 
+// Triangles per run of the set-up: enough that a run's work (tens of
+// microseconds) outweighs handing it out, few enough that two threads share
+// a head of a few thousand triangles evenly.
+constexpr std::size_t kTrianglesPerRun = 1024;
+
 // Rows per band: about 256 KiB of colour, inner pass and depth (12 bytes a
 // pixel), at least 8 rows.
 int32_t bandRowsFor(int32_t width) { return std::max<int32_t>(8, (256 * 1024) / (12 * std::max(width, 1))); }
@@ -779,7 +797,6 @@ void renderPassesInBands(TModel &model, ImageHandle destination, int32_t width, 
             if (index < model.regions.size())
                 prepared = prepareRegion(model.regions[index], TextureView::of(source), projection, view, width,
                                          height, write);
-            sortIntoBands(prepared, height, bandRows);
             return prepared;
         };
         passes.face.push_back(prepare(static_cast<std::size_t>(kMouthCapRegion), texture, PixelWrite::DepthOnly));
@@ -796,11 +813,54 @@ void renderPassesInBands(TModel &model, ImageHandle destination, int32_t width, 
         if (previousCap) model.regions[static_cast<std::size_t>(kMouthCapRegion)] = std::move(*previousCap);
         throw;
     }
-    // The bands are handed out one at a time (the head fills the middle
-    // rows) to the calling thread and the kept helpers; nothing here
-    // allocates or throws.
+    // The set-up and sorting of the triangles, in runs of consecutive
+    // triangles (their bands list the runs in order, so the drawing order
+    // stays that of the region), shared among the threads like the bands:
+    // the helpers wake while the calling thread still sets up.
+    struct SortJob {
+        PreparedRegion *region;
+        std::size_t part;
+        std::size_t firstTriangle;
+    };
+    std::vector<SortJob> jobs;
+    auto listJobs = [&](PreparedRegion &region) {
+        const std::size_t triangles = region.corners.size() / 3;
+        const std::size_t parts = std::max<std::size_t>(1, (triangles + kTrianglesPerRun - 1) / kTrianglesPerRun);
+        region.parts.resize(parts);
+        for (std::size_t part = 0; part < parts; ++part) jobs.push_back(SortJob{&region, part, part * kTrianglesPerRun});
+    };
+    try {
+        for (PreparedRegion &region : passes.face) listJobs(region);
+        listJobs(passes.sock);
+        for (PreparedRegion &region : passes.teeth) listJobs(region);
+    } catch (...) {
+        if (previousCap) model.regions[static_cast<std::size_t>(kMouthCapRegion)] = std::move(*previousCap);
+        throw;
+    }
+    // Then the bands, handed out one at a time (the head fills the middle
+    // rows), once every run is sorted. A run that runs out of memory fails
+    // the render after the threads are done; nothing else allocates or
+    // throws.
+    std::atomic<std::size_t> nextJob{0};
+    std::atomic<std::size_t> jobsDone{0};
+    std::atomic<bool> outOfMemory{false};
     std::atomic<int32_t> nextBand{0};
-    auto drawBands = [&](int slot) {
+    auto renderBands = [&](int slot) {
+        for (std::size_t j = nextJob.fetch_add(1, std::memory_order_relaxed); j < jobs.size();
+             j = nextJob.fetch_add(1, std::memory_order_relaxed)) {
+            const SortJob &job = jobs[j];
+            try {
+                sortIntoBands(*job.region, job.firstTriangle, job.firstTriangle + kTrianglesPerRun, height, bandRows,
+                              job.region->parts[job.part]);
+            } catch (const std::bad_alloc &) {
+                outOfMemory.store(true, std::memory_order_relaxed);
+            }
+            jobsDone.fetch_add(1, std::memory_order_release);
+        }
+        // A run is short: the others are waited for by yielding, which on
+        // a busy machine also hands the core to a thread still sorting.
+        while (jobsDone.load(std::memory_order_acquire) < jobs.size()) std::this_thread::yield();
+        if (outOfMemory.load(std::memory_order_relaxed)) return;
         BandScratch &own = scratch[static_cast<std::size_t>(slot)];
         for (int32_t band = nextBand.fetch_add(1, std::memory_order_relaxed); band < bands;
              band = nextBand.fetch_add(1, std::memory_order_relaxed)) {
@@ -808,7 +868,11 @@ void renderPassesInBands(TModel &model, ImageHandle destination, int32_t width, 
             drawBand(own, passes, band, begin, std::min(begin + bandRows, height), width, height, delivered);
         }
     };
-    runOnBandWorkers(threads, drawBands);
+    runOnBandWorkers(threads, renderBands);
+    if (outOfMemory.load()) {
+        if (previousCap) model.regions[static_cast<std::size_t>(kMouthCapRegion)] = std::move(*previousCap);
+        throw std::bad_alloc();
+    }
     ImageHandle image = -1;
     TAVO_LoadImageFromBuffer(&image, delivered.pixels.get(), width, height, 4 * width, TAVO_IMAGEMODE_COLOR_ALPHA);
     TAVO_CopyImage(image, destination);

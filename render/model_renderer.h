@@ -4,6 +4,7 @@
 // itself is render/rasteriser.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -69,20 +70,27 @@ struct RowRange {
 RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &region, const TextureView &texture,
                 const Matrix4 &projection, const Matrix4 &view, PixelWrite write);
 
+// A run of a region's triangles set up and sorted into bands of rows:
+// `setups` holds those that draw a row, set up, and band b's are
+// setups[bandTriangles[k]] for k from bandStart[b] to bandStart[b + 1] - 1,
+// in drawing order.
+struct BandedTriangles {
+    std::vector<TriangleSetup> setups;
+    std::vector<int32_t> bandStart;
+    std::vector<int32_t> bandTriangles;
+};
+
 // A region ready to be drawn into a target of a given size: its texture,
 // its write mode and the corners of its triangles, three per triangle in
 // drawing order (the quads' (a, b, c), (c, d, a), usable quads with every
 // corner projected only). No corners when the texture is empty. Once sorted
-// into bands of rows, `setups` holds the triangles that draw a row, set up,
-// and band b's are setups[bandTriangles[k]] for k from bandStart[b] to
-// bandStart[b + 1] - 1, in drawing order.
+// into bands, `parts` are consecutive runs of its triangles, in drawing
+// order (sorted one run per thread at once).
 struct PreparedRegion {
     std::vector<TriangleCorner> corners;
     TextureView texture;
     PixelWrite write = PixelWrite::Replace;
-    std::vector<TriangleSetup> setups;
-    std::vector<int32_t> bandStart;
-    std::vector<int32_t> bandTriangles;
+    std::vector<BandedTriangles> parts;
 };
 
 // The projection and triangle list of drawRegion, for a target of width x
@@ -90,11 +98,12 @@ struct PreparedRegion {
 PreparedRegion prepareRegion(const TRegion &region, const TextureView &texture, const Matrix4 &projection,
                              const Matrix4 &view, int32_t width, int32_t height, PixelWrite write);
 
-// Sets up the triangles that draw a row of an image `height` rows high and
-// lists, for every band of `bandRows` rows (bandRows >= 1), those whose walk
-// draws a row in it. May throw
+// Sets up triangles firstTriangle to endTriangle - 1 of the region for an
+// image `height` rows high and lists, for every band of `bandRows` rows
+// (bandRows >= 1), those whose walk draws a row in it. May throw
 // std::bad_alloc.
-void sortIntoBands(PreparedRegion &region, int32_t height, int32_t bandRows);
+void sortIntoBands(const PreparedRegion &region, std::size_t firstTriangle, std::size_t endTriangle, int32_t height,
+                   int32_t bandRows, BandedTriangles &sorted);
 
 // Rows [firstRow, endRow) of a width x height image: `colour` (4 bytes a
 // pixel) and `depth` (one float) hold those rows only, firstRow first.
