@@ -64,6 +64,20 @@ using Int4 = int32_t __attribute__((vector_size(16)));
 #endif
 }
 
+// The eight bytes of two neighbouring pixels as two vectors of four floats:
+// one 64-bit load widened in registers.
+[[gnu::always_inline]] inline void twoPixelsAt(const uint8_t *pixel, Float4 &first, Float4 &second) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i words = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(pixel)), zero);
+    first = Float4(_mm_cvtepi32_ps(_mm_unpacklo_epi16(words, zero)));
+    second = Float4(_mm_cvtepi32_ps(_mm_unpackhi_epi16(words, zero)));
+#else
+    first = pixelAt(pixel);
+    second = pixelAt(pixel + 4);
+#endif
+}
+
 // Stores four values in [0, 255] as the four bytes of a pixel, each truncated
 // toward zero (blending off).
 [[gnu::always_inline]] inline void storePixel(uint8_t *pixel, Float4 value) {
@@ -122,10 +136,17 @@ public:
         // p00 = texture[j][i], p10 = texture[j + 1][i], p01 = texture[j][i + 1],
         // p11 = texture[j + 1][i + 1]. The differences of two bytes are exact
         // in single precision, so taking them as integers or as floats is the same.
-        const Float4 p00 = pixelAt(row0 + column0);
-        const Float4 p10 = pixelAt(row1 + column0);
-        const Float4 p01 = pixelAt(row0 + column1);
-        const Float4 p11 = pixelAt(row1 + column1);
+        Float4 p00, p01, p10, p11;
+        if (columns.second == columns.first + 1) {
+            // Neighbouring texels: eight neighbouring bytes of each row.
+            twoPixelsAt(row0 + column0, p00, p01);
+            twoPixelsAt(row1 + column0, p10, p11);
+        } else {
+            p00 = pixelAt(row0 + column0);
+            p10 = pixelAt(row1 + column0);
+            p01 = pixelAt(row0 + column1);
+            p11 = pixelAt(row1 + column1);
+        }
         const Float4 left = p00 + (p10 - p00) * rows.fraction;
         const Float4 right = p01 + (p11 - p01) * rows.fraction;
         return left + (right - left) * columns.fraction;
