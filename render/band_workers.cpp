@@ -1,6 +1,7 @@
 // The kept helper threads of the banded renderer.
 #include "render/band_workers.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -16,18 +17,34 @@ namespace kelmo {
 namespace {
 
 // The helpers and the one piece of work they share. Each render bumps the
-// generation; a helper runs the task when its slot is among those asked for
-// and reports back by counting `pending` down.
+// generation; the helpers woken claim its slots in turn and report back by
+// counting `pending` down. A helper left without work for kIdleLife ends,
+// so that an idle process keeps no threads (and a host may unload the
+// library once renders have stopped); the next render starts new ones.
 class WorkerPool {
 public:
     void run(int threads, BandTask task, void *context) {
         const std::lock_guard<std::mutex> oneCall(callMutex_);
-        const int helpers = startHelpers(threads - 1);
+        const int wanted = threads - 1;
+        int helpers = 0;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
+            // Started under the lock, a helper first sees the generation
+            // before the bump below, so it cannot miss this render.
+            while (alive_ < wanted) {
+                try {
+                    // Detached: a helper is never joined; it ends by itself.
+                    std::thread(&WorkerPool::helperLoop, this, generation_).detach();
+                } catch (const std::system_error &) {
+                    break;
+                }
+                ++alive_;
+            }
+            helpers = alive_ < wanted ? alive_ : wanted;
             task_ = task;
             context_ = context;
             slots_ = helpers;
+            claimed_ = 0;
             pending_ = helpers;
             ++generation_;
         }
@@ -38,36 +55,22 @@ public:
     }
 
 private:
-    // Starts helpers until `wanted` exist (or one cannot be started);
-    // returns how many there are, at most `wanted`.
-    int startHelpers(int wanted) {
-        while (started_ < wanted) {
-            uint64_t generation;
-            {
-                const std::lock_guard<std::mutex> lock(mutex_);
-                generation = generation_;
-            }
-            try {
-                // Detached: a helper lives as long as the process and is
-                // never joined (nothing it touches is ever destroyed).
-                std::thread(&WorkerPool::helperLoop, this, started_ + 1, generation).detach();
-            } catch (const std::system_error &) {
-                break;
-            }
-            ++started_;
-        }
-        return started_ < wanted ? started_ : wanted;
-    }
+    static constexpr std::chrono::seconds kIdleLife{1};
 
-    // A helper's life: wait for the next generation, run its slot if asked
-    // for, report. `seen` is the generation current when it was started, so
-    // that a render begun before the thread first runs is not missed.
-    void helperLoop(int slot, uint64_t seen) {
+    // A helper's life: wait for the next generation, claim a slot if one is
+    // left, run it, report. `seen` is the generation it has answered. It
+    // ends only while no render has begun since (the generation unchanged
+    // under the lock), so no render ever counts on a helper that has ended.
+    void helperLoop(uint64_t seen) {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [&] { return generation_ != seen; });
+            if (!wake_.wait_for(lock, kIdleLife, [&] { return generation_ != seen; })) {
+                --alive_;
+                return;
+            }
             seen = generation_;
-            if (slot > slots_) continue;
+            if (claimed_ >= slots_) continue;
+            const int slot = ++claimed_;
             const BandTask task = task_;
             void *const context = context_;
             lock.unlock();
@@ -83,14 +86,15 @@ private:
     std::condition_variable done_;
     BandTask task_ = nullptr;
     void *context_ = nullptr;
+    int alive_ = 0;
     int slots_ = 0;
+    int claimed_ = 0;
     int pending_ = 0;
     uint64_t generation_ = 0;
-    int started_ = 0;  // under callMutex_
 };
 
-// The process's pool, never destroyed: its helpers outlive every static
-// destructor. A child made by fork() has none of its parent's threads, so it
+// The process's pool, never destroyed: a helper may still be waiting out
+// its idle time while static destructors run. A child made by fork() has none of its parent's threads, so it
 // starts a pool of its own (the parent's left as it was copied).
 WorkerPool &workerPool() {
     static WorkerPool *pool = new WorkerPool;
