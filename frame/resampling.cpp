@@ -207,8 +207,8 @@ void remapRows(const RemapJob &job) {
 template <class Ints>
 [[gnu::always_inline]] inline Ints gatherWords(const uint8_t *base, const Ints &offsets) {
     Ints words;
-    for (int k = 0; k < static_cast<int>(sizeof(Ints) / sizeof(int32_t)); ++k) {
-        int32_t word;
+    for (int k = 0; k < static_cast<int>(sizeof(Ints) / sizeof(words[0])); ++k) {
+        uint32_t word;
         std::memcpy(&word, base + offsets[k], sizeof word);
         words[k] = word;
     }
@@ -302,10 +302,12 @@ template <int Channels, int N>
                 const int shift = 8 * channel;
                 // Bytes as doubles are exact, so their differences are those
                 // of the bytes taken as integers.
-                const Doubles pa = lanes::convert<Doubles>((a >> shift) & 255);
-                const Doubles pb = lanes::convert<Doubles>((b >> shift) & 255);
-                const Doubles pc = lanes::convert<Doubles>((c >> shift) & 255);
-                const Doubles pd = lanes::convert<Doubles>((d >> shift) & 255);
+                // (Through float, exact for bytes: the compiler widens
+                // floats to doubles in fewer instructions than integers.)
+                const Doubles pa = lanes::convert<Doubles>(lanes::convert<Floats>((a >> shift) & 255));
+                const Doubles pb = lanes::convert<Doubles>(lanes::convert<Floats>((b >> shift) & 255));
+                const Doubles pc = lanes::convert<Doubles>(lanes::convert<Floats>((c >> shift) & 255));
+                const Doubles pd = lanes::convert<Doubles>(lanes::convert<Floats>((d >> shift) & 255));
                 const Doubles top = pa + fx * (pb - pa);
                 const Doubles bottom = pc + fx * (pd - pc);
                 packed |= lanes::convert<Ints>(top + fy * (bottom - top) + 0.5) << shift;
