@@ -13,7 +13,12 @@
 #include <cstddef>
 #include <climits>
 #include <cstring>
+#include <type_traits>
 #include <vector>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 #include "frame/kernel_level.h"
 #include "frame/vector_lanes.h"
@@ -225,131 +230,39 @@ bool gathersReachSource(const SourceView &source, int channels) {
            bytes <= INT32_MAX;
 }
 
-template <int Channels, int N>
-[[gnu::always_inline]] inline void remapBilinearLanes(const RemapJob &job) {
-    using lanes::Vec;
-    using Doubles = Vec<double, N>;
-    using Floats = Vec<float, N>;
-    using Ints = Vec<int32_t, N>;
-    const SourceView &source = job.source;
-    const double lastColumn = source.width - 1;
-    const double lastRow = source.height - 1;
-    const auto step = static_cast<int32_t>(source.step);
-    // The byte after the source's last one, and the largest upper-left offset
-    // whose four 32-bit reads (the last at offset + step + Channels) stay
-    // below it. Four channels never pass it: their reads are the pixels'
-    // own bytes.
-    const auto end = static_cast<int32_t>((source.height - 1) * source.step + source.width * Channels);
-    const int32_t lastOffset = end - step - Channels - 4;
-    const uint8_t *upperLeft = source.pixels;
-    const uint8_t *upperRight = source.pixels + Channels;
-    const uint8_t *lowerLeft = source.pixels + step;
-    const uint8_t *lowerRight = source.pixels + step + Channels;
-    const auto areaLeft = static_cast<float>(job.left);
-    const auto areaRight = static_cast<float>(job.right);
-    const auto areaTop = static_cast<float>(job.top);
-    const auto areaBottom = static_cast<float>(job.bottom);
-    for (int32_t j = 0; j < job.destinationHeight; ++j) {
-        const uint8_t *xRow = job.xMap + static_cast<std::ptrdiff_t>(j) * job.xMapStep;
-        const uint8_t *yRow = job.yMap + static_cast<std::ptrdiff_t>(j) * job.yMapStep;
-        uint8_t *destinationRow = job.destination + static_cast<std::ptrdiff_t>(j) * job.destinationStep;
-        int32_t i = 0;
-        for (; i + N <= job.destinationWidth; i += N) {
-            const Floats xFloats = lanes::load<Floats>(xRow + 4 * static_cast<std::ptrdiff_t>(i));
-            const Floats yFloats = lanes::load<Floats>(yRow + 4 * static_cast<std::ptrdiff_t>(i));
-            // The area's bounds are integers below 2^24, exact in float, and
-            // widening a float to double is exact: the test in float is the
-            // test in double.
-            bool fast = lanes::allSet((xFloats >= areaLeft) & (xFloats <= areaRight) & (yFloats >= areaTop) & (yFloats <= areaBottom));
-            Ints offset{};
-            Doubles fx{};
-            Doubles fy{};
-            if (fast) {
-                const Doubles x = lanes::convert<Doubles>(xFloats);
-                const Doubles y = lanes::convert<Doubles>(yFloats);
-                // bilinearAxis on lanes: trunc(position + bias) >= size - 1
-                // holds exactly when position + bias >= size - 1 (positions
-                // are >= 0), and then the truncation is size - 1 (positions
-                // are at most size - 1).
-                const Doubles xBiased = x + kTruncationBias;
-                const Doubles yBiased = y + kTruncationBias;
-                Ints ix = lanes::convert<Ints>(xBiased);
-                Ints iy = lanes::convert<Ints>(yBiased);
-                fx = xBiased >= lastColumn ? Doubles{} + 1.0 : x - lanes::convert<Doubles>(ix);
-                fy = yBiased >= lastRow ? Doubles{} + 1.0 : y - lanes::convert<Doubles>(iy);
-                ix = ix < source.width - 2 ? ix : Ints{} + (source.width - 2);
-                iy = iy < source.height - 2 ? iy : Ints{} + (source.height - 2);
-                offset = iy * step + ix * Channels;
-                if constexpr (Channels != 4) fast = lanes::allSet(offset <= lastOffset);
-            }
-            if (!fast) {
-                for (int k = 0; k < N; ++k) {
-                    const double px = loadFloat(xRow, i + k);
-                    const double py = loadFloat(yRow, i + k);
-                    if (!(px >= job.left && px <= job.right && py >= job.top && py <= job.bottom)) continue;
-                    BilinearSampler<Channels>::sample(source, px, py,
-                                                      destinationRow + static_cast<std::ptrdiff_t>(i + k) * Channels);
-                }
-                continue;
-            }
-            const Ints a = gatherWords(upperLeft, offset);
-            const Ints b = gatherWords(upperRight, offset);
-            const Ints c = gatherWords(lowerLeft, offset);
-            const Ints d = gatherWords(lowerRight, offset);
-            Ints packed{};
-#pragma GCC unroll 4
-            for (int channel = 0; channel < Channels; ++channel) {
-                const int shift = 8 * channel;
-                // Bytes as doubles are exact, so their differences are those
-                // of the bytes taken as integers.
-                // (Through float, exact for bytes: the compiler widens
-                // floats to doubles in fewer instructions than integers.)
-                const Doubles pa = lanes::convert<Doubles>(lanes::convert<Floats>((a >> shift) & 255));
-                const Doubles pb = lanes::convert<Doubles>(lanes::convert<Floats>((b >> shift) & 255));
-                const Doubles pc = lanes::convert<Doubles>(lanes::convert<Floats>((c >> shift) & 255));
-                const Doubles pd = lanes::convert<Doubles>(lanes::convert<Floats>((d >> shift) & 255));
-                const Doubles top = pa + fx * (pb - pa);
-                const Doubles bottom = pc + fx * (pd - pc);
-                packed |= lanes::convert<Ints>(top + fy * (bottom - top) + 0.5) << shift;
-            }
-            uint8_t *out = destinationRow + static_cast<std::ptrdiff_t>(i) * Channels;
-            if constexpr (Channels == 4) {
-                lanes::store(out, packed);
-            } else if constexpr (Channels == 1) {
-                lanes::store(out, lanes::convert<Vec<uint8_t, N>>(packed));
-            } else {
-                // Three bytes a pixel: each word's fourth byte is overwritten
-                // by the next pixel's first, the last pixel writes three.
-                for (int k = 0; k + 1 < N; ++k) std::memcpy(out + 3 * k, &packed[k], 4);
-                const int32_t last = packed[N - 1];
-                std::memcpy(out + 3 * (N - 1), &last, 3);
-            }
-        }
-        for (; i < job.destinationWidth; ++i) {
-            const double x = loadFloat(xRow, i);
-            const double y = loadFloat(yRow, i);
-            if (!(x >= job.left && x <= job.right && y >= job.top && y <= job.bottom)) continue;
-            BilinearSampler<Channels>::sample(source, x, y, destinationRow + static_cast<std::ptrdiff_t>(i) * Channels);
-        }
-    }
-}
+namespace portable {
+#include "frame/resampling_lanes.inc"
+}  // namespace portable
+
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(__clang__)
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx512dq,avx512vl")
+#define KELMO_LANES_AVX512 1
+namespace wide {
+#include "frame/resampling_lanes.inc"
+}  // namespace wide
+#undef KELMO_LANES_AVX512
+#pragma GCC pop_options
+#else
+namespace wide = portable;
+#endif
 
 #if defined(__x86_64__) || defined(__i386__)
 // Lanes of doubles as wide as the level's registers: the compiler splits
 // wider vectors badly (comparisons one lane at a time).
 template <int Channels>
 [[gnu::target("avx512f,avx512bw,avx512dq,avx512vl")]] void remapBilinearAvx512(const RemapJob &job) {
-    remapBilinearLanes<Channels, 8>(job);
+    wide::remapBilinearLanes<Channels, 8>(job);
 }
 
 template <int Channels>
 [[gnu::target("avx2")]] void remapBilinearAvx2(const RemapJob &job) {
-    remapBilinearLanes<Channels, 8>(job);
+    portable::remapBilinearLanes<Channels, 8>(job);
 }
 #endif
 template <int Channels>
 void remapBilinearBaseline(const RemapJob &job) {
-    remapBilinearLanes<Channels, 4>(job);
+    portable::remapBilinearLanes<Channels, 4>(job);
 }
 
 // The lanes' remap where it gains (AVX2 or wider: the gathers); false where
