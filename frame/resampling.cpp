@@ -213,7 +213,8 @@ template <class Ints>
 [[gnu::always_inline]] inline Ints gatherWords(const uint8_t *base, const Ints &offsets) {
     Ints words;
     for (int k = 0; k < static_cast<int>(sizeof(Ints) / sizeof(words[0])); ++k) {
-        uint32_t word;
+        // A word as wide as the lane (32 or 64 bits).
+        std::remove_cv_t<std::remove_reference_t<decltype(words[0])>> word;
         std::memcpy(&word, base + offsets[k], sizeof word);
         words[k] = word;
     }
