@@ -197,18 +197,20 @@ void remapRows(const RemapJob &job) {
 }
 
 // ---- Bilinear remap on lanes ----------------------------------------------
-// The same formula as BilinearSampler, for N destination pixels at a time:
-// positions, indices and fractions on N lanes; the four neighbours of every
-// lane fetched with one 32-bit gather each (a pixel's bytes, or for one and
-// three channels a pixel's bytes and the next ones), then each channel
-// blended on N lanes of doubles, the channels of a lane side by side in one
-// 32-bit word. A block with any position outside the usable area (or NaN) is
-// done by the sampler pixel by pixel, so that only positions inside reach the
-// conversions; so is a block whose 32-bit reads would pass the end of the
+// The same formula as BilinearSampler, for N destination pixels at a time
+// (the kernel is in resampling_lanes.inl): positions, indices and fractions
+// on N lanes; the four neighbours of every lane read as 32-bit words (a
+// pixel's bytes, or for one and three channels a pixel's bytes and the next
+// ones; at AVX-512, four-channel pixels in pairs as 64-bit words), then each
+// channel blended on N lanes of doubles, the channels of a lane side by side
+// in one 32-bit word. A block with any position outside the usable area (or
+// NaN) is done by the sampler pixel by pixel, so that only positions inside
+// reach the conversions; so is a block whose reads would pass the end of the
 // source (the last few bytes of one or three channels).
 
-// N 32-bit words, word k read at base + offsets[k] (any alignment). Loads
-// one by one: on the machines measured, faster than the gather instructions.
+// N words as wide as the lanes, word k read at base + offsets[k] (any
+// alignment). Loads one by one: on the machine measured, faster than the
+// gather instructions (a 4-channel remap took 40% longer with them).
 template <class Ints>
 [[gnu::always_inline]] inline Ints gatherWords(const uint8_t *base, const Ints &offsets) {
     Ints words;
@@ -221,8 +223,8 @@ template <class Ints>
     return words;
 }
 
-// Whether the gathers' 32-bit byte offsets can address the whole source.
-bool gathersReachSource(const SourceView &source, int channels) {
+// Whether 32-bit byte offsets can address the whole source.
+bool offsetsReachSource(const SourceView &source, int channels) {
     const auto bytes = static_cast<std::ptrdiff_t>(source.height) * source.step +
                        static_cast<std::ptrdiff_t>(source.width) * channels + 8;
     // The area's bounds are compared in float: exact below 2^24.
@@ -231,8 +233,11 @@ bool gathersReachSource(const SourceView &source, int channels) {
            bytes <= INT32_MAX;
 }
 
+// The kernel compiled for the file's own target, which the AVX2 and baseline
+// levels (and every level under other compilers: the same bits) run, and
+// with GCC once more for AVX-512, whose widening conversions it uses.
 namespace portable {
-#include "frame/resampling_lanes.inc"
+#include "frame/resampling_lanes.inl"
 }  // namespace portable
 
 #if (defined(__x86_64__) || defined(__i386__)) && !defined(__clang__)
@@ -240,7 +245,7 @@ namespace portable {
 #pragma GCC target("avx512f,avx512bw,avx512dq,avx512vl")
 #define KELMO_LANES_AVX512 1
 namespace wide {
-#include "frame/resampling_lanes.inc"
+#include "frame/resampling_lanes.inl"
 }  // namespace wide
 #undef KELMO_LANES_AVX512
 #pragma GCC pop_options
@@ -249,8 +254,8 @@ namespace wide = portable;
 #endif
 
 #if defined(__x86_64__) || defined(__i386__)
-// Lanes of doubles as wide as the level's registers: the compiler splits
-// wider vectors badly (comparisons one lane at a time).
+// Eight lanes at AVX2 and AVX-512 (one or two registers of doubles), four at
+// the baseline.
 template <int Channels>
 [[gnu::target("avx512f,avx512bw,avx512dq,avx512vl")]] void remapBilinearAvx512(const RemapJob &job) {
     wide::remapBilinearLanes<Channels, 8>(job);
@@ -270,7 +275,7 @@ void remapBilinearBaseline(const RemapJob &job) {
 // the plain loop is to run.
 template <int Channels>
 bool remapBilinearFast(const RemapJob &job) {
-    if (!gathersReachSource(job.source, Channels)) return false;
+    if (!offsetsReachSource(job.source, Channels)) return false;
     switch (kernelLevel()) {
 #if defined(__x86_64__) || defined(__i386__)
         case KernelLevel::Avx2: remapBilinearAvx2<Channels>(job); return true;
