@@ -150,9 +150,10 @@ template <int Channels, int N>
             } else {
                 // Three bytes a pixel: each word's fourth byte is overwritten
                 // by the next pixel's first, the last pixel writes three.
-                for (int k = 0; k + 1 < N; ++k) std::memcpy(out + 3 * k, &packed[k], 4);
-                const int32_t last = packed[N - 1];
-                std::memcpy(out + 3 * (N - 1), &last, 3);
+                int32_t words[N];
+                std::memcpy(words, &packed, sizeof words);
+                for (int k = 0; k + 1 < N; ++k) std::memcpy(out + 3 * k, &words[k], 4);
+                std::memcpy(out + 3 * (N - 1), &words[N - 1], 3);
             }
         }
         for (; i < job.destinationWidth; ++i) {
