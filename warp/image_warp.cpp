@@ -161,7 +161,10 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
 #pragma omp single nowait
         captureStatus = TAVO_SaveImageToBuffer(source, captured.get(), static_cast<TAVO_IMAGEMODE>(mode));
 
-        // The half-size field, rows handed out as threads come free.
+        // The half-size field, rows handed out as threads come free, after
+        // the grid of distances that they read.
+#pragma omp for schedule(dynamic, 16)
+        for (int32_t b = 0; b < field.gridRowCount(); ++b) field.buildGridRow(b);
 #pragma omp for schedule(dynamic, 4)
         for (int32_t j = 0; j < field.rowCount(); ++j) field.evaluateRow(j, omp_get_thread_num());
 

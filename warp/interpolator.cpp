@@ -16,6 +16,11 @@ namespace kelmo {
 
 namespace {
 
+// Centres from which the field's rows read their distances from a grid
+// rather than taking square roots: below, building the grid costs more than
+// it saves.
+constexpr std::size_t kGridCentres = 8;
+
 // Two control points closer than half a pixel on both axes coincide (they
 // would make the system singular).
 bool coincides(const TPointf &point, float x, float y) {
@@ -159,7 +164,18 @@ HalfSizeField::HalfSizeField(const TInterpolator &interpolator, int32_t width, i
     }
     const uint64_t lookups = std::min<uint64_t>(
         largestSquaredDistance(pointX_, pointY_, halfWidth_, halfHeight_) + 1, sqrtTable.size());
-    if (!tableHoldsSquareRoots(level_, sqrtTable.data(), static_cast<std::size_t>(lookups))) return;
+    // The check reads up to 8 MB and takes a square root per entry: shared
+    // among the threads in slices when there is more than one.
+    const auto entries = static_cast<std::size_t>(lookups);
+    constexpr std::size_t kSlice = std::size_t{1} << 16;
+    const auto slices = static_cast<int64_t>((entries + kSlice - 1) / kSlice);
+    bool exact = true;
+#pragma omp parallel for schedule(static) reduction(&& : exact) num_threads(entries >= 4 * kSlice ? threads : 1)
+    for (int64_t slice = 0; slice < slices; ++slice) {
+        const std::size_t first = static_cast<std::size_t>(slice) * kSlice;
+        exact = exact && tableHoldsSquareRoots(level_, sqrtTable.data(), first, std::min(kSlice, entries - first));
+    }
+    if (!exact) return;
 
     px_.resize(n);
     py_.resize(n);
@@ -171,7 +187,7 @@ HalfSizeField::HalfSizeField(const TInterpolator &interpolator, int32_t width, i
         wx_[k] = weights_[k].x;
         wy_[k] = weights_[k].y;
     }
-    scratch_.resize(static_cast<std::size_t>(threads) * (n + 1));
+    scratch_.resize(static_cast<std::size_t>(threads) * (2 * n + 1));
     rows_.halfWidth = halfWidth_;
     rows_.count = static_cast<int32_t>(n);
     rows_.pointX = px_.data();
@@ -182,8 +198,22 @@ HalfSizeField::HalfSizeField(const TInterpolator &interpolator, int32_t width, i
     rows_.lastUsableY = lastUsableY_;
     rows_.outX = outX_;
     rows_.outY = outY_;
+    // The grid of distances: every |y offset| of a centre on the image
+    // (below the height) and every |x offset| (below the width), at the cost
+    // of one square root per pixel of the image, where the field takes one per
+    // centre per quarter pixel.
+    if (n >= kGridCentres) {
+        rows_.gridRows = height;
+        rows_.gridColumns = width / 2 + 1;
+        const std::size_t gridSize = 2 * static_cast<std::size_t>(rows_.gridRows) *
+                                     static_cast<std::size_t>(rows_.gridColumns);
+        grid_ = std::make_unique_for_overwrite<float[]>(gridSize);
+        rows_.grid = grid_.get();
+    }
     onLanes_ = true;
 }
+
+void HalfSizeField::buildGridRow(int32_t b) const noexcept { gridRowOnLanes(level_, rows_, b); }
 
 uint64_t HalfSizeField::work() const {
     return static_cast<uint64_t>(halfWidth_) * static_cast<uint64_t>(halfHeight_) * (pointX_.size() + 1);
@@ -193,7 +223,8 @@ void HalfSizeField::evaluateRow(int32_t j, int thread) const noexcept {
     if (onLanes_) {
         // Each thread's own scratch row: the vector is never resized after
         // construction, so its data may be written through from const.
-        int32_t *own = const_cast<int32_t *>(scratch_.data()) + static_cast<std::size_t>(thread) * (pointX_.size() + 1);
+        int32_t *own =
+            const_cast<int32_t *>(scratch_.data()) + static_cast<std::size_t>(thread) * (2 * pointX_.size() + 1);
         fieldRowOnLanes(level_, rows_, j, own);
     } else {
         evaluatePlainRow(j);
@@ -256,8 +287,13 @@ void TInterpolator::evaluateHalfSizeMaps(int32_t width, int32_t height, std::spa
     const int threads = std::max(1, omp_get_max_threads());
     const HalfSizeField field(*this, width, height, sqrtTable, halfX, halfY, threads);
     const bool parallel = field.work() >= (1u << 20);
-#pragma omp parallel for schedule(static) num_threads(parallel ? threads : 1)
-    for (int32_t j = 0; j < field.rowCount(); ++j) field.evaluateRow(j, omp_get_thread_num());
+#pragma omp parallel num_threads(parallel ? threads : 1)
+    {
+#pragma omp for schedule(static)
+        for (int32_t b = 0; b < field.gridRowCount(); ++b) field.buildGridRow(b);
+#pragma omp for schedule(static)
+        for (int32_t j = 0; j < field.rowCount(); ++j) field.evaluateRow(j, omp_get_thread_num());
+    }
 }
 
 }  // namespace kelmo

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -72,6 +73,11 @@ public:
                   int threads);
 
     int32_t rowCount() const { return halfHeight_; }
+    // The rows of distances that the field's rows read (0 when there are
+    // none): every one is to be built, by buildGridRow, before any field row
+    // is evaluated. Distinct grid rows may be built at once; allocates nothing.
+    int32_t gridRowCount() const { return rows_.grid != nullptr ? rows_.gridRows : 0; }
+    void buildGridRow(int32_t b) const noexcept;
     // Centre evaluations of the whole field, the measure of its work.
     uint64_t work() const;
 
@@ -94,13 +100,15 @@ private:
     std::vector<TPointf> weights_;
     // The lanes' form (FieldRows), when the kernel level allows it and gives
     // the plain evaluation's bits; its 32-bit copies and one scratch row of
-    // count + 1 integers per thread.
+    // 2 * count + 1 integers per thread, and the grid of distances when the
+    // centres are many enough to pay for it.
     bool onLanes_ = false;
     KernelLevel level_ = KernelLevel::Plain;
     FieldRows rows_;
     std::vector<int32_t> px_, py_;
     std::vector<float> wx_, wy_;
     std::vector<int32_t> scratch_;
+    std::unique_ptr<float[]> grid_;
 };
 
 }  // namespace kelmo
