@@ -55,28 +55,38 @@ using Ints = lanes::Vec<int32_t, kLanes>;
     lanes::store(rows.outY + rowStart + i, v);
 }
 
-// Two blocks of the row at once, so that their sums interleave (each lane
-// still adds the centres from the last to the first). The square roots and
-// the grid's reads take different units of the core, and each alone is
-// slower than the other by less than two, so one block takes its distances
-// from each: both units are busy at once.
-inline void fieldTwoBlocks(const FieldRows &rows, int32_t j, int32_t i0, int32_t i1,
-                           const int32_t *squaredRowDistances, const int32_t *gridOffsets) {
-    const Ints x0 = (laneIndices() + i0) * 2;
-    const Ints x1 = (laneIndices() + i1) * 2;
-    Floats u0{}, v0{}, u1{}, v1{};
+// Four blocks of the row at once, so that their sums interleave (each lane
+// still adds the centres from the last to the first). Square roots and the
+// grid's reads take different units of the core: one block in four takes
+// its distances by square roots, the others from the grid, which measured
+// fastest (the square roots alone are the unit's limit, 16 per 7 cycles).
+inline void fieldFourBlocks(const FieldRows &rows, int32_t j, const int32_t *i, const int32_t *squaredRowDistances,
+                            const int32_t *gridOffsets) {
+    const Ints x0 = (laneIndices() + i[0]) * 2;
+    const Ints x1 = (laneIndices() + i[1]) * 2;
+    const Ints x2 = (laneIndices() + i[2]) * 2;
+    const Ints x3 = (laneIndices() + i[3]) * 2;
+    Floats u0{}, v0{}, u1{}, v1{}, u2{}, v2{}, u3{}, v3{};
     for (int32_t k = rows.count; k-- > 0;) {
         const float weightX = rows.weightX[k];
         const float weightY = rows.weightY[k];
         const Floats d0 = computedDistances(rows, squaredRowDistances, k, x0);
-        const Floats d1 = gridDistances(rows, gridOffsets, squaredRowDistances, k, i1, x1);
+        const Floats d1 = gridDistances(rows, gridOffsets, squaredRowDistances, k, i[1], x1);
+        const Floats d2 = gridDistances(rows, gridOffsets, squaredRowDistances, k, i[2], x2);
+        const Floats d3 = gridDistances(rows, gridOffsets, squaredRowDistances, k, i[3], x3);
         u0 += weightX * d0;
         v0 += weightY * d0;
         u1 += weightX * d1;
         v1 += weightY * d1;
+        u2 += weightX * d2;
+        v2 += weightY * d2;
+        u3 += weightX * d3;
+        v3 += weightY * d3;
     }
-    storeBlock(rows, j, i0, x0, u0, v0);
-    storeBlock(rows, j, i1, x1, u1, v1);
+    storeBlock(rows, j, i[0], x0, u0, v0);
+    storeBlock(rows, j, i[1], x1, u1, v1);
+    storeBlock(rows, j, i[2], x2, u2, v2);
+    storeBlock(rows, j, i[3], x3, u3, v3);
 }
 
 inline void fieldOneBlock(const FieldRows &rows, int32_t j, int32_t i, const int32_t *squaredRowDistances,
@@ -109,10 +119,11 @@ inline void fieldRow(const FieldRows &rows, int32_t j, int32_t *scratch) {
     const int32_t blockCount = (rows.halfWidth + kLanes - 1) / kLanes;
     const auto start = [&](int32_t block) { return std::min(block * kLanes, rows.halfWidth - kLanes); };
     int32_t block = 0;
-    for (; block + 2 <= blockCount; block += 2) {
-        fieldTwoBlocks(rows, j, start(block), start(block + 1), squaredRowDistances, gridOffsets);
+    for (; block + 4 <= blockCount; block += 4) {
+        const int32_t starts[4] = {start(block), start(block + 1), start(block + 2), start(block + 3)};
+        fieldFourBlocks(rows, j, starts, squaredRowDistances, gridOffsets);
     }
-    if (block < blockCount) fieldOneBlock(rows, j, start(block), squaredRowDistances, gridOffsets);
+    for (; block < blockCount; ++block) fieldOneBlock(rows, j, start(block), squaredRowDistances, gridOffsets);
 }
 
 inline void gridRow(const FieldRows &rows, int32_t b) {
