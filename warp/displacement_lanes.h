@@ -1,6 +1,6 @@
 // The warp's displacement field on vector lanes: one row of the half-size
-// field, several pixels at a time, every distance taken as sqrtf of the
-// squared distance. That gives the plain evaluation's bits exactly when the
+// field, several pixels at a time, every distance sqrtf of the squared
+// distance, taken or read from a grid of such square roots. That gives the plain evaluation's bits exactly when the
 // square-root table holds sqrtf(i) at every index the field looks up (beyond
 // the table the plain evaluation uses sqrtf already), which
 // tableHoldsSquareRoots checks; each lane sums the centres in the plain
