@@ -12,6 +12,12 @@ using Ints = lanes::Vec<int32_t, kLanes>;
     return indices;
 }
 
+// The lanes in reverse order.
+template <int... Lane>
+[[gnu::always_inline]] inline Floats reversedLanes(Floats value, std::integer_sequence<int, Lane...>) {
+    return __builtin_shufflevector(value, value, (kLanes - 1 - Lane)...);
+}
+
 // One block of pixels x = 2 * (i + lane): the distances to centre k.
 [[gnu::always_inline]] inline Floats computedDistances(const FieldRows &rows, const int32_t *squaredRowDistances,
                                                        int32_t k, const Ints &x) {
@@ -33,8 +39,8 @@ using Ints = lanes::Vec<int32_t, kLanes>;
         }
         const int32_t last = -(first + 2 * (kLanes - 1));  // |x offset| of the last lane
         if (last >= 0 && (last >> 1) + kLanes <= rows.gridColumns) {
-            const Ints reversed = (kLanes - 1) - laneIndices();
-            return __builtin_shuffle(lanes::load<Floats>(rows.grid + offset + (last >> 1)), reversed);
+            return reversedLanes(lanes::load<Floats>(rows.grid + offset + (last >> 1)),
+                                 std::make_integer_sequence<int, kLanes>{});
         }
     }
     return computedDistances(rows, squaredRowDistances, k, x);
