@@ -23,7 +23,7 @@ namespace {
 
 // Images of at least this many pixels are warped on several threads; below,
 // starting them costs more than they save.
-constexpr std::size_t kParallelWarpPixels = std::size_t{1} << 16;
+constexpr std::size_t kParallelWarpPixels = std::size_t{1} << 18;
 
 // Rows resampled together: the maps' and the output's rows of a band stay in
 // the cache between the passes over them.
