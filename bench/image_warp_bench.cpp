@@ -14,6 +14,9 @@
 
 #include "frame/kernel_level.h"
 #include "frame/library_state.h"
+#include "frame/pixel_buffer.h"
+#include "frame/resampling.h"
+#include "warp/image_warp.h"
 #include "warp/interpolator.h"
 #include "kelmo.h"
 #include "tavoimage.h"
@@ -88,6 +91,103 @@ BENCHMARK(BM_WarpImageRBF)
     ->Args({256, 0, 1, 3})
     ->Args({256, 0, 2, 3})
     ->ArgsProduct({{1024}, {0, 2}, {1, 2}, {0, 3}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The stages of one 1024 x 1024 warp at the widest kernel level, one
+// thread, each alone: 0 solve, 1 half-size field (with the table's check and
+// the distance grid), 2 both enlargements, 3 a pass over both maps (adding
+// the positions), 4 the source captured into a buffer, 5 remap, 6 delivery
+// into the destination image.
+void BM_WarpStage(benchmark::State &state) {
+    const auto stage = static_cast<int>(state.range(0));
+    const auto mode = static_cast<TAVO_IMAGEMODE>(state.range(1));
+    const int32_t channels = mode == TAVO_IMAGEMODE_GREY ? 1 : 4;
+    constexpr int32_t side = 1024;
+    constexpr int32_t half = side / 2;
+    loadSqrtTable();
+    kelmo::setKernelLevel(kelmo::bestKernelLevel());
+    std::mt19937 random(42);
+    std::uniform_int_distribution<int32_t> coordinate(0, side - 1), shift(-side / 32, side / 32);
+    std::vector<int32_t> sourcePoints, destinationPoints;
+    for (int32_t k = 0; k < 70; ++k) {
+        const int32_t x = coordinate(random), y = coordinate(random);
+        destinationPoints.insert(destinationPoints.end(), {x, y});
+        sourcePoints.insert(sourcePoints.end(), {x + shift(random), y + shift(random)});
+    }
+    kelmo::TInterpolator interpolator =
+        kelmo::makeWarpInterpolator(side, side, sourcePoints.data(), destinationPoints.data(), 70);
+    interpolator.solve();
+    const std::size_t pixels = std::size_t{side} * side;
+    std::vector<float> halfX(pixels / 4), halfY(pixels / 4), xMap(pixels), yMap(pixels);
+    interpolator.evaluateHalfSizeMaps(side, side, kelmo::libraryState().sqrtTable, halfX, halfY);
+    const auto enlarge = [&] {
+        for (int axis = 0; axis < 2; ++axis) {
+            kelmo::resizeMap((axis == 0 ? halfX : halfY).data(), half, half, 4 * half, kelmo::IntRect{0, 0, half, half},
+                             (axis == 0 ? xMap : yMap).data(), 4 * side, side, side, 2.0, 2.0,
+                             kelmo::kInterpolationBilinear);
+        }
+    };
+    enlarge();
+    for (int32_t j = 0; j < side; ++j) {
+        for (int32_t i = 0; i < side; ++i) {
+            xMap[std::size_t{side} * j + i] += static_cast<float>(i);
+            yMap[std::size_t{side} * j + i] += static_cast<float>(j);
+        }
+    }
+    const ImageHandle source = makeSource(side, mode);
+    ImageHandle destination = -1;
+    TAVO_CreateEmptyImage(&destination);
+    const auto pixelMode = static_cast<kelmo::PixelMode>(mode);
+    kelmo::PixelBuffer captured = kelmo::PixelBuffer::fromImage(source, pixelMode);
+    kelmo::PixelBuffer output(side, side, pixelMode);
+    const int savedThreads = omp_get_max_threads();
+    omp_set_num_threads(1);
+    for (auto _ : state) {
+        switch (stage) {
+            case 0: {
+                kelmo::TInterpolator solved =
+                    kelmo::makeWarpInterpolator(side, side, sourcePoints.data(), destinationPoints.data(), 70);
+                solved.solve();
+                benchmark::DoNotOptimize(solved.coefficients.data());
+                break;
+            }
+            case 1: interpolator.evaluateHalfSizeMaps(side, side, kelmo::libraryState().sqrtTable, halfX, halfY); break;
+            case 2: enlarge(); break;
+            case 3:
+                for (int32_t j = 0; j < side; ++j) {
+                    float *xRow = xMap.data() + std::size_t{side} * j;
+                    float *yRow = yMap.data() + std::size_t{side} * j;
+                    for (int32_t i = 0; i < side; ++i) {
+                        xRow[i] += 0.0f * static_cast<float>(i);
+                        yRow[i] += 0.0f * static_cast<float>(j);
+                    }
+                }
+                break;
+            case 4: TAVO_SaveImageToBuffer(source, captured.bytes(), mode); break;
+            case 5:
+                kelmo::remap(channels, captured.bytes(), side, side, side * channels,
+                             kelmo::IntRect{0, 0, side, side}, xMap.data(), 4 * side, yMap.data(), 4 * side,
+                             output.bytes(), side * channels, side, side, kelmo::kInterpolationBilinear);
+                break;
+            default: {
+                ImageHandle result = -1;
+                TAVO_LoadImageFromBuffer(&result, output.bytes(), side, side, side * channels, mode);
+                TAVO_CopyImage(result, destination);
+                TAVO_FreeImage(result);
+                break;
+            }
+        }
+        benchmark::ClobberMemory();
+    }
+    omp_set_num_threads(savedThreads);
+    TAVO_FreeImage(destination);
+    TAVO_FreeImage(source);
+}
+
+BENCHMARK(BM_WarpStage)
+    ->ArgNames({"stage", "mode"})
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5, 6}, {0, 2}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

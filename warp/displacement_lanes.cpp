@@ -2,7 +2,9 @@
 // displacement_lanes.inl, compiled under each target in its own namespace.
 #include "warp/displacement_lanes.h"
 
+#include <algorithm>
 #include <cassert>
+#include <utility>
 
 #include "frame/vector_lanes.h"
 
@@ -78,13 +80,24 @@ void fieldRowOnLanes(KernelLevel level, const FieldRows &rows, int32_t j, int32_
     }
 }
 
-bool tableHoldsSquareRoots(KernelLevel level, const float *table, std::size_t count) {
+void gridRowOnLanes(KernelLevel level, const FieldRows &rows, int32_t b) {
+    assert(level != KernelLevel::Plain);
     switch (level) {
 #if defined(KELMO_DISPLACEMENT_WIDE)
-        case KernelLevel::Avx512: return avx512::tableIsExact(table, count);
-        case KernelLevel::Avx2: return avx2::tableIsExact(table, count);
+        case KernelLevel::Avx512: return avx512::gridRow(rows, b);
+        case KernelLevel::Avx2: return avx2::gridRow(rows, b);
 #endif
-        default: return baseline::tableIsExact(table, count);
+        default: return baseline::gridRow(rows, b);
+    }
+}
+
+bool tableHoldsSquareRoots(KernelLevel level, const float *table, std::size_t first, std::size_t count) {
+    switch (level) {
+#if defined(KELMO_DISPLACEMENT_WIDE)
+        case KernelLevel::Avx512: return avx512::tableIsExact(table, first, count);
+        case KernelLevel::Avx2: return avx2::tableIsExact(table, first, count);
+#endif
+        default: return baseline::tableIsExact(table, first, count);
     }
 }
 

@@ -2,14 +2,17 @@
 // TAVO_MorphImageRB placeholder.
 #include "warp/image_warp.h"
 
+#include <omp.h>
+
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 
 #include "frame/file_access.h"
 #include "frame/library_state.h"
-#include "frame/pixel_buffer.h"
 #include "frame/resampling.h"
 #include "kelmo.h"
 #include "tavoimage.h"
@@ -17,6 +20,14 @@
 namespace kelmo {
 
 namespace {
+
+// Images of at least this many pixels are warped on several threads; below,
+// starting them costs more than they save.
+constexpr std::size_t kParallelWarpPixels = std::size_t{1} << 18;
+
+// Rows resampled together: the maps' and the output's rows of a band stay in
+// the cache between the passes over them.
+constexpr int32_t kWarpBandRows = 8;
 
 // An image of the imaging library that this unit created, freed with the
 // scope: every temporary image is freed before the warp returns.
@@ -110,60 +121,118 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
     TInterpolator interpolator = makeWarpInterpolator(width, height, sourcePoints, destinationPoints, count);
     interpolator.solve();
 
-    // The two full-size maps (zero-filled: every entry is written by
-    // resizeMap, the fill only guards against a short write).
+    // Everything is allocated before the parallel region (nothing inside it
+    // allocates or throws, but the enlargement, which is guarded). Every entry
+    // of the half-size and full-size maps and of the captured source is
+    // written before it is read, so none of them is filled first: the
+    // enlargement writes trunc(w * (W / w) + 1e-7) = W columns and H rows
+    // (the product is W within a rounding error far below the bias).
     const std::size_t pixelCount = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    std::vector<float> xMap(pixelCount, 0.0f);
-    std::vector<float> yMap(pixelCount, 0.0f);
-    interpolator.buildDisplacementMaps(width, height, xMap, yMap);
+    const std::size_t byteCount = pixelCount * static_cast<std::size_t>(channels);
+    const int32_t halfWidth = width / 2;
+    const int32_t halfHeight = height / 2;
+    const std::size_t cellCount = static_cast<std::size_t>(halfWidth) * static_cast<std::size_t>(halfHeight);
+    const auto halfX = std::make_unique_for_overwrite<float[]>(cellCount);
+    const auto halfY = std::make_unique_for_overwrite<float[]>(cellCount);
+    const auto xMap = std::make_unique_for_overwrite<float[]>(pixelCount);
+    const auto yMap = std::make_unique_for_overwrite<float[]>(pixelCount);
+    const auto captured = std::make_unique_for_overwrite<uint8_t[]>(byteCount);
+    const auto output = std::make_unique_for_overwrite<uint8_t[]>(byteCount);
+    // The column of each pixel as a float, added to the x map row by row.
+    std::vector<float> columns(static_cast<std::size_t>(width));
+    for (int32_t i = 0; i < width; ++i) columns[static_cast<std::size_t>(i)] = static_cast<float>(i);
 
-    // Displacements become source positions. (A displacement that is
-    // not a number, possible only when hostile points far off the image make
-    // the solve blow up, is a position that remap treats as outside: that
-    // pixel keeps its initial 0.)
-    for (int32_t j = 0; j < height; ++j) {
-        float *xRow = xMap.data() + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
-        float *yRow = yMap.data() + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
-        for (int32_t i = 0; i < width; ++i) {
-            xRow[i] += static_cast<float>(i);
-            yRow[i] += static_cast<float>(j);
+    // Threads only for an image worth them; every stage gives the same bits
+    // on any number of threads, each value depending on its own position only.
+    const int threads = pixelCount >= kParallelWarpPixels ? std::max(1, omp_get_max_threads()) : 1;
+    const HalfSizeField field(interpolator, width, height, libraryState().sqrtTable,
+                              std::span(halfX.get(), cellCount), std::span(halfY.get(), cellCount), threads);
+    const int32_t rowBytes = width * channels;
+    const int32_t bandCount = (height + kWarpBandRows - 1) / kWarpBandRows;
+    int32_t captureStatus = TAVOIMG_OK;
+    bool enlarged = true;
+
+#pragma omp parallel num_threads(threads)
+    {
+        // The source is captured once, by whichever thread comes first, while
+        // the others start on the field (the capture is read only after the
+        // barriers below). Capturing before the destination is written lets
+        // source and destination be the same image.
+#pragma omp single nowait
+        captureStatus = TAVO_SaveImageToBuffer(source, captured.get(), static_cast<TAVO_IMAGEMODE>(mode));
+
+        // The half-size field, rows handed out as threads come free, after
+        // the grid of distances that they read.
+#pragma omp for schedule(dynamic, 16)
+        for (int32_t b = 0; b < field.gridRowCount(); ++b) field.buildGridRow(b);
+#pragma omp for schedule(dynamic, 4)
+        for (int32_t j = 0; j < field.rowCount(); ++j) field.evaluateRow(j, omp_get_thread_num());
+
+        // The two enlargements, one map per thread: bilinear, factors W / w
+        // and H / h in double precision. Each reaches every destination row
+        // through the corner-aligned positions of the whole map, so a map is
+        // not cut into bands.
+#pragma omp for schedule(static, 1)
+        for (int32_t axis = 0; axis < 2; ++axis) {
+            const float *half = axis == 0 ? halfX.get() : halfY.get();
+            float *full = axis == 0 ? xMap.get() : yMap.get();
+            try {
+                [[maybe_unused]] const int32_t status =
+                    resizeMap(half, halfWidth, halfHeight, 4 * halfWidth, IntRect{0, 0, halfWidth, halfHeight},
+                              full, 4 * width, width, height, static_cast<double>(width) / halfWidth,
+                              static_cast<double>(height) / halfHeight, kInterpolationBilinear);
+                assert(status == kResampleOk);
+            } catch (...) {
+                // Its small tables could not be allocated; the warp fails
+                // with the destination untouched.
+#pragma omp atomic write
+                enlarged = false;
+            }
+        }
+
+        // Bands of rows, each finished while its rows are in the cache:
+        // displacements become source positions, the output rows are
+        // cleared, and the rows are resampled. (A position that is not a
+        // number, possible only when hostile points far off the image make
+        // the solve blow up, or one outside the source, leaves its pixel 0.)
+#pragma omp for schedule(dynamic, 1)
+        for (int32_t band = 0; band < bandCount; ++band) {
+            if (!enlarged) continue;
+            const int32_t first = band * kWarpBandRows;
+            const int32_t rows = std::min(kWarpBandRows, height - first);
+            const std::size_t mapStart = static_cast<std::size_t>(first) * static_cast<std::size_t>(width);
+            for (int32_t j = first; j < first + rows; ++j) {
+                float *xRow = xMap.get() + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
+                float *yRow = yMap.get() + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
+                const auto row = static_cast<float>(j);
+                for (int32_t i = 0; i < width; ++i) {
+                    xRow[i] += columns[static_cast<std::size_t>(i)];
+                    yRow[i] += row;
+                }
+            }
+            uint8_t *outputRows = output.get() + static_cast<std::size_t>(first) * static_cast<std::size_t>(rowBytes);
+            std::memset(outputRows, 0, static_cast<std::size_t>(rows) * static_cast<std::size_t>(rowBytes));
+            [[maybe_unused]] const int32_t status =
+                remap(channels, captured.get(), width, height, rowBytes, IntRect{0, 0, width, height},
+                      xMap.get() + mapStart, 4 * width, yMap.get() + mapStart, 4 * width, outputRows, rowBytes,
+                      width, rows, kInterpolationBilinear);
+            assert(status == kResampleOk);
         }
     }
-
-    // Capture the source's pixels through a temporary copy, so that
-    // source and destination may be the same image.
-    const auto pixelMode = static_cast<PixelMode>(mode);
-    OwnedImage working;
-    TAVO_CreateEmptyImage(&working.handle);
-    TAVO_CopyImage(source, working.handle);
-    const PixelBuffer captured = PixelBuffer::fromImage(working.handle, pixelMode);
-    const std::size_t byteCount = pixelCount * static_cast<std::size_t>(channels);
-    if (captured.width != width || captured.height != height || captured.arraySize() < byteCount) {
-        // Only an imaging failure inside the library (memory) gets here; the
-        // remap must not read a short buffer, and the destination is untouched.
+    if (captureStatus != TAVOIMG_OK || !enlarged) {
+        // Only a failure inside the library (memory) gets here; the
+        // destination is untouched.
         return TAVO_ERR_GENERAL;
     }
-
-    // The output, W x H x b + 1 bytes. Pixels that the remap leaves
-    // (a position outside the source) stay 0.
-    PixelBuffer output(width, height, pixelMode);
-
-    // Bilinear remap in the variant for b channels.
-    const int32_t rowBytes = width * channels;
-    const int32_t mapStep = 4 * width;
-    [[maybe_unused]] const int32_t remapStatus =
-        remap(channels, captured.bytes(), width, height, rowBytes, IntRect{0, 0, width, height}, xMap.data(),
-              mapStep, yMap.data(), mapStep, output.bytes(), rowBytes, width, height, kInterpolationBilinear);
-    assert(remapStatus == kResampleOk);
 
     // The result becomes the destination. The imaging statuses are not
     // consulted: the sizes were checked above; a failed load leaves the handle at -1, which
     // the copy rejects, so the destination then keeps its content.
     OwnedImage result;
-    TAVO_LoadImageFromBuffer(&result.handle, output.bytes(), width, height, rowBytes,
+    TAVO_LoadImageFromBuffer(&result.handle, output.get(), width, height, rowBytes,
                              static_cast<TAVO_IMAGEMODE>(mode));
     TAVO_CopyImage(result.handle, destination);
-    // The maps, buffers and both temporary images go with the scope.
+    // The maps, buffers and the temporary image go with the scope.
     return 0;
 }
 

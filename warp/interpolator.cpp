@@ -11,13 +11,15 @@
 #include <cstdlib>
 
 #include "frame/kernel_level.h"
-#include "frame/library_state.h"
-#include "frame/resampling.h"
-#include "warp/displacement_lanes.h"
 
 namespace kelmo {
 
 namespace {
+
+// Centres from which the field's rows read their distances from a grid
+// rather than taking square roots: below, building the grid costs more than
+// it saves.
+constexpr std::size_t kGridCentres = 8;
 
 // Two control points closer than half a pixel on both axes coincide (they
 // would make the system singular).
@@ -58,59 +60,6 @@ uint64_t largestSquaredDistance(const std::vector<int64_t> &pointX, const std::v
         largest = std::max(largest, static_cast<uint64_t>(dx * dx + dy * dy));
     }
     return largest;
-}
-
-// The field on lanes (displacement_lanes.h) when the kernel level allows it
-// and gives the plain evaluation's bits: points within +-2^14, a row at least
-// as wide as the narrowest lanes, and a table that holds sqrtf(i) at every
-// index the field can look up. Rows are shared among the threads in bands.
-bool evaluateOnLanes(int32_t width, int32_t height, std::span<const float> sqrtTable,
-                     const std::vector<int64_t> &pointX, const std::vector<int64_t> &pointY,
-                     const std::vector<TPointf> &weights, std::span<float> halfX, std::span<float> halfY) {
-    const KernelLevel level = kernelLevel();
-    const int32_t halfWidth = width / 2;
-    const int32_t halfHeight = height / 2;
-    if (level == KernelLevel::Plain || halfWidth < 4 || halfHeight < 1) return false;
-    const std::size_t n = pointX.size();
-    for (std::size_t k = 0; k < n; ++k) {
-        if (std::abs(pointX[k]) > kFieldPointLimit || std::abs(pointY[k]) > kFieldPointLimit) return false;
-    }
-    const uint64_t lookups = std::min<uint64_t>(largestSquaredDistance(pointX, pointY, halfWidth, halfHeight) + 1,
-                                                sqrtTable.size());
-    if (!tableHoldsSquareRoots(level, sqrtTable.data(), static_cast<std::size_t>(lookups))) return false;
-
-    std::vector<int32_t> px(n), py(n);
-    std::vector<float> wx(n), wy(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        px[k] = static_cast<int32_t>(pointX[k]);
-        py[k] = static_cast<int32_t>(pointY[k]);
-        wx[k] = weights[k].x;
-        wy[k] = weights[k].y;
-    }
-    FieldRows rows;
-    rows.halfWidth = halfWidth;
-    rows.count = static_cast<int32_t>(n);
-    rows.pointX = px.data();
-    rows.pointY = py.data();
-    rows.weightX = wx.data();
-    rows.weightY = wy.data();
-    rows.lastUsableX = static_cast<float>(width - 2);
-    rows.lastUsableY = static_cast<float>(height - 2);
-    rows.outX = halfX.data();
-    rows.outY = halfY.data();
-    // One scratch row of squared row distances per thread, made before the
-    // parallel region (nothing in it allocates or throws). Threads only for
-    // a field worth it: about a million centre evaluations.
-    const bool parallel = static_cast<uint64_t>(halfWidth) * static_cast<uint64_t>(halfHeight) * (n + 1) >= (1u << 20);
-    const int threads = parallel ? std::max(1, omp_get_max_threads()) : 1;
-    std::vector<int32_t> scratch(static_cast<std::size_t>(threads) * (n + 1));
-#pragma omp parallel num_threads(threads)
-    {
-        int32_t *own = scratch.data() + static_cast<std::size_t>(omp_get_thread_num()) * (n + 1);
-#pragma omp for schedule(static)
-        for (int32_t j = 0; j < halfHeight; ++j) fieldRowOnLanes(level, rows, j, own);
-    }
-    return true;
 }
 
 }  // namespace
@@ -179,118 +128,172 @@ void TInterpolator::solve() {
     }
 }
 
-void TInterpolator::evaluateHalfSizeMaps(int32_t width, int32_t height, std::span<const float> sqrtTable,
-                                         std::span<float> halfX, std::span<float> halfY) const {
+HalfSizeField::HalfSizeField(const TInterpolator &interpolator, int32_t width, int32_t height,
+                             std::span<const float> sqrtTable, std::span<float> halfX, std::span<float> halfY,
+                             int threads)
+    : halfWidth_(width / 2),
+      halfHeight_(height / 2),
+      lastUsableX_(static_cast<float>(width - 2)),
+      lastUsableY_(static_cast<float>(height - 2)),
+      table_(sqrtTable),
+      outX_(halfX.data()),
+      outY_(halfY.data()),
+      weights_(interpolator.coefficients) {
     // The half size, truncated: the field is evaluated at every second pixel
     // and enlarged, a quarter of the work for a smooth field.
-    const int32_t halfWidth = width / 2;
-    const int32_t halfHeight = height / 2;
-    const std::size_t cellCount = static_cast<std::size_t>(halfWidth) * static_cast<std::size_t>(halfHeight);
-    assert(halfX.size() >= cellCount && halfY.size() >= cellCount);
-    assert(coefficients.size() >= controlPoints.size());
-    static_cast<void>(cellCount);
-
-    // Integer copies of the control points.
-    const std::size_t n = controlPoints.size();
-    std::vector<int64_t> pointX(n);
-    std::vector<int64_t> pointY(n);
+    assert(halfX.size() >= static_cast<std::size_t>(halfWidth_) * static_cast<std::size_t>(halfHeight_));
+    assert(halfY.size() >= static_cast<std::size_t>(halfWidth_) * static_cast<std::size_t>(halfHeight_));
+    assert(weights_.size() >= interpolator.controlPoints.size());
+    assert(threads >= 1);
+    const std::size_t n = interpolator.controlPoints.size();
+    pointX_.resize(n);
+    pointY_.resize(n);
     for (std::size_t k = 0; k < n; ++k) {
-        pointX[k] = truncateCoordinate(controlPoints[k].x);
-        pointY[k] = truncateCoordinate(controlPoints[k].y);
+        pointX_[k] = truncateCoordinate(interpolator.controlPoints[k].x);
+        pointY_[k] = truncateCoordinate(interpolator.controlPoints[k].y);
     }
 
-    if (evaluateOnLanes(width, height, sqrtTable, pointX, pointY, coefficients, halfX, halfY)) return;
+    // The field on lanes (displacement_lanes.h) when the kernel level allows
+    // it and gives the plain evaluation's bits: points within +-2^14, a row at
+    // least as wide as the narrowest lanes, and a table that holds sqrtf(i) at
+    // every index the field can look up.
+    level_ = kernelLevel();
+    if (level_ == KernelLevel::Plain || halfWidth_ < 4 || halfHeight_ < 1) return;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (std::abs(pointX_[k]) > kFieldPointLimit || std::abs(pointY_[k]) > kFieldPointLimit) return;
+    }
+    const uint64_t lookups = std::min<uint64_t>(
+        largestSquaredDistance(pointX_, pointY_, halfWidth_, halfHeight_) + 1, sqrtTable.size());
+    // The check reads up to 8 MB and takes a square root per entry: shared
+    // among the threads in slices when there is more than one.
+    const auto entries = static_cast<std::size_t>(lookups);
+    constexpr std::size_t kSlice = std::size_t{1} << 16;
+    const auto slices = static_cast<int64_t>((entries + kSlice - 1) / kSlice);
+    bool exact = true;
+#pragma omp parallel for schedule(static) reduction(&& : exact) num_threads(entries >= 4 * kSlice ? threads : 1)
+    for (int64_t slice = 0; slice < slices; ++slice) {
+        const std::size_t first = static_cast<std::size_t>(slice) * kSlice;
+        exact = exact && tableHoldsSquareRoots(level_, sqrtTable.data(), first, std::min(kSlice, entries - first));
+    }
+    if (!exact) return;
 
-    const int64_t *px = pointX.data();
-    const int64_t *py = pointY.data();
-    const TPointf *weights = coefficients.data();
-    const float *table = sqrtTable.data();
-    const uint64_t tableSize = sqrtTable.size();
-    float *outX = halfX.data();
-    float *outY = halfY.data();
-    const float lastUsableX = static_cast<float>(width - 2);
-    const float lastUsableY = static_cast<float>(height - 2);
+    px_.resize(n);
+    py_.resize(n);
+    wx_.resize(n);
+    wy_.resize(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        px_[k] = static_cast<int32_t>(pointX_[k]);
+        py_[k] = static_cast<int32_t>(pointY_[k]);
+        wx_[k] = weights_[k].x;
+        wy_[k] = weights_[k].y;
+    }
+    scratch_.resize(static_cast<std::size_t>(threads) * (2 * n + 1));
+    rows_.halfWidth = halfWidth_;
+    rows_.count = static_cast<int32_t>(n);
+    rows_.pointX = px_.data();
+    rows_.pointY = py_.data();
+    rows_.weightX = wx_.data();
+    rows_.weightY = wy_.data();
+    rows_.lastUsableX = lastUsableX_;
+    rows_.lastUsableY = lastUsableY_;
+    rows_.outX = outX_;
+    rows_.outY = outY_;
+    // The grid of distances: every |y offset| of a centre on the image
+    // (below the height) and every |x offset| (below the width), at the cost
+    // of one square root per pixel of the image, where the field takes one per
+    // centre per quarter pixel.
+    if (n >= kGridCentres) {
+        rows_.gridRows = height;
+        rows_.gridColumns = width / 2 + 1;
+        const std::size_t gridSize = 2 * static_cast<std::size_t>(rows_.gridRows) *
+                                     static_cast<std::size_t>(rows_.gridColumns);
+        grid_ = std::make_unique_for_overwrite<float[]>(gridSize);
+        rows_.grid = grid_.get();
+    }
+    onLanes_ = true;
+}
 
-    // One parallel loop over the half-size
-    // columns with a static schedule; each thread writes only its own columns
-    // and reads everything else, so nothing is locked. Every value depends on
-    // its own (i, j) only, so the result is the same for any number of threads.
-#pragma omp parallel for schedule(static)
-    for (int32_t i = 0; i < halfWidth; ++i) {
-        const int64_t x = 2 * static_cast<int64_t>(i);
-        const float xf = static_cast<float>(x);
-        for (int32_t j = 0; j < halfHeight; ++j) {
-            const int64_t y = 2 * static_cast<int64_t>(j);
-            const float yf = static_cast<float>(y);
-            // Sums in single precision from the last control point to the
-            // first. The squared distance is an integer; |differences| stay
-            // below 2^31 + 2^11, so each square fits in 63 bits and their sum
-            // in 64 unsigned bits.
-            float u = 0.0f;
-            float v = 0.0f;
-            for (std::size_t k = n; k-- > 0;) {
-                const int64_t differenceX = x - px[k];
-                const int64_t differenceY = y - py[k];
-                const uint64_t index = static_cast<uint64_t>(differenceX * differenceX) +
-                                       static_cast<uint64_t>(differenceY * differenceY);
-                // A point off the image can give a squared distance beyond the table's last entry; its
-                // square root is then computed, in single precision, instead of
-                // reading outside the table.
-                const float distance =
-                    index < tableSize ? table[index] : std::sqrt(static_cast<float>(index));
-                u += weights[k].x * distance;
-                v += weights[k].y * distance;
-            }
-            // The clamps, in this order and in floats: every sampled source
-            // position lies at least one pixel inside the image.
-            if (xf + u < 1.0f) {
-                u = 1.0f - xf;
-            }
-            if (yf + v < 1.0f) {
-                v = 1.0f - yf;
-            }
-            if (xf + u > lastUsableX) {
-                u = lastUsableX - xf;
-            }
-            if (yf + v > lastUsableY) {
-                v = lastUsableY - yf;
-            }
-            const std::size_t cell = static_cast<std::size_t>(j) * static_cast<std::size_t>(halfWidth) +
-                                     static_cast<std::size_t>(i);
-            outX[cell] = u;
-            outY[cell] = v;
-        }
+void HalfSizeField::buildGridRow(int32_t b) const noexcept { gridRowOnLanes(level_, rows_, b); }
+
+uint64_t HalfSizeField::work() const {
+    return static_cast<uint64_t>(halfWidth_) * static_cast<uint64_t>(halfHeight_) * (pointX_.size() + 1);
+}
+
+void HalfSizeField::evaluateRow(int32_t j, int thread) const noexcept {
+    if (onLanes_) {
+        // Each thread's own scratch row: the vector is never resized after
+        // construction, so its data may be written through from const.
+        int32_t *own =
+            const_cast<int32_t *>(scratch_.data()) + static_cast<std::size_t>(thread) * (2 * pointX_.size() + 1);
+        fieldRowOnLanes(level_, rows_, j, own);
+    } else {
+        evaluatePlainRow(j);
     }
 }
 
-void TInterpolator::buildDisplacementMaps(int32_t width, int32_t height, std::span<float> xMap,
-                                          std::span<float> yMap) const {
-    assert(width >= 2 && height >= 2);
-    assert(xMap.size() >= static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-    assert(yMap.size() >= static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-    // The half-size maps, temporary to this operation.
-    const int32_t halfWidth = width / 2;
-    const int32_t halfHeight = height / 2;
-    const std::size_t cellCount = static_cast<std::size_t>(halfWidth) * static_cast<std::size_t>(halfHeight);
-    std::vector<float> halfX(cellCount);
-    std::vector<float> halfY(cellCount);
-    evaluateHalfSizeMaps(width, height, libraryState().sqrtTable, halfX, halfY);
+void HalfSizeField::evaluatePlainRow(int32_t j) const noexcept {
+    const std::size_t n = pointX_.size();
+    const int64_t *px = pointX_.data();
+    const int64_t *py = pointY_.data();
+    const TPointf *weights = weights_.data();
+    const float *table = table_.data();
+    const uint64_t tableSize = table_.size();
+    const int64_t y = 2 * static_cast<int64_t>(j);
+    const float yf = static_cast<float>(y);
+    const std::size_t rowStart = static_cast<std::size_t>(j) * static_cast<std::size_t>(halfWidth_);
+    for (int32_t i = 0; i < halfWidth_; ++i) {
+        const int64_t x = 2 * static_cast<int64_t>(i);
+        const float xf = static_cast<float>(x);
+        // Sums in single precision from the last control point to the
+        // first. The squared distance is an integer; |differences| stay
+        // below 2^31 + 2^11, so each square fits in 63 bits and their sum
+        // in 64 unsigned bits.
+        float u = 0.0f;
+        float v = 0.0f;
+        for (std::size_t k = n; k-- > 0;) {
+            const int64_t differenceX = x - px[k];
+            const int64_t differenceY = y - py[k];
+            const uint64_t index = static_cast<uint64_t>(differenceX * differenceX) +
+                                   static_cast<uint64_t>(differenceY * differenceY);
+            // A point off the image can give a squared distance beyond the table's last entry; its
+            // square root is then computed, in single precision, instead of
+            // reading outside the table.
+            const float distance = index < tableSize ? table[index] : std::sqrt(static_cast<float>(index));
+            u += weights[k].x * distance;
+            v += weights[k].y * distance;
+        }
+        // The clamps, in this order and in floats: every sampled source
+        // position lies at least one pixel inside the image.
+        if (xf + u < 1.0f) {
+            u = 1.0f - xf;
+        }
+        if (yf + v < 1.0f) {
+            v = 1.0f - yf;
+        }
+        if (xf + u > lastUsableX_) {
+            u = lastUsableX_ - xf;
+        }
+        if (yf + v > lastUsableY_) {
+            v = lastUsableY_ - yf;
+        }
+        outX_[rowStart + static_cast<std::size_t>(i)] = u;
+        outY_[rowStart + static_cast<std::size_t>(i)] = v;
+    }
+}
 
-    // Enlarge each map with resizeMap, bilinear, factors W / w and H / h in
-    // double precision; the scaled size is then W x H.
-    const double xFactor = static_cast<double>(width) / static_cast<double>(halfWidth);
-    const double yFactor = static_cast<double>(height) / static_cast<double>(halfHeight);
-    const IntRect halfRect{0, 0, halfWidth, halfHeight};
-    const int32_t halfStep = 4 * halfWidth;
-    const int32_t fullStep = 4 * width;
-    [[maybe_unused]] const int32_t statusX =
-        resizeMap(halfX.data(), halfWidth, halfHeight, halfStep, halfRect, xMap.data(), fullStep, width, height,
-                  xFactor, yFactor, kInterpolationBilinear);
-    [[maybe_unused]] const int32_t statusY =
-        resizeMap(halfY.data(), halfWidth, halfHeight, halfStep, halfRect, yMap.data(), fullStep, width, height,
-                  xFactor, yFactor, kInterpolationBilinear);
-    assert(statusX == kResampleOk && statusY == kResampleOk);
-    // The half-size maps go with this scope.
+void TInterpolator::evaluateHalfSizeMaps(int32_t width, int32_t height, std::span<const float> sqrtTable,
+                                         std::span<float> halfX, std::span<float> halfY) const {
+    // Threads only for a field worth it: about a million centre evaluations.
+    const int threads = std::max(1, omp_get_max_threads());
+    const HalfSizeField field(*this, width, height, sqrtTable, halfX, halfY, threads);
+    const bool parallel = field.work() >= (1u << 20);
+#pragma omp parallel num_threads(parallel ? threads : 1)
+    {
+#pragma omp for schedule(static)
+        for (int32_t b = 0; b < field.gridRowCount(); ++b) field.buildGridRow(b);
+#pragma omp for schedule(static)
+        for (int32_t j = 0; j < field.rowCount(); ++j) field.evaluateRow(j, omp_get_thread_num());
+    }
 }
 
 }  // namespace kelmo

@@ -69,6 +69,7 @@ TEST_F(ImageWarp, SquareRootTableIsReplacedOnlyByAWholeFileOfLittleEndianFloats)
 TEST_F(ImageWarp, WarpMatchesItsRecomputationPixelForPixelAtEveryKernelLevel) {
     // Sizes, the channels stored and warped, random points added to those given.
     const struct { int width, height, stored, channels, count; std::vector<int32_t> from, to; } cases[] = {
+        {520, 507, 4, 4, 70, {}, {}},       // on threads, in bands with a short last one
         {40, 30, 1, 1, 8, {}, {}},          {33, 17, 3, 3, 8, {}, {}},           {31, 23, 4, 4, 8, {}, {}},
         {36, 28, 4, 1, 5, {}, {}},          {64, 64, 1, 1, 66, {}, {}},          {40, 30, 3, 3, 0, {}, {}},
         {301, 97, 4, 4, 70, {}, {}},        {130, 257, 3, 3, 30, {}, {}},        // rows of many lanes and a tail
