@@ -12,6 +12,15 @@
 #include <new>
 #include <utility>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#if defined(__GNUC__) && !defined(__clang__)
+#define TAVOIMAGE_TURN_WIDE 1
+#endif
+#endif
+
+#include "frame/kernel_level.h"
+#include "frame/vector_lanes.h"
 #include "tavoimage/image_table.h"
 
 namespace tavoimage {
@@ -128,10 +137,14 @@ void resizeSeparable(const Image &source, Image &result) {
             const float *weight = horizontal.weights.data() + horizontal.offset[static_cast<std::size_t>(x)];
             const uint8_t *pixel = in + static_cast<std::size_t>(horizontal.first[static_cast<std::size_t>(x)]) * Channels;
             const int32_t taps = horizontal.count[static_cast<std::size_t>(x)];
+            // The channel loops unrolled, so that the sums stay in registers
+            // (each still adds the taps in order, one rounding per step).
             float sum[Channels] = {};
             for (int32_t k = 0; k < taps; ++k, pixel += Channels) {
+#pragma GCC unroll 4
                 for (int c = 0; c < Channels; ++c) sum[c] += weight[k] * static_cast<float>(pixel[c]);
             }
+#pragma GCC unroll 4
             for (int c = 0; c < Channels; ++c) out[static_cast<std::size_t>(x) * Channels + c] = sum[c];
         }
     }
@@ -253,65 +266,107 @@ inline void rotatedSample(const Image &source, double sourceX, double sourceY, u
     }
 }
 
-// Four samples at once: the arithmetic of rotatedSample, operation for
-// operation in double precision, in vector lanes. Only for positions whose
-// bilinear neighbours all lie inside the source (0 <= x < width - 1,
-// 0 <= y < height - 1), where the clamps and the border cases of
-// bilinearAxis change nothing: the lower index is the truncated position and
-// the upper one the next pixel.
-typedef double Doubles4 __attribute__((vector_size(32)));
-typedef int32_t Ints4 __attribute__((vector_size(16)));
+// ---- The turn's inner span on vector lanes ---------------------------------
+// rotatedSample's arithmetic for N destination pixels at a time, operation
+// for operation in double precision, one lane per pixel: the same bits at
+// every kernel level. Only for the inner span of a row, where every position
+// has all four bilinear neighbours inside the source (0 <= x < width - 1,
+// 0 <= y < height - 1): there the clamps and the border cases of
+// bilinearAxis change nothing, the lower index is the truncated position and
+// the upper one the next pixel, and the blend needs no clamp (a blend of
+// bytes with weights in [0, 1) stays in [0, 255], so plus 0.5 it truncates to
+// what roundToByte gives).
+//
+// The neighbours are read as 32-bit words, each lying inside the two
+// neighbours of one source row, so no byte outside the source is touched:
+// three and four channels read the word at the left neighbour and the one
+// ending with the right neighbour; one channel reads the word at the left
+// neighbour on the upper row (the lower row follows it, and a source with an
+// inner span is at least 2 pixels wide) and the word ending with the right
+// neighbour on the lower row (the upper row precedes it).
+struct TurnRow {
+    const uint8_t *pixels;  // the source's first byte
+    int32_t rowBytes;       // the source's row length; offsets fit in int32 (at most 2^29 bytes)
+    const double *alongX;   // x cos of each destination column
+    const double *alongY;   // x sin of each destination column
+    double startX;          // the row's source position before the column's products
+    double startY;
+};
 
+// Where a row's two neighbours' words start, relative to the left
+// neighbour, and the shift of channel c's byte within them.
 template <int Channels>
-[[gnu::always_inline]] inline void rotatedSamples4(const Image &source, const double *sourceX, const double *sourceY,
-                                                   uint8_t *out) {
-    Doubles4 x, y;
-    std::memcpy(&x, sourceX, sizeof x);
-    std::memcpy(&y, sourceY, sizeof y);
-    const Ints4 lowerX = __builtin_convertvector(x, Ints4);  // truncation: the positions are not negative
-    const Ints4 lowerY = __builtin_convertvector(y, Ints4);
-    const Doubles4 fx = x - __builtin_convertvector(lowerX, Doubles4);
-    const Doubles4 fy = y - __builtin_convertvector(lowerY, Doubles4);
-    const std::size_t rowBytes = static_cast<std::size_t>(source.width) * Channels;
-    // The neighbours' bytes as integers, by corner (top-left, top-right,
-    // bottom-left, bottom-right) and channel, four lanes each, then converted
-    // four at a time.
-    alignas(16) int32_t gathered[4][Channels][4];
-    for (int lane = 0; lane < 4; ++lane) {
-        const uint8_t *top = source.pixels.data() + rowBytes * static_cast<std::size_t>(lowerY[lane]) +
-                             static_cast<std::size_t>(lowerX[lane]) * Channels;
-        const uint8_t *bottom = top + rowBytes;
-        for (int c = 0; c < Channels; ++c) {
-            gathered[0][c][lane] = top[c];
-            gathered[1][c][lane] = top[Channels + c];
-            gathered[2][c][lane] = bottom[c];
-            gathered[3][c][lane] = bottom[Channels + c];
-        }
+struct PairWords {
+    static_assert(Channels == 1 || Channels == 3 || Channels == 4);
+    static constexpr int kUpperLeftAt = 0;
+    static constexpr int kUpperRightAt = Channels == 1 ? 0 : 2 * Channels - 4;
+    static constexpr int kLowerLeftAt = Channels == 1 ? -2 : 0;
+    static constexpr int kLowerRightAt = Channels == 1 ? -2 : 2 * Channels - 4;
+    static constexpr int leftShift(int c, bool lower) { return Channels == 1 ? (lower ? 16 : 0) : 8 * c; }
+    static constexpr int rightShift(int c, bool lower) {
+        return Channels == 1 ? (lower ? 24 : 8) : 8 * (c + 4 - Channels);
     }
-    Doubles4 p00[Channels], p01[Channels], p10[Channels], p11[Channels];
-    for (int c = 0; c < Channels; ++c) {
-        Ints4 lanes[4];
-        std::memcpy(lanes, &gathered[0][c], sizeof lanes[0]);
-        std::memcpy(&lanes[1], &gathered[1][c], sizeof lanes[0]);
-        std::memcpy(&lanes[2], &gathered[2][c], sizeof lanes[0]);
-        std::memcpy(&lanes[3], &gathered[3][c], sizeof lanes[0]);
-        p00[c] = __builtin_convertvector(lanes[0], Doubles4);
-        p01[c] = __builtin_convertvector(lanes[1], Doubles4);
-        p10[c] = __builtin_convertvector(lanes[2], Doubles4);
-        p11[c] = __builtin_convertvector(lanes[3], Doubles4);
+};
+
+// The gather of the neighbours' words: the AVX2 gather instruction on the
+// wider levels (the generic vector types have no gather), lane by lane on the
+// baseline. The kernels of the wider levels are compiled for their
+// instruction sets by GCC's per-function target options; other compilers
+// (clang builds the fuzz targets) take the baseline kernel at every level,
+// which gives the same bits.
+#if defined(TAVOIMAGE_TURN_WIDE)
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx512dq,avx512vl")
+namespace avx512 {
+constexpr int kLanes = 8;
+[[gnu::always_inline]] inline kelmo::lanes::Vec<uint32_t, 8> gatherWords(const uint8_t *base,
+                                                                        const kelmo::lanes::Vec<int32_t, 8> &offsets) {
+    return kelmo::lanes::Vec<uint32_t, 8>(
+        _mm256_i32gather_epi32(reinterpret_cast<const int *>(base), __m256i(offsets), 1));
+}
+#include "tavoimage/turn_lanes.inl"
+}  // namespace avx512
+#pragma GCC pop_options
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace avx2 {
+constexpr int kLanes = 4;
+[[gnu::always_inline]] inline kelmo::lanes::Vec<uint32_t, 4> gatherWords(const uint8_t *base,
+                                                                        const kelmo::lanes::Vec<int32_t, 4> &offsets) {
+    return kelmo::lanes::Vec<uint32_t, 4>(_mm_i32gather_epi32(reinterpret_cast<const int *>(base), __m128i(offsets), 1));
+}
+#include "tavoimage/turn_lanes.inl"
+}  // namespace avx2
+#pragma GCC pop_options
+#endif
+
+namespace baseline {
+constexpr int kLanes = 2;
+[[gnu::always_inline]] inline kelmo::lanes::Vec<uint32_t, 2> gatherWords(const uint8_t *base,
+                                                                        const kelmo::lanes::Vec<int32_t, 2> &offsets) {
+    kelmo::lanes::Vec<uint32_t, 2> words;
+    for (int k = 0; k < 2; ++k) {
+        uint32_t word;
+        std::memcpy(&word, base + offsets[k], sizeof word);
+        words[k] = word;
     }
-    const Doubles4 zero = {0.0, 0.0, 0.0, 0.0};
-    const Doubles4 white = {255.0, 255.0, 255.0, 255.0};
-    for (int c = 0; c < Channels; ++c) {
-        // Differences of bytes are exact in double, as in rotatedSample.
-        const Doubles4 top = p00[c] + fx * (p01[c] - p00[c]);
-        const Doubles4 bottom = p10[c] + fx * (p11[c] - p10[c]);
-        // roundToByte: halves up, 0 below, 255 above.
-        Doubles4 shifted = top + fy * (bottom - top) + 0.5;
-        shifted = shifted > zero ? shifted : zero;
-        shifted = shifted >= white ? white : shifted;
-        const Ints4 bytes = __builtin_convertvector(shifted, Ints4);
-        for (int lane = 0; lane < 4; ++lane) out[lane * Channels + c] = static_cast<uint8_t>(bytes[lane]);
+    return words;
+}
+#include "tavoimage/turn_lanes.inl"
+}  // namespace baseline
+
+// The inner span's pixels at the current kernel level; returns the first
+// pixel left to the plain loop (all of them at the plain level).
+template <int Channels>
+std::size_t turnSpan(const TurnRow &row, std::size_t begin, std::size_t end, uint8_t *out) {
+    switch (kelmo::kernelLevel()) {
+        case kelmo::KernelLevel::Plain: return begin;
+#if defined(TAVOIMAGE_TURN_WIDE)
+        case kelmo::KernelLevel::Avx512: return avx512::turnSpan<Channels>(row, begin, end, out);
+        case kelmo::KernelLevel::Avx2: return avx2::turnSpan<Channels>(row, begin, end, out);
+#endif
+        default: return baseline::turnSpan<Channels>(row, begin, end, out);
     }
 }
 
@@ -334,7 +389,7 @@ void rotateInto(const Image &source, double cosine, double sine, double centreX,
     // row only dx changes: the source position is the row's start plus
     // x (cos, -sin), whose products are the same on every row.
     const std::size_t width = static_cast<std::size_t>(result.width);
-    std::vector<double> alongX(width + 3), alongY(width + 3), sourceX(width + 3), sourceY(width + 3);
+    std::vector<double> alongX(width), alongY(width);
     for (std::size_t x = 0; x < width; ++x) {
         const double rotatedX = static_cast<double>(std::clamp<int64_t>(x1 + static_cast<int64_t>(x), 0, source.width - 1));
         alongX[x] = rotatedX * cosine;
@@ -342,6 +397,17 @@ void rotateInto(const Image &source, double cosine, double sine, double centreX,
     }
     const double lastX = source.width - 1;
     const double lastY = source.height - 1;
+    TurnRow row{source.pixels.data(), static_cast<int32_t>(static_cast<std::size_t>(source.width) * Channels),
+                alongX.data(), alongY.data(), 0.0, 0.0};
+    // Whether all four neighbours of column x's position lie inside the source.
+    const auto inner = [&](std::size_t x) {
+        const double sourceX = row.startX + alongX[x];
+        const double sourceY = row.startY - alongY[x];
+        return sourceX >= 0.0 && sourceX < lastX && sourceY >= 0.0 && sourceY < lastY;
+    };
+    const auto plain = [&](std::size_t x, uint8_t *out) {
+        rotatedSample<Channels>(source, row.startX + alongX[x], row.startY - alongY[x], out + x * Channels);
+    };
     int64_t previousY = -1;
     for (int32_t y = 0; y < result.height; ++y) {
         uint8_t *out = result.pixels.data() + resultRowBytes * static_cast<std::size_t>(y);
@@ -353,27 +419,17 @@ void rotateInto(const Image &source, double cosine, double sine, double centreX,
         }
         previousY = rotatedY;
         const double dy = static_cast<double>(rotatedY) - centreY;
-        const double rowStartX = centreX - centreX * cosine + dy * sine;
-        const double rowStartY = centreY + centreX * sine + dy * cosine;
-        for (std::size_t x = 0; x < width; ++x) {
-            sourceX[x] = rowStartX + alongX[x];
-            sourceY[x] = rowStartY - alongY[x];
-        }
-        std::size_t x = 0;
-        for (; x + 4 <= width; x += 4) {
-            bool inside = true;
-            for (std::size_t k = x; k < x + 4; ++k) {
-                inside = inside && sourceX[k] >= 0.0 && sourceX[k] < lastX && sourceY[k] >= 0.0 && sourceY[k] < lastY;
-            }
-            if (inside) {
-                rotatedSamples4<Channels>(source, &sourceX[x], &sourceY[x], out + x * Channels);
-            } else {
-                for (std::size_t k = x; k < x + 4; ++k) {
-                    rotatedSample<Channels>(source, sourceX[k], sourceY[k], out + k * Channels);
-                }
-            }
-        }
-        for (; x < width; ++x) rotatedSample<Channels>(source, sourceX[x], sourceY[x], out + x * Channels);
+        row.startX = centreX - centreX * cosine + dy * sine;
+        row.startY = centreY + centreX * sine + dy * cosine;
+        // Each position is the row's start plus a product that is monotonic
+        // in x (rounding keeps the order), so each of the four bounds holds
+        // on a prefix or a suffix of the row and the inner pixels form one
+        // span: found from both ends, everything between needs no check.
+        std::size_t begin = 0;
+        while (begin < width && !inner(begin)) plain(begin++, out);
+        std::size_t end = width;
+        while (end > begin && !inner(end - 1)) plain(--end, out);
+        for (std::size_t x = turnSpan<Channels>(row, begin, end, out); x < end; ++x) plain(x, out);
     }
 }
 
