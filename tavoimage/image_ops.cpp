@@ -594,6 +594,13 @@ int32_t TAVO_RotateCropImage(ImageHandle source, double angle, double centreX, d
     }
 }
 
+int32_t TAVO_SetImageKernelLevel(int32_t level) {
+    if (level < static_cast<int32_t>(kelmo::KernelLevel::Plain) || level > static_cast<int32_t>(kelmo::KernelLevel::Avx512)) {
+        return TAVOIMG_ERR_ARGUMENT;
+    }
+    return static_cast<int32_t>(kelmo::setKernelLevel(static_cast<kelmo::KernelLevel>(level)));
+}
+
 int32_t TAVO_MirrorImage(ImageHandle image, int32_t flag) {
     Image *found = findImage(image);
     if (found == nullptr) return TAVOIMG_ERR_HANDLE;
