@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -120,6 +121,51 @@ AxisFilter axisFilter(int32_t sourceSize, int32_t destinationSize) {
     return identityFilter(sourceSize);
 }
 
+// One pixel's channels in four float lanes, from the 32-bit word at `pixel`
+// (the caller guarantees it lies in the image).
+[[gnu::always_inline]] inline kelmo::lanes::Vec<float, 4> pixelInLanes(const uint8_t *pixel) {
+    uint32_t word;
+    std::memcpy(&word, pixel, sizeof word);
+    const kelmo::lanes::Vec<int32_t, 4> bytes{static_cast<int32_t>(word & 0xFFu), static_cast<int32_t>((word >> 8) & 0xFFu),
+                                              static_cast<int32_t>((word >> 16) & 0xFFu), static_cast<int32_t>(word >> 24)};
+    return kelmo::lanes::convert<kelmo::lanes::Vec<float, 4>>(bytes);
+}
+
+// The horizontal pass of one row for destination pixels 0 .. 4 m - 1, four
+// at a time (see resizeSeparable); returns 4 m.
+template <int Channels>
+int32_t horizontalQuads(const AxisFilter &filter, const uint8_t *in, int32_t width, float *out) {
+    using Floats = kelmo::lanes::Vec<float, 4>;
+    int32_t x = 0;
+    for (; x + 4 <= width; x += 4) {
+        const float *weight[4];
+        const uint8_t *pixel[4];
+        int32_t taps[4];
+#pragma GCC unroll 4
+        for (int j = 0; j < 4; ++j) {
+            const std::size_t at = static_cast<std::size_t>(x + j);
+            weight[j] = filter.weights.data() + filter.offset[at];
+            pixel[j] = in + static_cast<std::size_t>(filter.first[at]) * Channels;
+            taps[j] = filter.count[at];
+        }
+        const int32_t common = std::min(std::min(taps[0], taps[1]), std::min(taps[2], taps[3]));
+        Floats total[4] = {};
+        for (int32_t k = 0; k < common; ++k) {
+#pragma GCC unroll 4
+            for (int j = 0; j < 4; ++j) total[j] += weight[j][k] * pixelInLanes(pixel[j] + static_cast<std::size_t>(k) * Channels);
+        }
+#pragma GCC unroll 4
+        for (int j = 0; j < 4; ++j) {
+            for (int32_t k = common; k < taps[j]; ++k) {
+                total[j] += weight[j][k] * pixelInLanes(pixel[j] + static_cast<std::size_t>(k) * Channels);
+            }
+            float *to = out + static_cast<std::size_t>(x + j) * Channels;
+            for (int c = 0; c < Channels; ++c) to[c] = total[j][c];
+        }
+    }
+    return x;
+}
+
 // Separable resize: rows first into a float image of the new width, then
 // columns. Channels are a template parameter so that the inner loops unroll.
 template <int Channels>
@@ -133,7 +179,18 @@ void resizeSeparable(const Image &source, Image &result) {
     for (int32_t y = 0; y < source.height; ++y) {
         const uint8_t *in = source.pixels.data() + sourceRowBytes * static_cast<std::size_t>(y);
         float *out = rowsFiltered.data() + resultRowValues * static_cast<std::size_t>(y);
-        for (int32_t x = 0; x < result.width; ++x) {
+        int32_t x = 0;
+        if constexpr (Channels >= 3) {
+            // On every row but the last: four destination pixels at a time,
+            // each with its channels in four float lanes whose sums are the
+            // plain ones (the same product and sum per tap, taps in order);
+            // four independent sums keep the adder busy. A pixel is read as
+            // a 32-bit word: off the last row, a 3-channel pixel's fourth
+            // byte belongs to the image (the next pixel or the next row), and
+            // its lane is never stored.
+            if (y + 1 < source.height) x = horizontalQuads<Channels>(horizontal, in, result.width, out);
+        }
+        for (; x < result.width; ++x) {
             const float *weight = horizontal.weights.data() + horizontal.offset[static_cast<std::size_t>(x)];
             const uint8_t *pixel = in + static_cast<std::size_t>(horizontal.first[static_cast<std::size_t>(x)]) * Channels;
             const int32_t taps = horizontal.count[static_cast<std::size_t>(x)];
@@ -156,7 +213,15 @@ void resizeSeparable(const Image &source, Image &result) {
         const int32_t firstRow = vertical.first[static_cast<std::size_t>(y)];
         for (int32_t k = 0; k < vertical.count[static_cast<std::size_t>(y)]; ++k) {
             const float *in = rowsFiltered.data() + resultRowValues * static_cast<std::size_t>(firstRow + k);
-            for (std::size_t i = 0; i < resultRowValues; ++i) sum[i] += weight[k] * in[i];
+            // Four values at a time in lanes (the compiler cannot prove that
+            // the sums and the rows do not overlap), each the plain step.
+            using Floats = kelmo::lanes::Vec<float, 4>;
+            std::size_t i = 0;
+            for (; i + 4 <= resultRowValues; i += 4) {
+                kelmo::lanes::store(sum.data() + i, kelmo::lanes::load<Floats>(sum.data() + i) +
+                                                        weight[k] * kelmo::lanes::load<Floats>(in + i));
+            }
+            for (; i < resultRowValues; ++i) sum[i] += weight[k] * in[i];
         }
         uint8_t *out = result.pixels.data() + resultRowValues * static_cast<std::size_t>(y);
         for (std::size_t i = 0; i < resultRowValues; ++i) out[i] = roundToByte(sum[i]);
@@ -277,13 +342,13 @@ inline void rotatedSample(const Image &source, double sourceX, double sourceY, u
 // bytes with weights in [0, 1) stays in [0, 255], so plus 0.5 it truncates to
 // what roundToByte gives).
 //
-// The neighbours are read as 32-bit words, each lying inside the two
-// neighbours of one source row, so no byte outside the source is touched:
-// three and four channels read the word at the left neighbour and the one
-// ending with the right neighbour; one channel reads the word at the left
-// neighbour on the upper row (the lower row follows it, and a source with an
-// inner span is at least 2 pixels wide) and the word ending with the right
-// neighbour on the lower row (the upper row precedes it).
+// The two neighbours on each source row are read as one word, a 64-bit one
+// for three and four channels, a 32-bit one for one channel, placed so that
+// no byte outside the source is read: on the upper row the word starts at
+// the left neighbour and may run past the right one into the row below
+// (which exists, and holds at least two pixels); on the lower row it ends
+// with the right neighbour and may start before the left one, in the row
+// above. (Four channels fill their 64-bit word exactly.)
 struct TurnRow {
     const uint8_t *pixels;  // the source's first byte
     int32_t rowBytes;       // the source's row length; offsets fit in int32 (at most 2^29 bytes)
@@ -293,36 +358,44 @@ struct TurnRow {
     double startY;
 };
 
-// Where a row's two neighbours' words start, relative to the left
-// neighbour, and the shift of channel c's byte within them.
+// Each row's word: its type, where it starts relative to the left
+// neighbour, and the shift of channel c of the left (0) and the right (1)
+// neighbour within it.
 template <int Channels>
 struct PairWords {
     static_assert(Channels == 1 || Channels == 3 || Channels == 4);
-    static constexpr int kUpperLeftAt = 0;
-    static constexpr int kUpperRightAt = Channels == 1 ? 0 : 2 * Channels - 4;
-    static constexpr int kLowerLeftAt = Channels == 1 ? -2 : 0;
-    static constexpr int kLowerRightAt = Channels == 1 ? -2 : 2 * Channels - 4;
-    static constexpr int leftShift(int c, bool lower) { return Channels == 1 ? (lower ? 16 : 0) : 8 * c; }
-    static constexpr int rightShift(int c, bool lower) {
-        return Channels == 1 ? (lower ? 24 : 8) : 8 * (c + 4 - Channels);
-    }
+    using Word = std::conditional_t<Channels == 1, uint32_t, uint64_t>;
+    static constexpr int kUpperAt = 0;
+    static constexpr int kLowerAt = 2 * Channels - static_cast<int>(sizeof(Word));
+    static constexpr int upperShift(int c, int right) { return 8 * (c + right * Channels); }
+    static constexpr int lowerShift(int c, int right) { return 8 * (c + right * Channels - kLowerAt); }
 };
 
-// The gather of the neighbours' words: the AVX2 gather instruction on the
-// wider levels (the generic vector types have no gather), lane by lane on the
-// baseline. The kernels of the wider levels are compiled for their
-// instruction sets by GCC's per-function target options; other compilers
-// (clang builds the fuzz targets) take the baseline kernel at every level,
-// which gives the same bits.
+// The gather of the rows' words: the gather instructions on the wider levels
+// (the generic vector types have no gather), lane by lane on the baseline.
+// The kernels of the wider levels are compiled for their instruction sets by
+// GCC's per-function target options; other compilers (clang builds the fuzz
+// targets) take the baseline kernel at every level, which gives the same
+// bits.
+template <class Word, int N>
+using Gathered = kelmo::lanes::Vec<Word, N>;
+
 #if defined(TAVOIMAGE_TURN_WIDE)
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512dq,avx512vl")
 namespace avx512 {
 constexpr int kLanes = 8;
-[[gnu::always_inline]] inline kelmo::lanes::Vec<uint32_t, 8> gatherWords(const uint8_t *base,
-                                                                        const kelmo::lanes::Vec<int32_t, 8> &offsets) {
-    return kelmo::lanes::Vec<uint32_t, 8>(
-        _mm256_i32gather_epi32(reinterpret_cast<const int *>(base), __m256i(offsets), 1));
+constexpr bool kConvertsQuadwords = true;
+template <class Word>
+[[gnu::always_inline]] inline Gathered<Word, 8> gatherPairs(const uint8_t *base, const kelmo::lanes::Vec<int32_t, 8> &offsets) {
+    if constexpr (sizeof(Word) == 8) {
+        // The masked form with every lane on: the plain one reads an undefined
+        // register (and warns).
+        return Gathered<Word, 8>(_mm512_mask_i32gather_epi64(_mm512_setzero_si512(), static_cast<__mmask8>(0xFF),
+                                                             __m256i(offsets), base, 1));
+    } else {
+        return Gathered<Word, 8>(_mm256_i32gather_epi32(reinterpret_cast<const int *>(base), __m256i(offsets), 1));
+    }
 }
 #include "tavoimage/turn_lanes.inl"
 }  // namespace avx512
@@ -332,9 +405,15 @@ constexpr int kLanes = 8;
 #pragma GCC target("avx2")
 namespace avx2 {
 constexpr int kLanes = 4;
-[[gnu::always_inline]] inline kelmo::lanes::Vec<uint32_t, 4> gatherWords(const uint8_t *base,
-                                                                        const kelmo::lanes::Vec<int32_t, 4> &offsets) {
-    return kelmo::lanes::Vec<uint32_t, 4>(_mm_i32gather_epi32(reinterpret_cast<const int *>(base), __m128i(offsets), 1));
+constexpr bool kConvertsQuadwords = false;
+template <class Word>
+[[gnu::always_inline]] inline Gathered<Word, 4> gatherPairs(const uint8_t *base, const kelmo::lanes::Vec<int32_t, 4> &offsets) {
+    if constexpr (sizeof(Word) == 8) {
+        return Gathered<Word, 4>(
+            _mm256_i32gather_epi64(reinterpret_cast<const long long *>(base), __m128i(offsets), 1));
+    } else {
+        return Gathered<Word, 4>(_mm_i32gather_epi32(reinterpret_cast<const int *>(base), __m128i(offsets), 1));
+    }
 }
 #include "tavoimage/turn_lanes.inl"
 }  // namespace avx2
@@ -343,11 +422,12 @@ constexpr int kLanes = 4;
 
 namespace baseline {
 constexpr int kLanes = 2;
-[[gnu::always_inline]] inline kelmo::lanes::Vec<uint32_t, 2> gatherWords(const uint8_t *base,
-                                                                        const kelmo::lanes::Vec<int32_t, 2> &offsets) {
-    kelmo::lanes::Vec<uint32_t, 2> words;
+constexpr bool kConvertsQuadwords = false;
+template <class Word>
+[[gnu::always_inline]] inline Gathered<Word, 2> gatherPairs(const uint8_t *base, const kelmo::lanes::Vec<int32_t, 2> &offsets) {
+    Gathered<Word, 2> words;
     for (int k = 0; k < 2; ++k) {
-        uint32_t word;
+        Word word;
         std::memcpy(&word, base + offsets[k], sizeof word);
         words[k] = word;
     }

@@ -1,7 +1,8 @@
 // The turn's inner span on lanes, included once per instruction set inside
 // its namespace (tavoimage/image_ops.cpp), after kLanes (doubles per
-// register) and gatherWords (kLanes 32-bit words at byte offsets from a base)
-// for that instruction set.
+// register), kConvertsQuadwords (whether 64-bit integers convert to double
+// in one instruction) and gatherPairs<Word> (kLanes words of 32 or 64 bits
+// at byte offsets from a base) for that instruction set.
 
 // N pixels whose channel c is byte c of their lane, stored one after another
 // (one shuffle drops the unused bytes, one copy stores the rest).
@@ -53,21 +54,23 @@ std::size_t turnSpan(const TurnRow &row, std::size_t begin, std::size_t end, uin
         const Doubles fx = sourceX - convert<Doubles>(lowerX);
         const Doubles fy = sourceY - convert<Doubles>(lowerY);
         const Ints upper = lowerY * row.rowBytes + lowerX * Channels;
-        const Ints lower = upper + row.rowBytes;
-        const Words upperLeft = gatherWords(row.pixels, upper + Pair::kUpperLeftAt);
-        const Words upperRight = gatherWords(row.pixels, upper + Pair::kUpperRightAt);
-        const Words lowerLeft = gatherWords(row.pixels, lower + Pair::kLowerLeftAt);
-        const Words lowerRight = gatherWords(row.pixels, lower + Pair::kLowerRightAt);
+        const auto upperPair = gatherPairs<typename Pair::Word>(row.pixels, upper + Pair::kUpperAt);
+        const auto lowerPair = gatherPairs<typename Pair::Word>(row.pixels, upper + (row.rowBytes + Pair::kLowerAt));
         Words packed{};
 #pragma GCC unroll 4
         for (int c = 0; c < Channels; ++c) {
-            const auto byteOf = [](const Words &words, int shift) {
-                return convert<Doubles>(convert<Ints>((words >> shift) & 0xFFu));
+            const auto byteOf = [](const auto &pairs, int shift) {
+                const auto byte = (pairs >> shift) & 0xFFu;
+                if constexpr (sizeof(byte[0]) == 8 && kConvertsQuadwords) {
+                    return convert<Doubles>(convert<Vec<int64_t, N>>(byte));
+                } else {
+                    return convert<Doubles>(convert<Ints>(byte));
+                }
             };
-            const Doubles p00 = byteOf(upperLeft, Pair::leftShift(c, false));
-            const Doubles p01 = byteOf(upperRight, Pair::rightShift(c, false));
-            const Doubles p10 = byteOf(lowerLeft, Pair::leftShift(c, true));
-            const Doubles p11 = byteOf(lowerRight, Pair::rightShift(c, true));
+            const Doubles p00 = byteOf(upperPair, Pair::upperShift(c, 0));
+            const Doubles p01 = byteOf(upperPair, Pair::upperShift(c, 1));
+            const Doubles p10 = byteOf(lowerPair, Pair::lowerShift(c, 0));
+            const Doubles p11 = byteOf(lowerPair, Pair::lowerShift(c, 1));
             // Differences of bytes are exact in double, as the plain loop's
             // integer differences converted.
             const Doubles top = p00 + fx * (p01 - p00);
