@@ -7,11 +7,15 @@
 // then replaces the destination, so that source == destination is allowed and
 // a failure changes nothing.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <thread>
 #include <type_traits>
 #include <utility>
+
+#include <omp.h>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -450,6 +454,43 @@ std::size_t turnSpan(const TurnRow &row, std::size_t begin, std::size_t end, uin
     }
 }
 
+// Large rectangles are turned in bands of kTurnBandRows rows, handed out one
+// at a time to the calling thread and helpers: as many threads in all as
+// OpenMP would use (so OMP_NUM_THREADS applies), from kTurnThreadPixels
+// pixels up. Plain std::threads rather than an OpenMP loop, whose idle
+// workers spin after the region (see the renderer's bands). Nothing in a band
+// allocates or throws; a helper that cannot start leaves its share to the
+// others.
+constexpr int64_t kTurnThreadPixels = int64_t{1} << 18;
+constexpr int32_t kTurnBandRows = 32;
+
+template <class TurnRows>
+void turnInBands(int32_t width, int32_t height, const TurnRows &turnRows) {
+    const int32_t bands = (height + kTurnBandRows - 1) / kTurnBandRows;
+    const int threads = static_cast<int64_t>(width) * height >= kTurnThreadPixels
+                            ? std::clamp(omp_get_max_threads(), 1, std::max(bands, 1))
+                            : 1;
+    if (threads == 1) {
+        turnRows(0, height);
+        return;
+    }
+    std::atomic<int32_t> nextBand{0};
+    const auto turnBands = [&] {
+        for (int32_t band = nextBand.fetch_add(1, std::memory_order_relaxed); band < bands;
+             band = nextBand.fetch_add(1, std::memory_order_relaxed)) {
+            turnRows(band * kTurnBandRows, std::min(band * kTurnBandRows + kTurnBandRows, height));
+        }
+    };
+    std::vector<std::thread> helpers;
+    try {
+        helpers.reserve(static_cast<std::size_t>(threads - 1));
+        for (int t = 1; t < threads; ++t) helpers.emplace_back(turnBands);
+    } catch (...) {  // std::system_error, std::bad_alloc: fewer helpers
+    }
+    turnBands();
+    for (std::thread &helper : helpers) helper.join();
+}
+
 // Bilinear rotation of the destination pixels of a rectangle; Channels is a
 // template parameter so that the channel loop unrolls. Pixel (x, y) of
 // `result` is the rotated image's pixel (x1 + x, y1 + y), clamped into the
@@ -477,40 +518,45 @@ void rotateInto(const Image &source, double cosine, double sine, double centreX,
     }
     const double lastX = source.width - 1;
     const double lastY = source.height - 1;
-    TurnRow row{source.pixels.data(), static_cast<int32_t>(static_cast<std::size_t>(source.width) * Channels),
-                alongX.data(), alongY.data(), 0.0, 0.0};
-    // Whether all four neighbours of column x's position lie inside the source.
-    const auto inner = [&](std::size_t x) {
-        const double sourceX = row.startX + alongX[x];
-        const double sourceY = row.startY - alongY[x];
-        return sourceX >= 0.0 && sourceX < lastX && sourceY >= 0.0 && sourceY < lastY;
-    };
-    const auto plain = [&](std::size_t x, uint8_t *out) {
-        rotatedSample<Channels>(source, row.startX + alongX[x], row.startY - alongY[x], out + x * Channels);
-    };
-    int64_t previousY = -1;
-    for (int32_t y = 0; y < result.height; ++y) {
-        uint8_t *out = result.pixels.data() + resultRowBytes * static_cast<std::size_t>(y);
-        const int64_t rotatedY = std::clamp<int64_t>(y1 + y, 0, source.height - 1);
-        if (rotatedY == previousY) {
-            // Rows above or below the image repeat its border row.
-            std::memcpy(out, out - resultRowBytes, resultRowBytes);
-            continue;
+    // The rows from firstRow to endRow - 1; every row depends only on its own
+    // position, so bands of rows give the same bytes in any order.
+    const auto turnRows = [&](int32_t firstRow, int32_t endRow) {
+        TurnRow row{source.pixels.data(), static_cast<int32_t>(static_cast<std::size_t>(source.width) * Channels),
+                    alongX.data(), alongY.data(), 0.0, 0.0};
+        // Whether all four neighbours of column x's position lie inside the source.
+        const auto inner = [&](std::size_t x) {
+            const double sourceX = row.startX + alongX[x];
+            const double sourceY = row.startY - alongY[x];
+            return sourceX >= 0.0 && sourceX < lastX && sourceY >= 0.0 && sourceY < lastY;
+        };
+        const auto plain = [&](std::size_t x, uint8_t *out) {
+            rotatedSample<Channels>(source, row.startX + alongX[x], row.startY - alongY[x], out + x * Channels);
+        };
+        int64_t previousY = -1;
+        for (int32_t y = firstRow; y < endRow; ++y) {
+            uint8_t *out = result.pixels.data() + resultRowBytes * static_cast<std::size_t>(y);
+            const int64_t rotatedY = std::clamp<int64_t>(y1 + y, 0, source.height - 1);
+            if (rotatedY == previousY) {
+                // Rows above or below the image repeat its border row.
+                std::memcpy(out, out - resultRowBytes, resultRowBytes);
+                continue;
+            }
+            previousY = rotatedY;
+            const double dy = static_cast<double>(rotatedY) - centreY;
+            row.startX = centreX - centreX * cosine + dy * sine;
+            row.startY = centreY + centreX * sine + dy * cosine;
+            // Each position is the row's start plus a product that is monotonic
+            // in x (rounding keeps the order), so each of the four bounds holds
+            // on a prefix or a suffix of the row and the inner pixels form one
+            // span: found from both ends, everything between needs no check.
+            std::size_t begin = 0;
+            while (begin < width && !inner(begin)) plain(begin++, out);
+            std::size_t end = width;
+            while (end > begin && !inner(end - 1)) plain(--end, out);
+            for (std::size_t x = turnSpan<Channels>(row, begin, end, out); x < end; ++x) plain(x, out);
         }
-        previousY = rotatedY;
-        const double dy = static_cast<double>(rotatedY) - centreY;
-        row.startX = centreX - centreX * cosine + dy * sine;
-        row.startY = centreY + centreX * sine + dy * cosine;
-        // Each position is the row's start plus a product that is monotonic
-        // in x (rounding keeps the order), so each of the four bounds holds
-        // on a prefix or a suffix of the row and the inner pixels form one
-        // span: found from both ends, everything between needs no check.
-        std::size_t begin = 0;
-        while (begin < width && !inner(begin)) plain(begin++, out);
-        std::size_t end = width;
-        while (end > begin && !inner(end - 1)) plain(--end, out);
-        for (std::size_t x = turnSpan<Channels>(row, begin, end, out); x < end; ++x) plain(x, out);
-    }
+    };
+    turnInBands(result.width, result.height, turnRows);
 }
 
 // The width x height pixels from (x1, y1) of the source turned by (cosine,

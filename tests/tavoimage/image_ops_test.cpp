@@ -13,6 +13,8 @@
 
 #include "tavoimage/test_image.h"
 
+#include <omp.h>
+
 using namespace kelmo_test;
 
 namespace {
@@ -104,20 +106,25 @@ TEST(RotateImageCenter, SamplesTheInverseTurnBilinearlyAndIsBlackOutside) {
 }
 
 // The reference is the whole rotation at the plain kernel level (one pixel
-// at a time) then the crop; every level's crop must give its bytes. The
-// larger cases give each level whole blocks of lanes in rows that also
-// have border pixels.
+// at a time) on one thread, then the crop; every level's crop, on two
+// threads, must give its bytes. The larger cases give each level whole
+// blocks of lanes in rows that also have border pixels; the largest is
+// turned in bands, with rows below the image repeated across bands.
 TEST(RotateCropImage, IsTheRectangleOfTheWholeRotationWithItsBorderRepeatedAtEveryKernelLevel) {
     const struct { int width, height, channels; double angle; int x1, y1, x2, y2; } cases[] = {
         {9, 7, 3, 30, 2, 1, 6, 5}, {9, 7, 1, -12.5, -4, -3, 3, 2}, {8, 6, 4, 77, 5, 3, 12, 9}, {5, 8, 3, 200, -2, 6, 7, 11},
         {6, 6, 3, 0, -1, 2, 7, 3}, {6, 6, 4, 90, 2, -5, 2, 8}, {7, 5, 1, 45, 9, -4, 12, -2}, {4, 4, 3, -360, 0, 0, 3, 3},
-        {61, 43, 3, 12, -5, 3, 70, 40}, {50, 37, 1, -33, 4, -6, 47, 30}, {47, 52, 4, 171, -3, -2, 44, 55}};
+        {61, 43, 3, 12, -5, 3, 70, 40}, {50, 37, 1, -33, 4, -6, 47, 30}, {47, 52, 4, 171, -3, -2, 44, 55},
+        {600, 420, 3, 9.5, -20, -40, 579, 470}};
+    const int threads = omp_get_max_threads();
     for (const auto &c : cases) {
         const Pixels source{c.width, c.height, c.channels};
         const TestImage image(source.bytes, c.width, c.height, c.channels), whole;
         ASSERT_EQ(TAVO_SetImageKernelLevel(0), 0);
+        omp_set_num_threads(1);
         ASSERT_EQ(TAVO_RotateImageCenter(image, c.angle, c.width * 0.43, c.height * 0.57, whole), TAVOIMG_OK);
         ASSERT_EQ(TAVO_CopyRectReplicateBorder(whole, c.x1, c.y1, c.x2, c.y2, whole), TAVOIMG_OK);
+        omp_set_num_threads(2);
         for (int level = 0; level <= 3; ++level) {
             const TestImage copy(source.bytes, c.width, c.height, c.channels);  // the destination may be the source
             const int32_t set = TAVO_SetImageKernelLevel(level);
@@ -127,6 +134,7 @@ TEST(RotateCropImage, IsTheRectangleOfTheWholeRotationWithItsBorderRepeatedAtEve
             EXPECT_EQ(copy.pixels(c.channels), whole.pixels(c.channels)) << c.angle << " at level " << set;
         }
     }
+    omp_set_num_threads(threads);
     EXPECT_EQ(TAVO_SetImageKernelLevel(-1), TAVOIMG_ERR_ARGUMENT);
     EXPECT_EQ(TAVO_SetImageKernelLevel(4), TAVOIMG_ERR_ARGUMENT);
     const TestImage image({1, 2, 3, 4}, 2, 2, 1), empty;
