@@ -125,6 +125,43 @@ AxisFilter axisFilter(int32_t sourceSize, int32_t destinationSize) {
     return identityFilter(sourceSize);
 }
 
+// Large images are worked in bands of kBandRows rows (the turn's destination
+// rows, the resize's source rows), handed out one at a time to the calling
+// thread and helpers: as many threads in all as OpenMP would use (so
+// OMP_NUM_THREADS applies), from kThreadPixels pixels up. Plain std::threads rather than an OpenMP loop, whose idle
+// workers spin after the region (see the renderer's bands). Nothing in a band
+// allocates or throws; a helper that cannot start leaves its share to the
+// others.
+constexpr int64_t kThreadPixels = int64_t{1} << 18;
+constexpr int32_t kBandRows = 32;
+
+template <class Rows>
+void inBands(int32_t width, int32_t height, const Rows &rows) {
+    const int32_t bands = (height + kBandRows - 1) / kBandRows;
+    const int threads = static_cast<int64_t>(width) * height >= kThreadPixels
+                            ? std::clamp(omp_get_max_threads(), 1, std::max(bands, 1))
+                            : 1;
+    if (threads == 1) {
+        rows(0, height);
+        return;
+    }
+    std::atomic<int32_t> nextBand{0};
+    const auto bandsOfThread = [&] {
+        for (int32_t band = nextBand.fetch_add(1, std::memory_order_relaxed); band < bands;
+             band = nextBand.fetch_add(1, std::memory_order_relaxed)) {
+            rows(band * kBandRows, std::min(band * kBandRows + kBandRows, height));
+        }
+    };
+    std::vector<std::thread> helpers;
+    try {
+        helpers.reserve(static_cast<std::size_t>(threads - 1));
+        for (int t = 1; t < threads; ++t) helpers.emplace_back(bandsOfThread);
+    } catch (...) {  // std::system_error, std::bad_alloc: fewer helpers
+    }
+    bandsOfThread();
+    for (std::thread &helper : helpers) helper.join();
+}
+
 // One pixel's channels in four float lanes, from the 32-bit word at `pixel`
 // (the caller guarantees it lies in the image).
 [[gnu::always_inline]] inline kelmo::lanes::Vec<float, 4> pixelInLanes(const uint8_t *pixel) {
@@ -180,35 +217,38 @@ void resizeSeparable(const Image &source, Image &result) {
     const std::size_t resultRowValues = static_cast<std::size_t>(result.width) * Channels;
 
     std::vector<float> rowsFiltered(resultRowValues * static_cast<std::size_t>(source.height));
-    for (int32_t y = 0; y < source.height; ++y) {
-        const uint8_t *in = source.pixels.data() + sourceRowBytes * static_cast<std::size_t>(y);
-        float *out = rowsFiltered.data() + resultRowValues * static_cast<std::size_t>(y);
-        int32_t x = 0;
-        if constexpr (Channels >= 3) {
-            // On every row but the last: four destination pixels at a time,
-            // each with its channels in four float lanes whose sums are the
-            // plain ones (the same product and sum per tap, taps in order);
-            // four independent sums keep the adder busy. A pixel is read as
-            // a 32-bit word: off the last row, a 3-channel pixel's fourth
-            // byte belongs to the image (the next pixel or the next row), and
-            // its lane is never stored.
-            if (y + 1 < source.height) x = horizontalQuads<Channels>(horizontal, in, result.width, out);
-        }
-        for (; x < result.width; ++x) {
-            const float *weight = horizontal.weights.data() + horizontal.offset[static_cast<std::size_t>(x)];
-            const uint8_t *pixel = in + static_cast<std::size_t>(horizontal.first[static_cast<std::size_t>(x)]) * Channels;
-            const int32_t taps = horizontal.count[static_cast<std::size_t>(x)];
-            // The channel loops unrolled, so that the sums stay in registers
-            // (each still adds the taps in order, one rounding per step).
-            float sum[Channels] = {};
-            for (int32_t k = 0; k < taps; ++k, pixel += Channels) {
-#pragma GCC unroll 4
-                for (int c = 0; c < Channels; ++c) sum[c] += weight[k] * static_cast<float>(pixel[c]);
+    // Rows are filtered independently: bands of them in any order give the same values.
+    inBands(source.width, source.height, [&](int32_t firstRow, int32_t endRow) {
+        for (int32_t y = firstRow; y < endRow; ++y) {
+            const uint8_t *in = source.pixels.data() + sourceRowBytes * static_cast<std::size_t>(y);
+            float *out = rowsFiltered.data() + resultRowValues * static_cast<std::size_t>(y);
+            int32_t x = 0;
+            if constexpr (Channels >= 3) {
+                // On every row but the last: four destination pixels at a time,
+                // each with its channels in four float lanes whose sums are the
+                // plain ones (the same product and sum per tap, taps in order);
+                // four independent sums keep the adder busy. A pixel is read as
+                // a 32-bit word: off the last row, a 3-channel pixel's fourth
+                // byte belongs to the image (the next pixel or the next row), and
+                // its lane is never stored.
+                if (y + 1 < source.height) x = horizontalQuads<Channels>(horizontal, in, result.width, out);
             }
+            for (; x < result.width; ++x) {
+                const float *weight = horizontal.weights.data() + horizontal.offset[static_cast<std::size_t>(x)];
+                const uint8_t *pixel = in + static_cast<std::size_t>(horizontal.first[static_cast<std::size_t>(x)]) * Channels;
+                const int32_t taps = horizontal.count[static_cast<std::size_t>(x)];
+                // The channel loops unrolled, so that the sums stay in registers
+                // (each still adds the taps in order, one rounding per step).
+                float sum[Channels] = {};
+                for (int32_t k = 0; k < taps; ++k, pixel += Channels) {
 #pragma GCC unroll 4
-            for (int c = 0; c < Channels; ++c) out[static_cast<std::size_t>(x) * Channels + c] = sum[c];
+                    for (int c = 0; c < Channels; ++c) sum[c] += weight[k] * static_cast<float>(pixel[c]);
+                }
+#pragma GCC unroll 4
+                for (int c = 0; c < Channels; ++c) out[static_cast<std::size_t>(x) * Channels + c] = sum[c];
+            }
         }
-    }
+    });
 
     std::vector<float> sum(resultRowValues);
     for (int32_t y = 0; y < result.height; ++y) {
@@ -454,43 +494,6 @@ std::size_t turnSpan(const TurnRow &row, std::size_t begin, std::size_t end, uin
     }
 }
 
-// Large rectangles are turned in bands of kTurnBandRows rows, handed out one
-// at a time to the calling thread and helpers: as many threads in all as
-// OpenMP would use (so OMP_NUM_THREADS applies), from kTurnThreadPixels
-// pixels up. Plain std::threads rather than an OpenMP loop, whose idle
-// workers spin after the region (see the renderer's bands). Nothing in a band
-// allocates or throws; a helper that cannot start leaves its share to the
-// others.
-constexpr int64_t kTurnThreadPixels = int64_t{1} << 18;
-constexpr int32_t kTurnBandRows = 32;
-
-template <class TurnRows>
-void turnInBands(int32_t width, int32_t height, const TurnRows &turnRows) {
-    const int32_t bands = (height + kTurnBandRows - 1) / kTurnBandRows;
-    const int threads = static_cast<int64_t>(width) * height >= kTurnThreadPixels
-                            ? std::clamp(omp_get_max_threads(), 1, std::max(bands, 1))
-                            : 1;
-    if (threads == 1) {
-        turnRows(0, height);
-        return;
-    }
-    std::atomic<int32_t> nextBand{0};
-    const auto turnBands = [&] {
-        for (int32_t band = nextBand.fetch_add(1, std::memory_order_relaxed); band < bands;
-             band = nextBand.fetch_add(1, std::memory_order_relaxed)) {
-            turnRows(band * kTurnBandRows, std::min(band * kTurnBandRows + kTurnBandRows, height));
-        }
-    };
-    std::vector<std::thread> helpers;
-    try {
-        helpers.reserve(static_cast<std::size_t>(threads - 1));
-        for (int t = 1; t < threads; ++t) helpers.emplace_back(turnBands);
-    } catch (...) {  // std::system_error, std::bad_alloc: fewer helpers
-    }
-    turnBands();
-    for (std::thread &helper : helpers) helper.join();
-}
-
 // Bilinear rotation of the destination pixels of a rectangle; Channels is a
 // template parameter so that the channel loop unrolls. Pixel (x, y) of
 // `result` is the rotated image's pixel (x1 + x, y1 + y), clamped into the
@@ -556,7 +559,7 @@ void rotateInto(const Image &source, double cosine, double sine, double centreX,
             for (std::size_t x = turnSpan<Channels>(row, begin, end, out); x < end; ++x) plain(x, out);
         }
     };
-    turnInBands(result.width, result.height, turnRows);
+    inBands(result.width, result.height, turnRows);
 }
 
 // The width x height pixels from (x1, y1) of the source turned by (cosine,
