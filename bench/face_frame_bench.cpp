@@ -1,7 +1,9 @@
 // Benchmarks of the face frame extraction: TAVO_ExtractFaceFrame to a
 // 256 x 256 frame, as creation from a photo asks, on a 512 x 512
 // and a 4000 x 3000 synthetic colour photo with a face rolled by 12 degrees
-// (so that the rotation of the photo does real work).
+// (so that the rotation of the photo does real work); and its turn alone
+// (TAVO_RotateCropImage of the 1600 x 1600 crop that the large photo's face
+// needs) at each kernel level, the plain one being the reference.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "kelmo.h"
+#include "tavoimage.h"
 
 namespace {
 
@@ -68,5 +71,24 @@ void extractFaceFrame(benchmark::State &state) {
 }
 
 BENCHMARK(extractFaceFrame)->Args({512, 512})->Args({4000, 3000})->Unit(benchmark::kMillisecond);
+
+void rotateCropAtLevel(benchmark::State &state) {
+    const SyntheticFace face(4000, 3000);
+    if (TAVO_SetImageKernelLevel(static_cast<int32_t>(state.range(0))) != state.range(0)) {
+        state.SkipWithError("kernel level not available on this CPU");
+    }
+    ImageHandle crop = -1;
+    TAVO_CreateEmptyImage(&crop);
+    for (auto _ : state) {
+        if (TAVO_RotateCropImage(face.photo, -12.0, 2000.0, 1400.0, 1200, 700, 2799, 2299, crop) != 0) {
+            state.SkipWithError("TAVO_RotateCropImage failed");
+            break;
+        }
+    }
+    TAVO_FreeImage(crop);
+    TAVO_SetImageKernelLevel(3);  // back to the widest the CPU runs
+}
+
+BENCHMARK(rotateCropAtLevel)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "frame/kernel_level.h"
 
+#include "tavoimage.h"
+
 namespace kelmo {
 
 namespace {
@@ -34,6 +36,11 @@ KernelLevel kernelLevel() { return currentLevel(); }
 KernelLevel setKernelLevel(KernelLevel level) {
     const KernelLevel best = bestKernelLevel();
     currentLevel() = static_cast<int32_t>(level) > static_cast<int32_t>(best) ? best : level;
+#if !defined(TAVOIMAGE_BUILDING)
+    // One choice for both libraries: the imaging library keeps its own copy
+    // of this unit (its turn runs on the same levels), set through its export.
+    TAVO_SetImageKernelLevel(static_cast<int32_t>(currentLevel()));
+#endif
     return currentLevel();
 }
 

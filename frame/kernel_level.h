@@ -1,5 +1,6 @@
 // Which instruction sets the hot kernels (remap, the map resize, the warp's
-// displacement field, the renderer's spans) use. Every level computes the
+// displacement field, the renderer's spans, and in the imaging library the
+// bilinear turn) use. Every level computes the
 // same bits: the wider levels only evaluate the plain formulas on several
 // pixels at once, each lane through the same roundings in the same order.
 //
@@ -25,7 +26,8 @@ KernelLevel kernelLevel();
 
 // Sets the level, lowered to bestKernelLevel() when the CPU cannot run it,
 // and returns the level set. Process-wide like the rest of the library's
-// state (one call at a time).
+// state (one call at a time); the imaging library, which keeps its own copy
+// of this unit for its turn, is set to the same level.
 KernelLevel setKernelLevel(KernelLevel level);
 
 }  // namespace kelmo

@@ -236,6 +236,17 @@ TAVOIMAGE_API int32_t TAVO_SaveImageToFile(ImageHandle image, const char *path);
  * Returns 0, TAVOIMG_ERR_ARGUMENT (level outside -1..9; nothing changes). */
 TAVOIMAGE_API int32_t TAVO_SetPngCompressionLevel(int32_t level);
 
+/* Sets, for the whole process, the instruction-set level of the library's
+ * bilinear turn (TAVO_RotateImageCenter, TAVO_RotateCropImage): 0 one pixel
+ * at a time (the reference), 1 the x86-64 baseline's vectors, 2 AVX2,
+ * 3 AVX-512.  A level the CPU cannot run is lowered to the widest it can,
+ * which is also the level until this is called.  Every level gives the same
+ * bytes; only the speed changes.  libkelmo's own level follows the same
+ * choice and passes it here.
+ * Returns the level set (0 to 3), or TAVOIMG_ERR_ARGUMENT (level outside
+ * 0..3; nothing changes). */
+TAVOIMAGE_API int32_t TAVO_SetImageKernelLevel(int32_t level);
+
 #ifdef __cplusplus
 }
 #endif

@@ -7,11 +7,25 @@
 // then replaces the destination, so that source == destination is allowed and
 // a failure changes nothing.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <thread>
+#include <type_traits>
 #include <utility>
 
+#include <omp.h>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#if defined(__GNUC__) && !defined(__clang__)
+#define TAVOIMAGE_TURN_WIDE 1
+#endif
+#endif
+
+#include "frame/kernel_level.h"
+#include "frame/vector_lanes.h"
 #include "tavoimage/image_table.h"
 
 namespace tavoimage {
@@ -111,6 +125,88 @@ AxisFilter axisFilter(int32_t sourceSize, int32_t destinationSize) {
     return identityFilter(sourceSize);
 }
 
+// Large images are worked in bands of kBandRows rows (the turn's destination
+// rows, the resize's source rows), handed out one at a time to the calling
+// thread and helpers: as many threads in all as OpenMP would use (so
+// OMP_NUM_THREADS applies), from kThreadPixels pixels up. Plain std::threads rather than an OpenMP loop, whose idle
+// workers spin after the region (see the renderer's bands). Nothing in a band
+// allocates or throws; a helper that cannot start leaves its share to the
+// others.
+constexpr int64_t kThreadPixels = int64_t{1} << 18;
+constexpr int32_t kBandRows = 32;
+
+template <class Rows>
+void inBands(int32_t width, int32_t height, const Rows &rows) {
+    const int32_t bands = (height + kBandRows - 1) / kBandRows;
+    const int threads = static_cast<int64_t>(width) * height >= kThreadPixels
+                            ? std::clamp(omp_get_max_threads(), 1, std::max(bands, 1))
+                            : 1;
+    if (threads == 1) {
+        rows(0, height);
+        return;
+    }
+    std::atomic<int32_t> nextBand{0};
+    const auto bandsOfThread = [&] {
+        for (int32_t band = nextBand.fetch_add(1, std::memory_order_relaxed); band < bands;
+             band = nextBand.fetch_add(1, std::memory_order_relaxed)) {
+            rows(band * kBandRows, std::min(band * kBandRows + kBandRows, height));
+        }
+    };
+    std::vector<std::thread> helpers;
+    try {
+        helpers.reserve(static_cast<std::size_t>(threads - 1));
+        for (int t = 1; t < threads; ++t) helpers.emplace_back(bandsOfThread);
+    } catch (...) {  // std::system_error, std::bad_alloc: fewer helpers
+    }
+    bandsOfThread();
+    for (std::thread &helper : helpers) helper.join();
+}
+
+// One pixel's channels in four float lanes, from the 32-bit word at `pixel`
+// (the caller guarantees it lies in the image).
+[[gnu::always_inline]] inline kelmo::lanes::Vec<float, 4> pixelInLanes(const uint8_t *pixel) {
+    uint32_t word;
+    std::memcpy(&word, pixel, sizeof word);
+    const kelmo::lanes::Vec<int32_t, 4> bytes{static_cast<int32_t>(word & 0xFFu), static_cast<int32_t>((word >> 8) & 0xFFu),
+                                              static_cast<int32_t>((word >> 16) & 0xFFu), static_cast<int32_t>(word >> 24)};
+    return kelmo::lanes::convert<kelmo::lanes::Vec<float, 4>>(bytes);
+}
+
+// The horizontal pass of one row for destination pixels 0 .. 4 m - 1, four
+// at a time (see resizeSeparable); returns 4 m.
+template <int Channels>
+int32_t horizontalQuads(const AxisFilter &filter, const uint8_t *in, int32_t width, float *out) {
+    using Floats = kelmo::lanes::Vec<float, 4>;
+    int32_t x = 0;
+    for (; x + 4 <= width; x += 4) {
+        const float *weight[4];
+        const uint8_t *pixel[4];
+        int32_t taps[4];
+#pragma GCC unroll 4
+        for (int j = 0; j < 4; ++j) {
+            const std::size_t at = static_cast<std::size_t>(x + j);
+            weight[j] = filter.weights.data() + filter.offset[at];
+            pixel[j] = in + static_cast<std::size_t>(filter.first[at]) * Channels;
+            taps[j] = filter.count[at];
+        }
+        const int32_t common = std::min(std::min(taps[0], taps[1]), std::min(taps[2], taps[3]));
+        Floats total[4] = {};
+        for (int32_t k = 0; k < common; ++k) {
+#pragma GCC unroll 4
+            for (int j = 0; j < 4; ++j) total[j] += weight[j][k] * pixelInLanes(pixel[j] + static_cast<std::size_t>(k) * Channels);
+        }
+#pragma GCC unroll 4
+        for (int j = 0; j < 4; ++j) {
+            for (int32_t k = common; k < taps[j]; ++k) {
+                total[j] += weight[j][k] * pixelInLanes(pixel[j] + static_cast<std::size_t>(k) * Channels);
+            }
+            float *to = out + static_cast<std::size_t>(x + j) * Channels;
+            for (int c = 0; c < Channels; ++c) to[c] = total[j][c];
+        }
+    }
+    return x;
+}
+
 // Separable resize: rows first into a float image of the new width, then
 // columns. Channels are a template parameter so that the inner loops unroll.
 template <int Channels>
@@ -121,20 +217,38 @@ void resizeSeparable(const Image &source, Image &result) {
     const std::size_t resultRowValues = static_cast<std::size_t>(result.width) * Channels;
 
     std::vector<float> rowsFiltered(resultRowValues * static_cast<std::size_t>(source.height));
-    for (int32_t y = 0; y < source.height; ++y) {
-        const uint8_t *in = source.pixels.data() + sourceRowBytes * static_cast<std::size_t>(y);
-        float *out = rowsFiltered.data() + resultRowValues * static_cast<std::size_t>(y);
-        for (int32_t x = 0; x < result.width; ++x) {
-            const float *weight = horizontal.weights.data() + horizontal.offset[static_cast<std::size_t>(x)];
-            const uint8_t *pixel = in + static_cast<std::size_t>(horizontal.first[static_cast<std::size_t>(x)]) * Channels;
-            const int32_t taps = horizontal.count[static_cast<std::size_t>(x)];
-            float sum[Channels] = {};
-            for (int32_t k = 0; k < taps; ++k, pixel += Channels) {
-                for (int c = 0; c < Channels; ++c) sum[c] += weight[k] * static_cast<float>(pixel[c]);
+    // Rows are filtered independently: bands of them in any order give the same values.
+    inBands(source.width, source.height, [&](int32_t firstRow, int32_t endRow) {
+        for (int32_t y = firstRow; y < endRow; ++y) {
+            const uint8_t *in = source.pixels.data() + sourceRowBytes * static_cast<std::size_t>(y);
+            float *out = rowsFiltered.data() + resultRowValues * static_cast<std::size_t>(y);
+            int32_t x = 0;
+            if constexpr (Channels >= 3) {
+                // On every row but the last: four destination pixels at a time,
+                // each with its channels in four float lanes whose sums are the
+                // plain ones (the same product and sum per tap, taps in order);
+                // four independent sums keep the adder busy. A pixel is read as
+                // a 32-bit word: off the last row, a 3-channel pixel's fourth
+                // byte belongs to the image (the next pixel or the next row), and
+                // its lane is never stored.
+                if (y + 1 < source.height) x = horizontalQuads<Channels>(horizontal, in, result.width, out);
             }
-            for (int c = 0; c < Channels; ++c) out[static_cast<std::size_t>(x) * Channels + c] = sum[c];
+            for (; x < result.width; ++x) {
+                const float *weight = horizontal.weights.data() + horizontal.offset[static_cast<std::size_t>(x)];
+                const uint8_t *pixel = in + static_cast<std::size_t>(horizontal.first[static_cast<std::size_t>(x)]) * Channels;
+                const int32_t taps = horizontal.count[static_cast<std::size_t>(x)];
+                // The channel loops unrolled, so that the sums stay in registers
+                // (each still adds the taps in order, one rounding per step).
+                float sum[Channels] = {};
+                for (int32_t k = 0; k < taps; ++k, pixel += Channels) {
+#pragma GCC unroll 4
+                    for (int c = 0; c < Channels; ++c) sum[c] += weight[k] * static_cast<float>(pixel[c]);
+                }
+#pragma GCC unroll 4
+                for (int c = 0; c < Channels; ++c) out[static_cast<std::size_t>(x) * Channels + c] = sum[c];
+            }
         }
-    }
+    });
 
     std::vector<float> sum(resultRowValues);
     for (int32_t y = 0; y < result.height; ++y) {
@@ -143,7 +257,15 @@ void resizeSeparable(const Image &source, Image &result) {
         const int32_t firstRow = vertical.first[static_cast<std::size_t>(y)];
         for (int32_t k = 0; k < vertical.count[static_cast<std::size_t>(y)]; ++k) {
             const float *in = rowsFiltered.data() + resultRowValues * static_cast<std::size_t>(firstRow + k);
-            for (std::size_t i = 0; i < resultRowValues; ++i) sum[i] += weight[k] * in[i];
+            // Four values at a time in lanes (the compiler cannot prove that
+            // the sums and the rows do not overlap), each the plain step.
+            using Floats = kelmo::lanes::Vec<float, 4>;
+            std::size_t i = 0;
+            for (; i + 4 <= resultRowValues; i += 4) {
+                kelmo::lanes::store(sum.data() + i, kelmo::lanes::load<Floats>(sum.data() + i) +
+                                                        weight[k] * kelmo::lanes::load<Floats>(in + i));
+            }
+            for (; i < resultRowValues; ++i) sum[i] += weight[k] * in[i];
         }
         uint8_t *out = result.pixels.data() + resultRowValues * static_cast<std::size_t>(y);
         for (std::size_t i = 0; i < resultRowValues; ++i) out[i] = roundToByte(sum[i]);
@@ -253,65 +375,122 @@ inline void rotatedSample(const Image &source, double sourceX, double sourceY, u
     }
 }
 
-// Four samples at once: the arithmetic of rotatedSample, operation for
-// operation in double precision, in vector lanes. Only for positions whose
-// bilinear neighbours all lie inside the source (0 <= x < width - 1,
-// 0 <= y < height - 1), where the clamps and the border cases of
-// bilinearAxis change nothing: the lower index is the truncated position and
-// the upper one the next pixel.
-typedef double Doubles4 __attribute__((vector_size(32)));
-typedef int32_t Ints4 __attribute__((vector_size(16)));
+// ---- The turn's inner span on vector lanes ---------------------------------
+// rotatedSample's arithmetic for N destination pixels at a time, operation
+// for operation in double precision, one lane per pixel: the same bits at
+// every kernel level. Only for the inner span of a row, where every position
+// has all four bilinear neighbours inside the source (0 <= x < width - 1,
+// 0 <= y < height - 1): there the clamps and the border cases of
+// bilinearAxis change nothing, the lower index is the truncated position and
+// the upper one the next pixel, and the blend needs no clamp (a blend of
+// bytes with weights in [0, 1) stays in [0, 255], so plus 0.5 it truncates to
+// what roundToByte gives).
+//
+// The two neighbours on each source row are read as one word, a 64-bit one
+// for three and four channels, a 32-bit one for one channel, placed so that
+// no byte outside the source is read: on the upper row the word starts at
+// the left neighbour and may run past the right one into the row below
+// (which exists, and holds at least two pixels); on the lower row it ends
+// with the right neighbour and may start before the left one, in the row
+// above. (Four channels fill their 64-bit word exactly.)
+struct TurnRow {
+    const uint8_t *pixels;  // the source's first byte
+    int32_t rowBytes;       // the source's row length; offsets fit in int32 (at most 2^29 bytes)
+    const double *alongX;   // x cos of each destination column
+    const double *alongY;   // x sin of each destination column
+    double startX;          // the row's source position before the column's products
+    double startY;
+};
 
+// Each row's word: its type, where it starts relative to the left
+// neighbour, and the shift of channel c of the left (0) and the right (1)
+// neighbour within it.
 template <int Channels>
-[[gnu::always_inline]] inline void rotatedSamples4(const Image &source, const double *sourceX, const double *sourceY,
-                                                   uint8_t *out) {
-    Doubles4 x, y;
-    std::memcpy(&x, sourceX, sizeof x);
-    std::memcpy(&y, sourceY, sizeof y);
-    const Ints4 lowerX = __builtin_convertvector(x, Ints4);  // truncation: the positions are not negative
-    const Ints4 lowerY = __builtin_convertvector(y, Ints4);
-    const Doubles4 fx = x - __builtin_convertvector(lowerX, Doubles4);
-    const Doubles4 fy = y - __builtin_convertvector(lowerY, Doubles4);
-    const std::size_t rowBytes = static_cast<std::size_t>(source.width) * Channels;
-    // The neighbours' bytes as integers, by corner (top-left, top-right,
-    // bottom-left, bottom-right) and channel, four lanes each, then converted
-    // four at a time.
-    alignas(16) int32_t gathered[4][Channels][4];
-    for (int lane = 0; lane < 4; ++lane) {
-        const uint8_t *top = source.pixels.data() + rowBytes * static_cast<std::size_t>(lowerY[lane]) +
-                             static_cast<std::size_t>(lowerX[lane]) * Channels;
-        const uint8_t *bottom = top + rowBytes;
-        for (int c = 0; c < Channels; ++c) {
-            gathered[0][c][lane] = top[c];
-            gathered[1][c][lane] = top[Channels + c];
-            gathered[2][c][lane] = bottom[c];
-            gathered[3][c][lane] = bottom[Channels + c];
-        }
+struct PairWords {
+    static_assert(Channels == 1 || Channels == 3 || Channels == 4);
+    using Word = std::conditional_t<Channels == 1, uint32_t, uint64_t>;
+    static constexpr int kUpperAt = 0;
+    static constexpr int kLowerAt = 2 * Channels - static_cast<int>(sizeof(Word));
+    static constexpr int upperShift(int c, int right) { return 8 * (c + right * Channels); }
+    static constexpr int lowerShift(int c, int right) { return 8 * (c + right * Channels - kLowerAt); }
+};
+
+// The gather of the rows' words: the gather instructions on the wider levels
+// (the generic vector types have no gather), lane by lane on the baseline.
+// The kernels of the wider levels are compiled for their instruction sets by
+// GCC's per-function target options; other compilers (clang builds the fuzz
+// targets) take the baseline kernel at every level, which gives the same
+// bits.
+template <class Word, int N>
+using Gathered = kelmo::lanes::Vec<Word, N>;
+
+#if defined(TAVOIMAGE_TURN_WIDE)
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx512dq,avx512vl")
+namespace avx512 {
+constexpr int kLanes = 8;
+constexpr bool kConvertsQuadwords = true;
+template <class Word>
+[[gnu::always_inline]] inline Gathered<Word, 8> gatherPairs(const uint8_t *base, const kelmo::lanes::Vec<int32_t, 8> &offsets) {
+    if constexpr (sizeof(Word) == 8) {
+        // The masked form with every lane on: the plain one reads an undefined
+        // register (and warns).
+        return Gathered<Word, 8>(_mm512_mask_i32gather_epi64(_mm512_setzero_si512(), static_cast<__mmask8>(0xFF),
+                                                             __m256i(offsets), base, 1));
+    } else {
+        return Gathered<Word, 8>(_mm256_i32gather_epi32(reinterpret_cast<const int *>(base), __m256i(offsets), 1));
     }
-    Doubles4 p00[Channels], p01[Channels], p10[Channels], p11[Channels];
-    for (int c = 0; c < Channels; ++c) {
-        Ints4 lanes[4];
-        std::memcpy(lanes, &gathered[0][c], sizeof lanes[0]);
-        std::memcpy(&lanes[1], &gathered[1][c], sizeof lanes[0]);
-        std::memcpy(&lanes[2], &gathered[2][c], sizeof lanes[0]);
-        std::memcpy(&lanes[3], &gathered[3][c], sizeof lanes[0]);
-        p00[c] = __builtin_convertvector(lanes[0], Doubles4);
-        p01[c] = __builtin_convertvector(lanes[1], Doubles4);
-        p10[c] = __builtin_convertvector(lanes[2], Doubles4);
-        p11[c] = __builtin_convertvector(lanes[3], Doubles4);
+}
+#include "tavoimage/turn_lanes.inl"
+}  // namespace avx512
+#pragma GCC pop_options
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace avx2 {
+constexpr int kLanes = 4;
+constexpr bool kConvertsQuadwords = false;
+template <class Word>
+[[gnu::always_inline]] inline Gathered<Word, 4> gatherPairs(const uint8_t *base, const kelmo::lanes::Vec<int32_t, 4> &offsets) {
+    if constexpr (sizeof(Word) == 8) {
+        return Gathered<Word, 4>(
+            _mm256_i32gather_epi64(reinterpret_cast<const long long *>(base), __m128i(offsets), 1));
+    } else {
+        return Gathered<Word, 4>(_mm_i32gather_epi32(reinterpret_cast<const int *>(base), __m128i(offsets), 1));
     }
-    const Doubles4 zero = {0.0, 0.0, 0.0, 0.0};
-    const Doubles4 white = {255.0, 255.0, 255.0, 255.0};
-    for (int c = 0; c < Channels; ++c) {
-        // Differences of bytes are exact in double, as in rotatedSample.
-        const Doubles4 top = p00[c] + fx * (p01[c] - p00[c]);
-        const Doubles4 bottom = p10[c] + fx * (p11[c] - p10[c]);
-        // roundToByte: halves up, 0 below, 255 above.
-        Doubles4 shifted = top + fy * (bottom - top) + 0.5;
-        shifted = shifted > zero ? shifted : zero;
-        shifted = shifted >= white ? white : shifted;
-        const Ints4 bytes = __builtin_convertvector(shifted, Ints4);
-        for (int lane = 0; lane < 4; ++lane) out[lane * Channels + c] = static_cast<uint8_t>(bytes[lane]);
+}
+#include "tavoimage/turn_lanes.inl"
+}  // namespace avx2
+#pragma GCC pop_options
+#endif
+
+namespace baseline {
+constexpr int kLanes = 2;
+constexpr bool kConvertsQuadwords = false;
+template <class Word>
+[[gnu::always_inline]] inline Gathered<Word, 2> gatherPairs(const uint8_t *base, const kelmo::lanes::Vec<int32_t, 2> &offsets) {
+    Gathered<Word, 2> words;
+    for (int k = 0; k < 2; ++k) {
+        Word word;
+        std::memcpy(&word, base + offsets[k], sizeof word);
+        words[k] = word;
+    }
+    return words;
+}
+#include "tavoimage/turn_lanes.inl"
+}  // namespace baseline
+
+// The inner span's pixels at the current kernel level; returns the first
+// pixel left to the plain loop (all of them at the plain level).
+template <int Channels>
+std::size_t turnSpan(const TurnRow &row, std::size_t begin, std::size_t end, uint8_t *out) {
+    switch (kelmo::kernelLevel()) {
+        case kelmo::KernelLevel::Plain: return begin;
+#if defined(TAVOIMAGE_TURN_WIDE)
+        case kelmo::KernelLevel::Avx512: return avx512::turnSpan<Channels>(row, begin, end, out);
+        case kelmo::KernelLevel::Avx2: return avx2::turnSpan<Channels>(row, begin, end, out);
+#endif
+        default: return baseline::turnSpan<Channels>(row, begin, end, out);
     }
 }
 
@@ -334,7 +513,7 @@ void rotateInto(const Image &source, double cosine, double sine, double centreX,
     // row only dx changes: the source position is the row's start plus
     // x (cos, -sin), whose products are the same on every row.
     const std::size_t width = static_cast<std::size_t>(result.width);
-    std::vector<double> alongX(width + 3), alongY(width + 3), sourceX(width + 3), sourceY(width + 3);
+    std::vector<double> alongX(width), alongY(width);
     for (std::size_t x = 0; x < width; ++x) {
         const double rotatedX = static_cast<double>(std::clamp<int64_t>(x1 + static_cast<int64_t>(x), 0, source.width - 1));
         alongX[x] = rotatedX * cosine;
@@ -342,39 +521,45 @@ void rotateInto(const Image &source, double cosine, double sine, double centreX,
     }
     const double lastX = source.width - 1;
     const double lastY = source.height - 1;
-    int64_t previousY = -1;
-    for (int32_t y = 0; y < result.height; ++y) {
-        uint8_t *out = result.pixels.data() + resultRowBytes * static_cast<std::size_t>(y);
-        const int64_t rotatedY = std::clamp<int64_t>(y1 + y, 0, source.height - 1);
-        if (rotatedY == previousY) {
-            // Rows above or below the image repeat its border row.
-            std::memcpy(out, out - resultRowBytes, resultRowBytes);
-            continue;
-        }
-        previousY = rotatedY;
-        const double dy = static_cast<double>(rotatedY) - centreY;
-        const double rowStartX = centreX - centreX * cosine + dy * sine;
-        const double rowStartY = centreY + centreX * sine + dy * cosine;
-        for (std::size_t x = 0; x < width; ++x) {
-            sourceX[x] = rowStartX + alongX[x];
-            sourceY[x] = rowStartY - alongY[x];
-        }
-        std::size_t x = 0;
-        for (; x + 4 <= width; x += 4) {
-            bool inside = true;
-            for (std::size_t k = x; k < x + 4; ++k) {
-                inside = inside && sourceX[k] >= 0.0 && sourceX[k] < lastX && sourceY[k] >= 0.0 && sourceY[k] < lastY;
+    // The rows from firstRow to endRow - 1; every row depends only on its own
+    // position, so bands of rows give the same bytes in any order.
+    const auto turnRows = [&](int32_t firstRow, int32_t endRow) {
+        TurnRow row{source.pixels.data(), static_cast<int32_t>(static_cast<std::size_t>(source.width) * Channels),
+                    alongX.data(), alongY.data(), 0.0, 0.0};
+        // Whether all four neighbours of column x's position lie inside the source.
+        const auto inner = [&](std::size_t x) {
+            const double sourceX = row.startX + alongX[x];
+            const double sourceY = row.startY - alongY[x];
+            return sourceX >= 0.0 && sourceX < lastX && sourceY >= 0.0 && sourceY < lastY;
+        };
+        const auto plain = [&](std::size_t x, uint8_t *out) {
+            rotatedSample<Channels>(source, row.startX + alongX[x], row.startY - alongY[x], out + x * Channels);
+        };
+        int64_t previousY = -1;
+        for (int32_t y = firstRow; y < endRow; ++y) {
+            uint8_t *out = result.pixels.data() + resultRowBytes * static_cast<std::size_t>(y);
+            const int64_t rotatedY = std::clamp<int64_t>(y1 + y, 0, source.height - 1);
+            if (rotatedY == previousY) {
+                // Rows above or below the image repeat its border row.
+                std::memcpy(out, out - resultRowBytes, resultRowBytes);
+                continue;
             }
-            if (inside) {
-                rotatedSamples4<Channels>(source, &sourceX[x], &sourceY[x], out + x * Channels);
-            } else {
-                for (std::size_t k = x; k < x + 4; ++k) {
-                    rotatedSample<Channels>(source, sourceX[k], sourceY[k], out + k * Channels);
-                }
-            }
+            previousY = rotatedY;
+            const double dy = static_cast<double>(rotatedY) - centreY;
+            row.startX = centreX - centreX * cosine + dy * sine;
+            row.startY = centreY + centreX * sine + dy * cosine;
+            // Each position is the row's start plus a product that is monotonic
+            // in x (rounding keeps the order), so each of the four bounds holds
+            // on a prefix or a suffix of the row and the inner pixels form one
+            // span: found from both ends, everything between needs no check.
+            std::size_t begin = 0;
+            while (begin < width && !inner(begin)) plain(begin++, out);
+            std::size_t end = width;
+            while (end > begin && !inner(end - 1)) plain(--end, out);
+            for (std::size_t x = turnSpan<Channels>(row, begin, end, out); x < end; ++x) plain(x, out);
         }
-        for (; x < width; ++x) rotatedSample<Channels>(source, sourceX[x], sourceY[x], out + x * Channels);
-    }
+    };
+    inBands(result.width, result.height, turnRows);
 }
 
 // The width x height pixels from (x1, y1) of the source turned by (cosine,
@@ -536,6 +721,13 @@ int32_t TAVO_RotateCropImage(ImageHandle source, double angle, double centreX, d
     } catch (...) {  // std::bad_alloc
         return TAVOIMG_ERR_MEMORY;
     }
+}
+
+int32_t TAVO_SetImageKernelLevel(int32_t level) {
+    if (level < static_cast<int32_t>(kelmo::KernelLevel::Plain) || level > static_cast<int32_t>(kelmo::KernelLevel::Avx512)) {
+        return TAVOIMG_ERR_ARGUMENT;
+    }
+    return static_cast<int32_t>(kelmo::setKernelLevel(static_cast<kelmo::KernelLevel>(level)));
 }
 
 int32_t TAVO_MirrorImage(ImageHandle image, int32_t flag) {

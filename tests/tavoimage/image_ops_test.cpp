@@ -13,6 +13,8 @@
 
 #include "tavoimage/test_image.h"
 
+#include <omp.h>
+
 using namespace kelmo_test;
 
 namespace {
@@ -47,7 +49,8 @@ double weight(int source, int destination, int i, int j) {
 TEST(ResizeImage, ShrinksByAreaAndEnlargesLinearlyEachAxisOnItsOwn) {
     const struct { int width, height; double ratio; } cases[] = {
         {4, 4, 0.5}, {3, 3, 2.0 / 3.0}, {4, 2, 0.75}, {2, 3, 2.0}, {3, 3, 4.0 / 3.0},
-        {10, 7, 0.25}, {10, 10, 0.1}, {7, 5, 1.6}, {5, 4, 1.0}, {10, 7, 1e-300}};
+        {10, 7, 0.25}, {10, 10, 0.1}, {7, 5, 1.6}, {5, 4, 1.0}, {10, 7, 1e-300},
+        {720, 400, 0.025}};  // rows filtered in bands, on threads
     int k = 0;
     for (const auto &c : cases) {
         for (int channels : {1, 3, 4}) {
@@ -62,7 +65,8 @@ TEST(ResizeImage, ShrinksByAreaAndEnlargesLinearlyEachAxisOnItsOwn) {
             expectRounded(result, channels, [&](int x, int y, int ch) {
                 double sum = 0.0;
                 for (int j = 0; j < c.height; ++j) {
-                    for (int i = 0; i < c.width; ++i) sum += weight(c.height, height, y, j) * weight(c.width, width, x, i) * source.at(i, j, ch);
+                    const double rowWeight = weight(c.height, height, y, j);
+                    for (int i = 0; i < c.width && rowWeight != 0.0; ++i) sum += rowWeight * weight(c.width, width, x, i) * source.at(i, j, ch);
                 }
                 return sum;
             });
@@ -103,20 +107,38 @@ TEST(RotateImageCenter, SamplesTheInverseTurnBilinearlyAndIsBlackOutside) {
     EXPECT_EQ(lit.pixels(1), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0, 200, 0}));
 }
 
-TEST(RotateCropImage, IsTheRectangleOfTheWholeRotationWithItsBorderRepeated) {
+// The reference is the whole rotation at the plain kernel level (one pixel
+// at a time) on one thread, then the crop; every level's crop, on two
+// threads, must give its bytes. The larger cases give each level whole
+// blocks of lanes in rows that also have border pixels; the largest is
+// turned in bands, with rows below the image repeated across bands.
+TEST(RotateCropImage, IsTheRectangleOfTheWholeRotationWithItsBorderRepeatedAtEveryKernelLevel) {
     const struct { int width, height, channels; double angle; int x1, y1, x2, y2; } cases[] = {
         {9, 7, 3, 30, 2, 1, 6, 5}, {9, 7, 1, -12.5, -4, -3, 3, 2}, {8, 6, 4, 77, 5, 3, 12, 9}, {5, 8, 3, 200, -2, 6, 7, 11},
-        {6, 6, 3, 0, -1, 2, 7, 3}, {6, 6, 4, 90, 2, -5, 2, 8}, {7, 5, 1, 45, 9, -4, 12, -2}, {4, 4, 3, -360, 0, 0, 3, 3}};
+        {6, 6, 3, 0, -1, 2, 7, 3}, {6, 6, 4, 90, 2, -5, 2, 8}, {7, 5, 1, 45, 9, -4, 12, -2}, {4, 4, 3, -360, 0, 0, 3, 3},
+        {61, 43, 3, 12, -5, 3, 70, 40}, {50, 37, 1, -33, 4, -6, 47, 30}, {47, 52, 4, 171, -3, -2, 44, 55},
+        {600, 420, 3, 9.5, -20, -40, 579, 470}};
+    const int threads = omp_get_max_threads();
     for (const auto &c : cases) {
         const Pixels source{c.width, c.height, c.channels};
         const TestImage image(source.bytes, c.width, c.height, c.channels), whole;
+        ASSERT_EQ(TAVO_SetImageKernelLevel(0), 0);
+        omp_set_num_threads(1);
         ASSERT_EQ(TAVO_RotateImageCenter(image, c.angle, c.width * 0.43, c.height * 0.57, whole), TAVOIMG_OK);
         ASSERT_EQ(TAVO_CopyRectReplicateBorder(whole, c.x1, c.y1, c.x2, c.y2, whole), TAVOIMG_OK);
-        ASSERT_EQ(TAVO_RotateCropImage(image, c.angle, c.width * 0.43, c.height * 0.57, c.x1, c.y1, c.x2, c.y2, image),
-                  TAVOIMG_OK);
-        EXPECT_EQ(image.size(), whole.size());
-        EXPECT_EQ(image.pixels(c.channels), whole.pixels(c.channels)) << c.angle;
+        omp_set_num_threads(2);
+        for (int level = 0; level <= 3; ++level) {
+            const TestImage copy(source.bytes, c.width, c.height, c.channels);  // the destination may be the source
+            const int32_t set = TAVO_SetImageKernelLevel(level);
+            ASSERT_EQ(TAVO_RotateCropImage(copy, c.angle, c.width * 0.43, c.height * 0.57, c.x1, c.y1, c.x2, c.y2, copy),
+                      TAVOIMG_OK);
+            EXPECT_EQ(copy.size(), whole.size());
+            EXPECT_EQ(copy.pixels(c.channels), whole.pixels(c.channels)) << c.angle << " at level " << set;
+        }
     }
+    omp_set_num_threads(threads);
+    EXPECT_EQ(TAVO_SetImageKernelLevel(-1), TAVOIMG_ERR_ARGUMENT);
+    EXPECT_EQ(TAVO_SetImageKernelLevel(4), TAVOIMG_ERR_ARGUMENT);
     const TestImage image({1, 2, 3, 4}, 2, 2, 1), empty;
     for (const auto &[source, angle, x2, status] : std::vector<std::tuple<ImageHandle, double, int, int32_t>>{
              {image, NAN, 1, TAVOIMG_ERR_ARGUMENT}, {image, 10.0, -1, TAVOIMG_ERR_ARGUMENT},
