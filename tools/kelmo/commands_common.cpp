@@ -38,20 +38,63 @@ LandmarkOptions landmarkOptions(const ParsedArgs &args, bool allowPointsFile) {
 
 LandmarkSource::LandmarkSource(LandmarkOptions options) : options_(std::move(options)) {}
 
-LandmarkSource::~LandmarkSource() = default;
-
-void LandmarkSource::preload() {
-    if (!options_.pointsFile && landmarker_ == nullptr)
-        landmarker_ = std::make_unique<FaceLandmarker>(options_.modelFile ? *options_.modelFile : defaultLandmarkModel());
+LandmarkSource::~LandmarkSource() {
+    if (loader_.joinable()) loader_.join();
 }
 
-FeaturePoints LandmarkSource::pointsFor(const Image &photo, const std::string &photoName) {
+void LandmarkSource::startLoading() {
+    if (options_.pointsFile || landmarker_ != nullptr || loader_.joinable()) return;
+    const std::string model = options_.modelFile ? *options_.modelFile : defaultLandmarkModel();
+    loader_ = std::thread([this, model] {
+        try {
+            landmarker_ = std::make_unique<FaceLandmarker>(model);
+        } catch (...) {
+            loadError_ = std::current_exception();
+        }
+    });
+}
+
+void LandmarkSource::preload() {
+    if (options_.pointsFile) return;
+    startLoading();
+    if (loader_.joinable()) loader_.join();
+    if (loadError_) {
+        // Thrown again at the next use too: the command ends on it anyway.
+        std::rethrow_exception(loadError_);
+    }
+}
+
+namespace {
+
+// The photo reduced by the decoder for the face detector, when it is a JPEG
+// file too large for the detector as it is; nothing otherwise (the detector
+// then scales the photo itself).
+std::optional<ReducedPhoto> reducedForDetection(const Image &photo, const std::string &photoPath) {
+    const int reduction = detectionReduction(photo.width(), photo.height());
+    if (reduction == 1 || photoPath.empty()) return std::nullopt;
+    ImageHandle h = -1;
+    if (TAVO_LoadJpegReduced(&h, photoPath.c_str(), reduction) != 0) return std::nullopt;
+    const Image image(h);
+    ReducedPhoto reduced;
+    reduced.width = image.width();
+    reduced.height = image.height();
+    reduced.reduction = reduction;
+    reduced.rgb = image.pixels(TAVO_IMAGEMODE_COLOR);
+    return reduced;
+}
+
+}  // namespace
+
+FeaturePoints LandmarkSource::pointsFor(const Image &photo, const std::string &photoPath) {
     if (options_.pointsFile) return readFeaturePoints(*options_.pointsFile);
+    startLoading();
+    const std::optional<ReducedPhoto> reduced = reducedForDetection(photo, photoPath);
+    const std::vector<uint8_t> rgb = photo.pixels(TAVO_IMAGEMODE_COLOR);
     preload();
     const std::vector<DetectedFace> faces =
-        landmarker_->detect(photo.pixels(TAVO_IMAGEMODE_COLOR), photo.width(), photo.height());
+        landmarker_->detect(rgb, photo.width(), photo.height(), reduced ? &*reduced : nullptr);
     facesFoundLast_ = static_cast<int>(faces.size());
-    return chooseFace(faces, options_.face, photoName).points;
+    return chooseFace(faces, options_.face, photoPath).points;
 }
 
 CreateOptions createOptions(const ParsedArgs &args) {
