@@ -4,6 +4,10 @@
 #include <cstdio>
 #include <filesystem>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "tools/kelmo/commands.h"
 #include "tools/kelmo/face_landmarks.h"
 #include "tools/kelmo/gltf_export.h"
@@ -45,6 +49,13 @@ LandmarkSource::~LandmarkSource() {
 void LandmarkSource::startLoading() {
     if (options_.pointsFile || landmarker_ != nullptr || loader_.joinable()) return;
     const std::string model = options_.modelFile ? *options_.modelFile : defaultLandmarkModel();
+#if defined(__GLIBC__)
+    // The model is some 200 000 small blocks (100 MB). Made on a thread of
+    // their own they would come from a heap of that thread, which grows a few
+    // pages at a time, a system call each; one heap for the whole process
+    // grows in large steps.
+    mallopt(M_ARENA_MAX, 1);
+#endif
     loader_ = std::thread([this, model] {
         try {
             landmarker_ = std::make_unique<FaceLandmarker>(model);
