@@ -34,6 +34,9 @@
 
 #include "tools/kelmo/atomic_file.h"
 #include "tools/kelmo/commands.h"
+#if KELMO_WITH_GLTF
+#include "tools/kelmo/gltf_export.h"
+#endif
 
 #ifdef KELMO_COVERAGE
 extern "C" void __gcov_dump(void);
@@ -188,12 +191,16 @@ Result runPhoto(const Job &job, const BatchSettings &settings, LandmarkSource &l
 // The workers are the batch's parallelism: each runs the library's parallel
 // loops on its own thread (they work on 256 x 256 frames, too little to pay
 // for threads that would only compete with the other workers), and writes
-// its pictures at a fast PNG level (larger files, the same pixels).
+// its pictures, those inside model.glb too, at a fast PNG level (larger
+// files, the same pixels).
 void useOneThreadPerWorker() {
 #if defined(_OPENMP)
     omp_set_num_threads(1);
 #endif
     TAVO_SetPngCompressionLevel(1);
+#if KELMO_WITH_GLTF
+    setEmbeddedPngCompressionLevel(1);
+#endif
 }
 
 #if !defined(_WIN32)
