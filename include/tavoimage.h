@@ -245,7 +245,8 @@ TAVOIMAGE_API int32_t TAVO_SaveImageToFile(ImageHandle image, const char *path);
  * writes from now on, for the whole process: 0 (stored, fastest) to 9
  * (smallest), or -1 for zlib's default (6), the level until this is called.
  * The pixels read back are the same at every level; a low level trades a
- * larger file for a faster save (intermediate pictures of a large batch).
+ * larger file for a faster save (intermediate pictures of a large batch);
+ * levels 0 to 2 also filter every row alike instead of choosing per row.
  * Returns 0, TAVOIMG_ERR_ARGUMENT (level outside -1..9; nothing changes). */
 TAVOIMAGE_API int32_t TAVO_SetPngCompressionLevel(int32_t level);
 
