@@ -318,11 +318,14 @@ int commandBatch(const Args &words) {
     // The workers initialise the library each; trying it once here turns a
     // broken data directory into one message instead of one per photo.
     // (Initialisation runs no OpenMP loop, so forking afterwards is safe.)
-    { const LibrarySession check(settings.dataDirectory); }
+    // The landmark model loads meanwhile, and is complete before the fork:
+    // the workers share it.
     LandmarkOptions landmarkOpts;
     landmarkOpts.modelFile = args.value("model");
     LandmarkSource landmarks(landmarkOpts);
-    landmarks.preload();  // before fork: the workers share the 100 MB model
+    landmarks.startLoading();
+    { const LibrarySession check(settings.dataDirectory); }
+    landmarks.preload();
 
     const std::string shardText =
         shard.second > 1 ? " (shard " + std::to_string(shard.first) + "/" + std::to_string(shard.second) + ")" : "";
