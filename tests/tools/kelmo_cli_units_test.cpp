@@ -166,19 +166,11 @@ TEST(FaceLandmarks, LargeJpegFoundReducedGivesTheOriginalsPointsScaledUp) {
         ASSERT_EQ(TAVO_SaveImageToFile(large.handle(), path.c_str()), 0);
     }
     const Image photo = loadPhoto(path);
-    ASSERT_EQ(photo.width(), side);
-    ReducedPhoto reduced;
-    reduced.reduction = detectionReduction(photo.width(), photo.height());
-    ASSERT_EQ(reduced.reduction, 4);
-    ImageHandle h = -1;
-    ASSERT_EQ(TAVO_LoadJpegReduced(&h, path.c_str(), reduced.reduction), 0);
-    const Image quarter(h);
+    const std::optional<ReducedPhoto> reduced = reducedForDetection(photo, path);
     std::remove(path.c_str());
-    ASSERT_EQ(quarter.width(), side / 4);
-    reduced.width = quarter.width(), reduced.height = quarter.height();
-    reduced.rgb = quarter.pixels(TAVO_IMAGEMODE_COLOR);
+    ASSERT_TRUE(reduced && reduced->reduction == 4 && reduced->width == side / 4 && photo.width() == side);
     const std::vector<DetectedFace> large =
-        landmarker.detect(photo.pixels(TAVO_IMAGEMODE_COLOR), photo.width(), photo.height(), &reduced);
+        landmarker.detect(photo.pixels(TAVO_IMAGEMODE_COLOR), photo.width(), photo.height(), &*reduced);
     ASSERT_EQ(large.size(), 1u);
 
     const auto at = [&](int k) {  // the original's point k, scaled up

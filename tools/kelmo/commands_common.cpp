@@ -81,27 +81,6 @@ void LandmarkSource::preload() {
     }
 }
 
-namespace {
-
-// The photo reduced by the decoder for the face detector, when it is a JPEG
-// file too large for the detector as it is; nothing otherwise (the detector
-// then scales the photo itself).
-std::optional<ReducedPhoto> reducedForDetection(const Image &photo, const std::string &photoPath) {
-    const int reduction = detectionReduction(photo.width(), photo.height());
-    if (reduction == 1 || photoPath.empty()) return std::nullopt;
-    ImageHandle h = -1;
-    if (TAVO_LoadJpegReduced(&h, photoPath.c_str(), reduction) != 0) return std::nullopt;
-    const Image image(h);
-    ReducedPhoto reduced;
-    reduced.width = image.width();
-    reduced.height = image.height();
-    reduced.reduction = reduction;
-    reduced.rgb = image.pixels(TAVO_IMAGEMODE_COLOR);
-    return reduced;
-}
-
-}  // namespace
-
 FeaturePoints LandmarkSource::pointsFor(const Image &photo, const std::string &photoPath) {
     if (options_.pointsFile) return readFeaturePoints(*options_.pointsFile);
     startLoading();

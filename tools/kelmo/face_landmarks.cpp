@@ -52,6 +52,20 @@ int detectionReduction(int width, int height) {
     return 8;
 }
 
+std::optional<ReducedPhoto> reducedForDetection(const Image &photo, const std::string &photoPath) {
+    const int reduction = detectionReduction(photo.width(), photo.height());
+    if (reduction == 1 || photoPath.empty()) return std::nullopt;
+    ImageHandle h = -1;
+    if (TAVO_LoadJpegReduced(&h, photoPath.c_str(), reduction) != 0) return std::nullopt;
+    const Image image(h);
+    ReducedPhoto reduced;
+    reduced.width = image.width();
+    reduced.height = image.height();
+    reduced.reduction = reduction;
+    reduced.rgb = image.pixels(TAVO_IMAGEMODE_COLOR);
+    return reduced;
+}
+
 struct FaceLandmarker::Impl {
     dlib::frontal_face_detector detector;
     dlib::shape_predictor predictor;

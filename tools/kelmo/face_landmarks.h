@@ -45,6 +45,13 @@ struct ReducedPhoto {
 // photo already fits, 8 beyond.
 int detectionReduction(int width, int height);
 
+class Image;
+
+// The photo read from the file `photoPath` reduced by the decoder for the
+// face detector, when it is a JPEG file longer than the detector's working
+// size; nothing otherwise (the detector then scales the photo itself).
+std::optional<ReducedPhoto> reducedForDetection(const Image &photo, const std::string &photoPath);
+
 class FaceLandmarker {
 public:
     // Loads the shape predictor model: a dlib file (about 100 MB, a second or
