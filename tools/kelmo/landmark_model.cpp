@@ -10,6 +10,13 @@
 #include <sstream>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "tools/kelmo/cli.h"
 
 namespace kelmo::cli {
@@ -25,24 +32,44 @@ struct Counts {
     uint32_t parts = 0, cascades = 0, trees = 0, splits = 0, features = 0;
 };
 
-// A whole file in memory, read in order.
+// A whole file in memory, read in order. On POSIX systems the file is mapped
+// (its pages straight from the file cache, no 65 MB copy); elsewhere read.
 class Reader {
 public:
     explicit Reader(const std::string &path) : path_(path) {
+#if !defined(_WIN32)
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat info {};
+        if (fd >= 0 && ::fstat(fd, &info) == 0 && info.st_size > 0) {
+            size_ = static_cast<std::size_t>(info.st_size);
+            void *mapped = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+            if (mapped != MAP_FAILED) data_ = static_cast<const char *>(mapped), mapped_ = true;
+        }
+        if (fd >= 0) ::close(fd);
+        if (mapped_) return;
+#endif
         std::ifstream file(path, std::ios::binary | std::ios::ate);
         if (!file) throw failure("cannot read the landmark model '" + path + "'");
         size_ = static_cast<std::size_t>(file.tellg());
-        bytes_ = std::make_unique_for_overwrite<char[]>(size_);  // 65 MB, not cleared first
+        bytes_ = std::make_unique_for_overwrite<char[]>(size_);  // not cleared first
         file.seekg(0);
         if (!file.read(bytes_.get(), static_cast<std::streamsize>(size_)))
             throw failure("cannot read the landmark model '" + path + "'");
+        data_ = bytes_.get();
     }
+    ~Reader() {
+#if !defined(_WIN32)
+        if (mapped_) ::munmap(const_cast<char *>(data_), size_);
+#endif
+    }
+    Reader(const Reader &) = delete;
+    Reader &operator=(const Reader &) = delete;
     // The next `count` values of type T; throws at the end of the file.
     template <typename T>
     void take(T *values, std::size_t count) {
         const std::size_t size = count * sizeof(T);
         if (size_ - at_ < size) throw failure("landmark model '" + path_ + "' is truncated");
-        std::memcpy(values, bytes_.get() + at_, size);
+        std::memcpy(values, data_ + at_, size);
         at_ += size;
     }
     bool atEnd() const { return at_ == size_; }
@@ -50,6 +77,8 @@ public:
 private:
     std::string path_;
     std::unique_ptr<char[]> bytes_;
+    const char *data_ = nullptr;
+    bool mapped_ = false;
     std::size_t size_ = 0;
     std::size_t at_ = 0;
 };
