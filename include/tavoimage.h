@@ -113,6 +113,19 @@ TAVOIMAGE_API int32_t TAVO_LoadImageFromFile(ImageHandle *out, const char *path)
  * has four channels R, G, B, A (A = 255 where the file has no alpha). */
 TAVOIMAGE_API int32_t TAVO_LoadImageFromFileWithAlpha(ImageHandle *out, const char *path);
 
+/* Extension: loads a JPEG file as colour (three channels) at 1/reduction of its
+ * size, each side rounded up (ceil(width / reduction) by ceil(height /
+ * reduction)), the reduction done by the decoder while it decodes (each 8 x 8
+ * block's low frequencies only), at a fraction of the cost of a full decode.
+ * For finding things in a large photo quickly; the pixels are an average over
+ * each reduction x reduction block, not those of a full decode scaled down.
+ * out: receives the new handle; must not be null.  path: zero-terminated file
+ * path; must not be null.  reduction: 1, 2, 4 or 8.
+ * Returns 0, TAVOIMG_ERR_NULL, TAVOIMG_ERR_ARGUMENT (another reduction),
+ * TAVOIMG_ERR_FORMAT (not a JPEG file, or a CMYK one), and otherwise as
+ * TAVO_LoadImageFromFile; on failure no image is created. */
+TAVOIMAGE_API int32_t TAVO_LoadJpegReduced(ImageHandle *out, const char *path, int32_t reduction);
+
 /* Creates an image holding a copy of a pixel buffer.
  * out: receives the new handle; must not be null.
  * pixels: height rows of scanLine bytes each, top row first; may be null only
@@ -232,7 +245,8 @@ TAVOIMAGE_API int32_t TAVO_SaveImageToFile(ImageHandle image, const char *path);
  * writes from now on, for the whole process: 0 (stored, fastest) to 9
  * (smallest), or -1 for zlib's default (6), the level until this is called.
  * The pixels read back are the same at every level; a low level trades a
- * larger file for a faster save (intermediate pictures of a large batch).
+ * larger file for a faster save (intermediate pictures of a large batch);
+ * levels 0 to 2 also filter every row alike instead of choosing per row.
  * Returns 0, TAVOIMG_ERR_ARGUMENT (level outside -1..9; nothing changes). */
 TAVOIMAGE_API int32_t TAVO_SetPngCompressionLevel(int32_t level);
 

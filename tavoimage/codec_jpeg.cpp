@@ -77,6 +77,7 @@ struct JpegReadState {
     std::FILE *file = nullptr;
     std::size_t memoryBudget = 0;
     bool keepAlpha = false;
+    unsigned int reduction = 1;              // 1, 2, 4 or 8: decoded at 1/reduction
     std::vector<uint8_t> *pixels = nullptr;  // owned by the caller's frame
     std::vector<uint8_t> *row = nullptr;     // one decoded row, caller's frame
     int32_t width = 0;
@@ -131,12 +132,19 @@ TAVOIMAGE_NOINLINE int32_t readJpegStream(JpegReadState *state) {
         jpeg_destroy_decompress(&codec);
         return TAVOIMG_ERR_MEMORY;
     }
+    // A reduced image comes from the decoder itself: it keeps only the low
+    // frequencies of each 8 x 8 block, a fraction of the work of decoding
+    // every pixel and scaling down afterwards.
+    codec.scale_num = 1;
+    codec.scale_denom = state->reduction;
     jpeg_start_decompress(&codec);
     const int32_t channels = state->keepAlpha ? 4 : 3;
     const std::size_t width = codec.output_width;
     const std::size_t rowBytes = width * static_cast<std::size_t>(channels);
-    if (codec.output_components != decodedChannels || codec.output_width != codec.image_width ||
-        codec.output_height != codec.image_height) {
+    const JDIMENSION expectedWidth = (codec.image_width + state->reduction - 1) / state->reduction;
+    const JDIMENSION expectedHeight = (codec.image_height + state->reduction - 1) / state->reduction;
+    if (codec.output_components != decodedChannels || codec.output_width != expectedWidth ||
+        codec.output_height != expectedHeight) {
         jpeg_destroy_decompress(&codec);
         return TAVOIMG_ERR_FORMAT;
     }
@@ -212,7 +220,8 @@ TAVOIMAGE_NOINLINE int32_t writeJpegStream(JpegWriteState *state) {
 
 }  // namespace
 
-int32_t decodeJpeg(std::FILE *file, bool keepAlpha, Image &image) {
+int32_t decodeJpeg(std::FILE *file, bool keepAlpha, Image &image, unsigned int reduction) {
+    if (reduction != 1 && reduction != 2 && reduction != 4 && reduction != 8) return TAVOIMG_ERR_ARGUMENT;
     std::vector<uint8_t> pixels;
     std::vector<uint8_t> row;
     JpegReadState state;
@@ -222,6 +231,7 @@ int32_t decodeJpeg(std::FILE *file, bool keepAlpha, Image &image) {
     std::rewind(file);
     state.memoryBudget = kJpegMemoryFloor + static_cast<std::size_t>(fileBytes) * kJpegBytesPerFileByte;
     state.keepAlpha = keepAlpha;
+    state.reduction = reduction;
     state.pixels = &pixels;
     state.row = &row;
     const int32_t status = readJpegStream(&state);

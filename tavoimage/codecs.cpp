@@ -76,6 +76,17 @@ int32_t decodeImageFile(const std::string &path, bool keepAlpha, Image &image) {
     return TAVOIMG_ERR_FORMAT;
 }
 
+int32_t decodeJpegFileReduced(const std::string &path, unsigned int reduction, Image &image) {
+    FilePtr file(openNamedFile(path, "rb"));
+    if (!file) return TAVOIMG_ERR_OPEN;
+    unsigned char magic[8] = {};
+    const std::size_t count = std::fread(magic, 1, sizeof magic, file.get());
+    if (std::ferror(file.get())) return TAVOIMG_ERR_OPEN;
+    if (formatFromMagic(magic, count) != FileFormat::Jpeg) return TAVOIMG_ERR_FORMAT;
+    if (std::fseek(file.get(), 0, SEEK_SET) != 0) return TAVOIMG_ERR_OPEN;
+    return decodeJpeg(file.get(), false, image, reduction);
+}
+
 int32_t encodeImageFile(const Image &image, const std::string &path) {
     const FileFormat format = formatFromExtension(path);
     if (format == FileFormat::Unknown) return TAVOIMG_ERR_FORMAT;

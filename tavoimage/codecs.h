@@ -30,6 +30,12 @@ namespace tavoimage {
 // written on success.
 int32_t decodeImageFile(const std::string &path, bool keepAlpha, Image &image);
 
+// Decodes a JPEG file as colour at 1/reduction of its size (reduction 1, 2, 4
+// or 8; each side rounded up), the reduction done by the decoder. Returns
+// TAVOIMG_ERR_FORMAT for a file of another format, TAVOIMG_ERR_ARGUMENT for
+// another reduction, otherwise as decodeImageFile.
+int32_t decodeJpegFileReduced(const std::string &path, unsigned int reduction, Image &image);
+
 // Encodes a non-empty image to a file whose format follows the path's
 // extension (.png, .jpg/.jpeg, .bmp, case-insensitive). A file that was
 // opened but could not be written completely is removed.
@@ -40,7 +46,7 @@ int32_t encodeImageFile(const Image &image, const std::string &path);
 // magic bytes the caller has already recognised. Results have 3 channels
 // (R G B) or, with keepAlpha, 4 (R G B A).
 int32_t decodePng(std::FILE *file, bool keepAlpha, Image &image);
-int32_t decodeJpeg(std::FILE *file, bool keepAlpha, Image &image);
+int32_t decodeJpeg(std::FILE *file, bool keepAlpha, Image &image, unsigned int reduction = 1);
 int32_t decodeBmp(std::FILE *file, bool keepAlpha, Image &image);
 
 // Per-format writers of a non-empty image (1, 3 or 4 channels) to a file

@@ -144,6 +144,20 @@ int32_t TAVO_LoadImageFromFileWithAlpha(ImageHandle *out, const char *path) {
     return loadImageFile(out, path, true);
 }
 
+int32_t TAVO_LoadJpegReduced(ImageHandle *out, const char *path, int32_t reduction) {
+    if (out == nullptr || path == nullptr) return TAVOIMG_ERR_NULL;
+    if (reduction != 1 && reduction != 2 && reduction != 4 && reduction != 8) return TAVOIMG_ERR_ARGUMENT;
+    try {
+        Image image;
+        const int32_t status = tavoimage::decodeJpegFileReduced(path, static_cast<unsigned int>(reduction), image);
+        if (status != TAVOIMG_OK) return status;
+        *out = tavoimage::addImage(std::move(image));
+    } catch (const std::bad_alloc &) {
+        return TAVOIMG_ERR_MEMORY;
+    }
+    return TAVOIMG_OK;
+}
+
 int32_t TAVO_LoadImageFromBuffer(ImageHandle *out, const uint8_t *pixels, int32_t width,
                                  int32_t height, int32_t scanLine, TAVO_IMAGEMODE mode) {
     if (out == nullptr) return TAVOIMG_ERR_NULL;

@@ -62,6 +62,8 @@ TEST(ImageTable, EveryInvalidCallReturnsItsStatusAndChangesNothing) {
         CALL(kNull, TAVO_LoadImageFromBuffer(&out, nullptr, 1, 1, 3, colour)),
         CALL(kNull, TAVO_LoadImageFromFile(nullptr, "x.png")), CALL(kNull, TAVO_LoadImageFromFile(&out, nullptr)),
         CALL(kNull, TAVO_LoadImageFromFileWithAlpha(nullptr, "x.png")), CALL(kNull, TAVO_LoadImageFromFileWithAlpha(&out, nullptr)),
+        CALL(kNull, TAVO_LoadJpegReduced(nullptr, "x.jpg", 2)), CALL(kNull, TAVO_LoadJpegReduced(&out, nullptr, 2)),
+        CALL(kArgument, TAVO_LoadJpegReduced(&out, "x.jpg", 3)),
         CALL(kArgument, TAVO_LoadImageFromBuffer(&out, bytes, 2, 2, 8, badMode)),
         CALL(kArgument, TAVO_LoadImageFromBuffer(&out, bytes, -1, 2, 8, grey)),
         CALL(kArgument, TAVO_LoadImageFromBuffer(&out, bytes, side + 1, 1, side + 1, grey)),

@@ -2,7 +2,13 @@
 // files, the option parser and numbers.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
 #include "tools/kelmo/cli.h"
+#include "tools/kelmo/face_landmarks.h"
+#include "tools/kelmo/session.h"
 #include "tools/kelmo/model_ops.h"
 #include "tools/kelmo/whole_head.h"
 
@@ -137,6 +143,57 @@ TEST(WholeHead, SkinToneComesFromCheeksAndSkinOfTheForeheadAndFillsAllButTheFace
         EXPECT_NEAR(red(0, 48) + red(48, 0) + red(95, 95), 3 * t.r, 1.5);      // the border, even of a face
         EXPECT_NEAR(red(10, 10), (10 + t.r) / 2, 1.0);                         // half-transparent: halfway
     }
+}
+
+// A phone-sized JPEG (the sample photo scaled up to 3464 x 3464 with pixel
+// centres aligned): the detector works on the decoder's quarter-size image
+// and the 68 points are placed on the full photo. Scaled back, they must fall
+// where the original photo's points are: within 1 % of the distance between
+// the eyes on average (the usual error measure of landmarks), 2 % at worst,
+// measured from the original's pixel (its points are rounded to whole
+// pixels, an uncertainty of 0.8 % of that distance here).
+TEST(FaceLandmarks, LargeJpegFoundReducedGivesTheOriginalsPointsScaledUp) {
+    // The cross-built Windows tests have neither (scripts/check-windows.sh
+    // runs the tool's landmarks there instead).
+    if (!std::filesystem::exists(KELMO_SAMPLE_PHOTO) || !std::filesystem::exists(defaultLandmarkModel()))
+        GTEST_SKIP() << "no sample photo or landmark model in this build";
+    const Image original = loadPhoto(KELMO_SAMPLE_PHOTO);
+    FaceLandmarker landmarker(defaultLandmarkModel());
+    const std::vector<DetectedFace> small =
+        landmarker.detect(original.pixels(TAVO_IMAGEMODE_COLOR), original.width(), original.height());
+    ASSERT_EQ(small.size(), 1u);
+    const int side = 3464;
+    const double scale = static_cast<double>(side) / original.width();
+    const std::string path = testing::TempDir() + "kelmo_large_photo.jpg";
+    {
+        Image large;
+        ASSERT_EQ(TAVO_ResizeImage(original.handle(), scale, large.handle()), 0);
+        ASSERT_EQ(TAVO_SaveImageToFile(large.handle(), path.c_str()), 0);
+    }
+    const Image photo = loadPhoto(path);
+    const std::optional<ReducedPhoto> reduced = reducedForDetection(photo, path);
+    std::remove(path.c_str());
+    ASSERT_TRUE(reduced && reduced->reduction == 4 && reduced->width == side / 4 && photo.width() == side);
+    const std::vector<DetectedFace> large =
+        landmarker.detect(photo.pixels(TAVO_IMAGEMODE_COLOR), photo.width(), photo.height(), &*reduced);
+    ASSERT_EQ(large.size(), 1u);
+
+    const auto at = [&](int k) {  // the original's point k, scaled up
+        return std::array<double, 2>{(small[0].ibug[k].x + 0.5) * scale - 0.5, (small[0].ibug[k].y + 0.5) * scale - 0.5};
+    };
+    double eyes[2][2] = {};  // centres of the points 36-41 and 42-47
+    for (int k = 36; k < 48; ++k)
+        for (int a = 0; a < 2; ++a) eyes[(k - 36) / 6][a] += at(k)[a] / 6;
+    const double interOcular = std::hypot(eyes[1][0] - eyes[0][0], eyes[1][1] - eyes[0][1]);
+    const double halfPixel = 0.5 * scale;
+    double sum = 0, worst = 0;
+    for (int k = 0; k < kIbugPointCount; ++k) {
+        const double e = std::hypot(std::max(0.0, std::abs(large[0].ibug[k].x - at(k)[0]) - halfPixel),
+                                    std::max(0.0, std::abs(large[0].ibug[k].y - at(k)[1]) - halfPixel));
+        sum += e, worst = std::max(worst, e);
+    }
+    EXPECT_LE(sum / kIbugPointCount, 0.01 * interOcular) << interOcular;
+    EXPECT_LE(worst, 0.02 * interOcular) << interOcular;
 }
 
 }  // namespace

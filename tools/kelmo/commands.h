@@ -5,7 +5,9 @@
 
 #include <memory>
 #include <optional>
+#include <exception>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tools/kelmo/atomic_file.h"
@@ -47,15 +49,24 @@ class LandmarkSource {
 public:
     explicit LandmarkSource(LandmarkOptions options);
     ~LandmarkSource();
-    // The 66 points of the photo: read from --points, or found by dlib.
-    FeaturePoints pointsFor(const Image &photo, const std::string &photoName);
-    // Loads dlib's model now (batch loads it before starting its workers).
+    // The 66 points of the photo read from the file `photoPath`: read from
+    // --points, or found by dlib. A large JPEG photo is read again, reduced
+    // by the decoder, for the face detector (the points are still placed on
+    // the photo itself).
+    FeaturePoints pointsFor(const Image &photo, const std::string &photoPath);
+    // Starts loading dlib's model on a thread of its own, so that a command
+    // reads its photo meanwhile; pointsFor waits for it. Nothing with --points.
+    void startLoading();
+    // Loads dlib's model now, or waits for the load begun (batch loads it
+    // before starting its workers: no thread may run across a fork).
     void preload();
     int facesFoundLast() const { return facesFoundLast_; }
 
 private:
     LandmarkOptions options_;
     std::unique_ptr<FaceLandmarker> landmarker_;
+    std::thread loader_;
+    std::exception_ptr loadError_;
     int facesFoundLast_ = 0;
 };
 

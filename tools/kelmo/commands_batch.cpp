@@ -6,8 +6,8 @@
 //
 // The library's state is per process and takes one call at a time
 // (docs/design.md), so parallel work means processes: the parent loads
-// dlib's model once, forks N workers (which share it copy-on-write and each
-// initialise the library), hands them photo indices one at a time over a
+// dlib's model and initialises the library once, forks N workers (which
+// share both copy-on-write), hands them photo indices one at a time over a
 // pipe and collects one result per photo. A worker that dies (a crash on a
 // hostile file) costs only its photo, which is reported and skipped; a new
 // worker takes its place.
@@ -34,6 +34,9 @@
 
 #include "tools/kelmo/atomic_file.h"
 #include "tools/kelmo/commands.h"
+#if KELMO_WITH_GLTF
+#include "tools/kelmo/gltf_export.h"
+#endif
 
 #ifdef KELMO_COVERAGE
 extern "C" void __gcov_dump(void);
@@ -188,12 +191,16 @@ Result runPhoto(const Job &job, const BatchSettings &settings, LandmarkSource &l
 // The workers are the batch's parallelism: each runs the library's parallel
 // loops on its own thread (they work on 256 x 256 frames, too little to pay
 // for threads that would only compete with the other workers), and writes
-// its pictures at a fast PNG level (larger files, the same pixels).
+// its pictures, those inside model.glb too, at a fast PNG level (larger
+// files, the same pixels).
 void useOneThreadPerWorker() {
 #if defined(_OPENMP)
     omp_set_num_threads(1);
 #endif
     TAVO_SetPngCompressionLevel(1);
+#if KELMO_WITH_GLTF
+    setEmbeddedPngCompressionLevel(1);
+#endif
 }
 
 #if !defined(_WIN32)
@@ -204,8 +211,7 @@ void useOneThreadPerWorker() {
     useOneThreadPerWorker();
     int exitCode = 0;
     try {
-        const LibrarySession library(settings.dataDirectory);
-        int32_t index = 0;
+        int32_t index = 0;  // the library is the parent's, initialised before the fork
         while (readAll(jobFd, &index, sizeof index)) {
             if (index < 0 || index >= static_cast<int32_t>(jobs.size())) break;
             const Result r = runPhoto(jobs[static_cast<std::size_t>(index)], settings, landmarks);
@@ -308,14 +314,18 @@ int commandBatch(const Args &words) {
     const std::vector<Job> jobs(all.begin() + static_cast<std::ptrdiff_t>(first),
                                 all.begin() + static_cast<std::ptrdiff_t>(last));
     settings.dataDirectory = findDataDirectory(args.value("data"));
-    // The workers initialise the library each; trying it once here turns a
-    // broken data directory into one message instead of one per photo.
-    // (Initialisation runs no OpenMP loop, so forking afterwards is safe.)
-    { const LibrarySession check(settings.dataDirectory); }
+    // The library is initialised here, once: a broken data directory is one
+    // message instead of one per photo, and the workers inherit it ready
+    // (initialisation runs no OpenMP loop and leaves no file open, so forking
+    // afterwards is safe; the parent makes no other call to the library). The
+    // landmark model loads meanwhile, and is complete before the fork: the
+    // workers share it too.
     LandmarkOptions landmarkOpts;
     landmarkOpts.modelFile = args.value("model");
     LandmarkSource landmarks(landmarkOpts);
-    landmarks.preload();  // before fork: the workers share the 100 MB model
+    landmarks.startLoading();
+    const LibrarySession library(settings.dataDirectory);
+    landmarks.preload();
 
     const std::string shardText =
         shard.second > 1 ? " (shard " + std::to_string(shard.first) + "/" + std::to_string(shard.second) + ")" : "";
@@ -332,7 +342,6 @@ int commandBatch(const Args &words) {
     ProgressDisplay progress(jobs.size(), _isatty(_fileno(stderr)) != 0);
     if (!jobs.empty()) {
         useOneThreadPerWorker();
-        const LibrarySession library(settings.dataDirectory);
         if (_isatty(_fileno(stderr)) != 0) progress.draw(0, 0);
         for (std::size_t k = 0; k < jobs.size(); ++k) {
             results[k] = runPhoto(jobs[k], settings, landmarks);

@@ -4,6 +4,10 @@
 #include <cstdio>
 #include <filesystem>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "tools/kelmo/commands.h"
 #include "tools/kelmo/face_landmarks.h"
 #include "tools/kelmo/gltf_export.h"
@@ -38,20 +42,55 @@ LandmarkOptions landmarkOptions(const ParsedArgs &args, bool allowPointsFile) {
 
 LandmarkSource::LandmarkSource(LandmarkOptions options) : options_(std::move(options)) {}
 
-LandmarkSource::~LandmarkSource() = default;
-
-void LandmarkSource::preload() {
-    if (!options_.pointsFile && landmarker_ == nullptr)
-        landmarker_ = std::make_unique<FaceLandmarker>(options_.modelFile ? *options_.modelFile : defaultLandmarkModel());
+LandmarkSource::~LandmarkSource() {
+    if (loader_.joinable()) loader_.join();
+    // A command's source lives until the command ends, and the process with
+    // it; freeing the model's 200 000 blocks one by one would cost a tenth of
+    // a one-photo `create`. The model is kept, reachable, and the system
+    // takes the memory back at exit.
+    static auto *const kept = new std::vector<std::unique_ptr<FaceLandmarker>>;
+    if (landmarker_ != nullptr) kept->push_back(std::move(landmarker_));
 }
 
-FeaturePoints LandmarkSource::pointsFor(const Image &photo, const std::string &photoName) {
+void LandmarkSource::startLoading() {
+    if (options_.pointsFile || landmarker_ != nullptr || loader_.joinable()) return;
+    const std::string model = options_.modelFile ? *options_.modelFile : defaultLandmarkModel();
+#if defined(__GLIBC__)
+    // The model is some 200 000 small blocks (100 MB). Made on a thread of
+    // their own they would come from a heap of that thread, which grows a few
+    // pages at a time, a system call each; one heap for the whole process
+    // grows in large steps.
+    mallopt(M_ARENA_MAX, 1);
+#endif
+    loader_ = std::thread([this, model] {
+        try {
+            landmarker_ = std::make_unique<FaceLandmarker>(model);
+        } catch (...) {
+            loadError_ = std::current_exception();
+        }
+    });
+}
+
+void LandmarkSource::preload() {
+    if (options_.pointsFile) return;
+    startLoading();
+    if (loader_.joinable()) loader_.join();
+    if (loadError_) {
+        // Thrown again at the next use too: the command ends on it anyway.
+        std::rethrow_exception(loadError_);
+    }
+}
+
+FeaturePoints LandmarkSource::pointsFor(const Image &photo, const std::string &photoPath) {
     if (options_.pointsFile) return readFeaturePoints(*options_.pointsFile);
+    startLoading();
+    const std::optional<ReducedPhoto> reduced = reducedForDetection(photo, photoPath);
+    const std::vector<uint8_t> rgb = photo.pixels(TAVO_IMAGEMODE_COLOR);
     preload();
     const std::vector<DetectedFace> faces =
-        landmarker_->detect(photo.pixels(TAVO_IMAGEMODE_COLOR), photo.width(), photo.height());
+        landmarker_->detect(rgb, photo.width(), photo.height(), reduced ? &*reduced : nullptr);
     facesFoundLast_ = static_cast<int>(faces.size());
-    return chooseFace(faces, options_.face, photoName).points;
+    return chooseFace(faces, options_.face, photoPath).points;
 }
 
 CreateOptions createOptions(const ParsedArgs &args) {

@@ -55,9 +55,12 @@ int commandCreate(const Args &words) {
     const CreateOptions options = createOptions(args);
 
     const double start = secondsNow();
+    // The landmark model loads on its own thread while the library starts
+    // and the photo is read.
+    LandmarkSource source(landmarks);
+    source.startLoading();
     const LibrarySession library(findDataDirectory(args.value("data")));
     const Image photo = loadPhoto(photoPath);
-    LandmarkSource source(landmarks);
     const FeaturePoints points = source.pointsFor(photo, photoPath);
     const auto model = createModel(photo, points, options);
 

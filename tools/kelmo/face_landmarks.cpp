@@ -18,7 +18,53 @@
 #define KELMO_INSTALL_LANDMARKS_DIR "/usr/local/share/kelmo/landmarks"
 #endif
 
+// A photo's packed RGB rows seen as a dlib image, so that the detector and the
+// predictor read the pixels where they are instead of from a copy (36 MB for
+// a 12-megapixel photo).
 namespace kelmo::cli {
+struct RgbView {
+    const uint8_t *pixels = nullptr;
+    long rows = 0, columns = 0;
+};
+// dlib's generic image interface, found by argument-dependent lookup.
+inline long num_rows(const RgbView &v) { return v.rows; }
+inline long num_columns(const RgbView &v) { return v.columns; }
+inline const void *image_data(const RgbView &v) { return v.pixels; }
+inline long width_step(const RgbView &v) { return v.columns * 3; }
+}  // namespace kelmo::cli
+
+template <>
+struct dlib::image_traits<kelmo::cli::RgbView> {
+    using pixel_type = dlib::rgb_pixel;
+};
+
+namespace kelmo::cli {
+
+// The detector's working size: its cost grows with the area it scans.
+constexpr int kMaxDetectionSide = 1280;
+
+int detectionReduction(int width, int height) {
+    const int longSide = std::max(width, height);
+    if (longSide <= kMaxDetectionSide) return 1;
+    for (int reduction : {2, 4}) {
+        if ((longSide + reduction - 1) / reduction <= kMaxDetectionSide) return reduction;
+    }
+    return 8;
+}
+
+std::optional<ReducedPhoto> reducedForDetection(const Image &photo, const std::string &photoPath) {
+    const int reduction = detectionReduction(photo.width(), photo.height());
+    if (reduction == 1 || photoPath.empty()) return std::nullopt;
+    ImageHandle h = -1;
+    if (TAVO_LoadJpegReduced(&h, photoPath.c_str(), reduction) != 0) return std::nullopt;
+    const Image image(h);
+    ReducedPhoto reduced;
+    reduced.width = image.width();
+    reduced.height = image.height();
+    reduced.reduction = reduction;
+    reduced.rgb = image.pixels(TAVO_IMAGEMODE_COLOR);
+    return reduced;
+}
 
 struct FaceLandmarker::Impl {
     dlib::frontal_face_detector detector;
@@ -71,36 +117,47 @@ std::string defaultLandmarkModel() {
 namespace {
 
 // Scaled copy for the detector, by bilinear interpolation (dlib's own).
-dlib::array2d<dlib::rgb_pixel> scaledCopy(const dlib::array2d<dlib::rgb_pixel> &image, double factor) {
-    dlib::array2d<dlib::rgb_pixel> out(std::max(1L, std::lround(image.nr() * factor)),
-                                       std::max(1L, std::lround(image.nc() * factor)));
+dlib::array2d<dlib::rgb_pixel> scaledCopy(const RgbView &image, double factor) {
+    dlib::array2d<dlib::rgb_pixel> out(std::max(1L, std::lround(static_cast<double>(image.rows) * factor)),
+                                       std::max(1L, std::lround(static_cast<double>(image.columns) * factor)));
     dlib::resize_image(image, out, dlib::interpolate_bilinear());
     return out;
 }
 
-}  // namespace
-
-std::vector<DetectedFace> FaceLandmarker::detect(const std::vector<uint8_t> &rgb, int width, int height) {
-    if (width <= 0 || height <= 0 || rgb.size() < static_cast<std::size_t>(width) * height * 3) return {};
-    dlib::array2d<dlib::rgb_pixel> image(height, width);
-    const uint8_t *p = rgb.data();
-    for (long r = 0; r < height; ++r)
-        for (long c = 0; c < width; ++c, p += 3) image[r][c] = dlib::rgb_pixel(p[0], p[1], p[2]);
-
-    constexpr double kMaxDetectionSide = 1280.0;
-    const int longSide = std::max(width, height);
+// The detector's boxes on `image`, in its own pixels (inclusive bounds).
+std::vector<dlib::rectangle> findBoxes(dlib::frontal_face_detector &detector, const RgbView &image) {
+    const long longSide = std::max(image.rows, image.columns);
     std::vector<dlib::rectangle> boxes;
     if (longSide > kMaxDetectionSide) {
-        const double factor = kMaxDetectionSide / longSide;
-        for (const dlib::rectangle &b : impl_->detector(scaledCopy(image, factor)))
+        const double factor = static_cast<double>(kMaxDetectionSide) / static_cast<double>(longSide);
+        for (const dlib::rectangle &b : detector(scaledCopy(image, factor)))
             boxes.emplace_back(std::lround(b.left() / factor), std::lround(b.top() / factor),
                                std::lround(b.right() / factor), std::lround(b.bottom() / factor));
     } else {
-        boxes = impl_->detector(image);
+        boxes = detector(image);
         if (boxes.empty() && longSide * 2 <= kMaxDetectionSide) {
-            for (const dlib::rectangle &b : impl_->detector(scaledCopy(image, 2.0)))
+            for (const dlib::rectangle &b : detector(scaledCopy(image, 2.0)))
                 boxes.emplace_back(b.left() / 2, b.top() / 2, b.right() / 2, b.bottom() / 2);
         }
+    }
+    return boxes;
+}
+
+}  // namespace
+
+std::vector<DetectedFace> FaceLandmarker::detect(const std::vector<uint8_t> &rgb, int width, int height,
+                                                 const ReducedPhoto *reduced) {
+    if (width <= 0 || height <= 0 || rgb.size() < static_cast<std::size_t>(width) * height * 3) return {};
+    const RgbView image{rgb.data(), height, width};
+    std::vector<dlib::rectangle> boxes;
+    const int r = reduced != nullptr ? reduced->reduction : 0;
+    if (r > 1 && reduced->width == (width + r - 1) / r && reduced->height == (height + r - 1) / r &&
+        reduced->rgb.size() >= static_cast<std::size_t>(reduced->width) * reduced->height * 3) {
+        // Reduced pixel x covers the photo's pixels r x to r x + r - 1.
+        for (const dlib::rectangle &b : findBoxes(impl_->detector, {reduced->rgb.data(), reduced->height, reduced->width}))
+            boxes.emplace_back(b.left() * r, b.top() * r, b.right() * r + r - 1, b.bottom() * r + r - 1);
+    } else {
+        boxes = findBoxes(impl_->detector, image);
     }
 
     std::vector<DetectedFace> faces;

@@ -31,6 +31,27 @@ struct DetectedFace {
     long area() const { return (right - left + 1) * (bottom - top + 1); }
 };
 
+// The photo reduced by the JPEG decoder (TAVO_LoadJpegReduced): pixel (x, y)
+// averages the photo's block of `reduction` x `reduction` pixels from
+// (reduction x, reduction y). RGB, packed rows, top row first.
+struct ReducedPhoto {
+    std::vector<uint8_t> rgb;
+    int width = 0, height = 0;
+    int reduction = 1;
+};
+
+// The decoder's reduction (2, 4 or 8) that brings a photo's long side to at
+// most the detector's working size, as large as that allows; 1 when the
+// photo already fits, 8 beyond.
+int detectionReduction(int width, int height);
+
+class Image;
+
+// The photo read from the file `photoPath` reduced by the decoder for the
+// face detector, when it is a JPEG file longer than the detector's working
+// size; nothing otherwise (the detector then scales the photo itself).
+std::optional<ReducedPhoto> reducedForDetection(const Image &photo, const std::string &photoPath);
+
 class FaceLandmarker {
 public:
     // Loads the shape predictor model: a dlib file (about 100 MB, a second or
@@ -48,7 +69,10 @@ public:
     // cost grows with the area), and again on one scaled up twice when a
     // small photo shows no face at first (it finds faces down to about 80
     // pixels); the 68 points are always predicted on the photo itself.
-    std::vector<DetectedFace> detect(const std::vector<uint8_t> &rgb, int width, int height);
+    // With `reduced` (the same photo reduced by the decoder), the detector
+    // runs on that instead, and its boxes are scaled back to the photo.
+    std::vector<DetectedFace> detect(const std::vector<uint8_t> &rgb, int width, int height,
+                                     const ReducedPhoto *reduced = nullptr);
 
 private:
     struct Impl;

@@ -57,6 +57,8 @@ Vec3 toGltf(const TVector3f &v) {
 // The PNG file of RGBA pixels, in memory. libpng reports errors by longjmp,
 // so nothing with a destructor lives between setjmp and the calls that may
 // jump; the bytes go to a vector owned by the caller.
+int embeddedPngLevel = -1;  // setEmbeddedPngCompressionLevel
+
 void appendPngBytes(png_structp png, png_bytep data, png_size_t length) {
     auto *bytes = static_cast<std::vector<uint8_t> *>(png_get_io_ptr(png));
     bytes->insert(bytes->end(), data, data + length);
@@ -70,6 +72,10 @@ bool encodeRgbaPng(const uint8_t *rgba, int width, int height, std::vector<uint8
         return false;
     }
     png_set_write_fn(png, bytes, appendPngBytes, nullptr);
+    if (embeddedPngLevel >= 0) png_set_compression_level(png, embeddedPngLevel);
+    // As picture files at a fast level: one filter for every row, not the
+    // best of five tried on each.
+    if (embeddedPngLevel >= 0 && embeddedPngLevel <= 2) png_set_filter(png, 0, PNG_FILTER_SUB);
     png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
                  PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
@@ -246,6 +252,8 @@ tinygltf::Material regionMaterial(const RegionMesh &mesh, int texture, bool gene
 }
 
 }  // namespace
+
+void setEmbeddedPngCompressionLevel(int level) { embeddedPngLevel = level < -1 || level > 9 ? -1 : level; }
 
 std::vector<uint8_t> encodeGltf(int32_t model, const std::string &dataDirectory, const GltfOptions &options,
                                 GltfSummary *summary) {

@@ -48,6 +48,12 @@ struct GltfOptions {
     bool morphs = true;         // morph targets from the data directory's morphs/*.vtx
 };
 
+// The zlib level (0 to 9, -1: zlib's default) of the PNG textures that glTF
+// files embed from now on, for the whole process: the same pixels at every
+// level; batch workers write at a fast level, as they do picture files
+// (TAVO_SetPngCompressionLevel).
+void setEmbeddedPngCompressionLevel(int level);
+
 struct GltfSummary {
     int meshes = 0;
     int vertices = 0;
