@@ -27,15 +27,11 @@ constexpr int kMaximumJpegScans = 500;
 
 // A hostile file can claim 2^27 pixels in a few hundred bytes; a progressive
 // one then makes libjpeg allocate its whole coefficient buffer (about 1.2 GB)
-// before it finds that the data is missing. Decoding therefore gets a memory
-// budget: the pixels and libjpeg's working memory together may take 64 MB plus
-// 2048 bytes per byte of the file. A Huffman-coded file spends at least two
-// bits on every 8 x 8 block of its full-resolution component, so no such file
-// needs more than 1024 bytes of pixels per byte; real photos, progressive ones
-// included, stay far below. Only freakishly compressed files (arithmetic coding
-// of a flat image) exceed it, and they are refused as too large.
-constexpr std::size_t kJpegMemoryFloor = std::size_t{64} << 20;
-constexpr std::size_t kJpegBytesPerFileByte = 2048;
+// before it finds that the data is missing. Decoding therefore keeps to the
+// memory budget of codecs.h, libjpeg's working memory included. A
+// Huffman-coded file spends at least two bits on every 8 x 8 block of its
+// full-resolution component, so no such file needs more than 1024 bytes of
+// pixels per byte; only arithmetic coding of a flat image exceeds the budget.
 
 // libjpeg hands the handlers a pointer to `base`, the first member.
 struct JpegErrorManager {
@@ -226,10 +222,7 @@ int32_t decodeJpeg(std::FILE *file, bool keepAlpha, Image &image, unsigned int r
     std::vector<uint8_t> row;
     JpegReadState state;
     state.file = file;
-    long fileBytes = 0;
-    if (std::fseek(file, 0, SEEK_END) == 0) fileBytes = std::max(std::ftell(file), 0L);
-    std::rewind(file);
-    state.memoryBudget = kJpegMemoryFloor + static_cast<std::size_t>(fileBytes) * kJpegBytesPerFileByte;
+    state.memoryBudget = decodeMemoryBudget(file);
     state.keepAlpha = keepAlpha;
     state.reduction = reduction;
     state.pixels = &pixels;

@@ -28,6 +28,7 @@ struct PngReadState {
     int32_t height = 0;
     int32_t channels = 0;
     int32_t failureStatus = TAVOIMG_ERR_CORRUPT;  // returned after a longjmp
+    std::size_t memoryBudget = 0;                 // bytes of pixels allowed
 };
 
 // Decodes the stream into *state->pixels as 8-bit R G B or R G B A rows.
@@ -55,7 +56,10 @@ TAVOIMAGE_NOINLINE int32_t readPngStream(PngReadState *state) {
     int bitDepth = 0;
     int colorType = 0;
     png_get_IHDR(png, info, &width, &height, &bitDepth, &colorType, nullptr, nullptr, nullptr);
-    if (!sizeWithinLimits(width, height)) {
+    // Counted with alpha, so that a file loads with its alpha kept exactly
+    // when it loads without.
+    if (!sizeWithinLimits(width, height) ||
+        std::size_t{width} * std::size_t{height} * 4 > state->memoryBudget) {
         png_destroy_read_struct(&png, &info, nullptr);
         return TAVOIMG_ERR_MEMORY;
     }
@@ -161,6 +165,7 @@ int32_t decodePng(std::FILE *file, bool keepAlpha, Image &image) {
     state.file = file;
     state.keepAlpha = keepAlpha;
     state.pixels = &pixels;
+    state.memoryBudget = decodeMemoryBudget(file);
     const int32_t status = readPngStream(&state);
     if (status != TAVOIMG_OK) return status;
     image.width = state.width;

@@ -4,6 +4,7 @@
 // and codec_bmp.cpp.
 #include "tavoimage/codecs.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <memory>
@@ -112,6 +113,16 @@ int32_t encodeImageFile(const Image &image, const std::string &path) {
     if (status == TAVOIMG_OK && !renameNamedFile(temporary, path)) status = TAVOIMG_ERR_WRITE;
     if (status != TAVOIMG_OK) removeNamedFile(temporary);
     return status;
+}
+
+std::size_t decodeMemoryBudget(std::FILE *file) {
+    constexpr std::size_t kMemoryFloor = std::size_t{64} << 20;
+    constexpr std::size_t kBytesPerFileByte = 2048;
+    const long position = std::ftell(file);
+    long fileBytes = 0;
+    if (position >= 0 && std::fseek(file, 0, SEEK_END) == 0) fileBytes = std::max(std::ftell(file), 0L);
+    if (position >= 0) std::fseek(file, position, SEEK_SET);
+    return kMemoryFloor + static_cast<std::size_t>(fileBytes) * kBytesPerFileByte;
 }
 
 }  // namespace tavoimage

@@ -56,6 +56,15 @@ int32_t encodePng(const Image &image, std::FILE *file);
 int32_t encodeJpeg(const Image &image, std::FILE *file);
 int32_t encodeBmp(const Image &image, std::FILE *file);
 
+// The memory that decoding `file` may take, pixels and the decoder's working
+// memory together: 64 MB plus 2048 bytes per byte of the file. A few hundred
+// bytes of PNG or JPEG can claim 2^27 pixels, and even describe them
+// validly (a flat image compresses a thousandfold and more); real photos
+// stay far below the budget, and only such freakishly compressed files are
+// refused, as too large, before anything of their size is allocated. The
+// file's position is kept.
+std::size_t decodeMemoryBudget(std::FILE *file);
+
 // Resizes `pixels` to `byteCount` bytes; false (and `pixels` unchanged in
 // size) when the memory cannot be had. Lets the codecs' setjmp frames
 // allocate without an exception crossing them.

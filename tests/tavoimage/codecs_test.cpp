@@ -287,7 +287,7 @@ TEST_F(Codecs, HostileMissingAndUnknownFilesFailWithoutCreatingAnImage) {
         hugeJpeg[at] = 0xEA, hugeJpeg[at + 1] = 0x60;  // height and width 60000
     }
     // 10000 x 10000 is within the image limits, but not a few hundred bytes'
-    // worth: refused before anything of that size is allocated.
+    // worth: refused before anything of that size is allocated (the PNG too).
     Bytes claimingJpeg = readFile(file("small.jpg"));
     for (std::size_t at = frameHeader(claimingJpeg) + 5; at < frameHeader(claimingJpeg) + 9; at += 2)
         claimingJpeg[at] = 0x27, claimingJpeg[at + 1] = 0x10;
@@ -308,6 +308,7 @@ TEST_F(Codecs, HostileMissingAndUnknownFilesFailWithoutCreatingAnImage) {
         {"index past the palette",
          bmp([](Bmp &b) { b = {.bitsPerPixel = 8, .coloursUsed = 2, .palette = Bytes(8, 9), .rows = {0, 1, 0, 0, 1, 2, 0, 0}}; }), corrupt},
         {"PNG of 20000^2", png(20000, 20000, false), memory}, {"PNG checksum", png(2, 2, true), corrupt},
+        {"small PNG of 10000^2", png(10000, 10000, false), memory},
         {"JPEG of 60000^2", hugeJpeg, memory}, {"small JPEG of 10000^2", claimingJpeg, memory},
         {"small progressive JPEG of 10000^2", progressiveJpeg, memory}, {"GIF", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0}, format},
         {"empty file", {}, format}, {"text", {'h', 'e', 'l', 'l', 'o'}, format},
