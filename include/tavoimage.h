@@ -139,6 +139,18 @@ TAVOIMAGE_API int32_t TAVO_LoadImageFromBuffer(ImageHandle *out, const uint8_t *
                                                int32_t width, int32_t height,
                                                int32_t scanLine, TAVO_IMAGEMODE mode);
 
+/* Extension: as TAVO_LoadImageFromBuffer, but into an existing image, which
+ * takes the buffer's size, layout and pixels in place of its own. Its storage
+ * is reused when large enough, so that a program delivering frame after frame
+ * of one size into the same image pays for one copy of the pixels, and no
+ * allocation.
+ * image: an existing image.  pixels, width, height, scanLine, mode: as for
+ *   TAVO_LoadImageFromBuffer.
+ * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_NULL, TAVOIMG_ERR_ARGUMENT,
+ * TAVOIMG_ERR_MEMORY (out of memory); on failure the image is unchanged. */
+TAVOIMAGE_API int32_t TAVO_WriteImagePixels(ImageHandle image, const uint8_t *pixels, int32_t width,
+                                            int32_t height, int32_t scanLine, TAVO_IMAGEMODE mode);
+
 /* Writes the image's pixels into a buffer in the given mode, packed rows of
  * width * bytes-per-pixel bytes, top row first, converting as described above.
  * pixels: at least TAVO_GetImageBufferSize(image, mode) bytes; may be null only

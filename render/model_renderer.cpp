@@ -894,10 +894,9 @@ void renderPassesInBands(TModel &model, ImageHandle destination, int32_t width, 
         if (previousCap) model.regions[static_cast<std::size_t>(kMouthCapRegion)] = std::move(*previousCap);
         throw std::bad_alloc();
     }
-    ImageHandle image = -1;
-    TAVO_LoadImageFromBuffer(&image, delivered.pixels.get(), width, height, 4 * width, TAVO_IMAGEMODE_COLOR_ALPHA);
-    TAVO_CopyImage(image, destination);
-    TAVO_FreeImage(image);
+    // One copy into the destination's own storage (reused when it is large
+    // enough); a failure leaves the destination as it was.
+    TAVO_WriteImagePixels(destination, delivered.pixels.get(), width, height, 4 * width, TAVO_IMAGEMODE_COLOR_ALPHA);
 }
 
 // The banded passes at every kernel level but the plain one, which keeps the

@@ -1,5 +1,6 @@
 #include "tavoimage/image_table.h"
 
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -158,31 +159,88 @@ int32_t TAVO_LoadJpegReduced(ImageHandle *out, const char *path, int32_t reducti
     return TAVOIMG_OK;
 }
 
+namespace {
+
+// Checks a caller's pixel buffer as TAVO_LoadImageFromBuffer and
+// TAVO_WriteImagePixels take it; 0 or the status to return.
+int32_t checkPixelBuffer(const uint8_t *pixels, int32_t width, int32_t height, int32_t scanLine,
+                         int32_t channels) {
+    if (channels == 0 || !tavoimage::sizeWithinLimits(width, height)) return TAVOIMG_ERR_ARGUMENT;
+    if (static_cast<int64_t>(width) * height == 0) return TAVOIMG_OK;
+    if (pixels == nullptr) return TAVOIMG_ERR_NULL;
+    if (scanLine < static_cast<int64_t>(width) * channels) return TAVOIMG_ERR_ARGUMENT;
+    return TAVOIMG_OK;
+}
+
+// Appends the buffer's rows, packed, to `packed`, whose capacity the caller
+// has made large enough: appending within the capacity cannot throw, and
+// nothing is zero-filled before being overwritten.
+void appendRows(std::vector<uint8_t> &packed, const uint8_t *pixels, int32_t width, int32_t height,
+                int32_t scanLine, int32_t channels) {
+    if (static_cast<int64_t>(width) * height == 0) return;
+    const auto rowBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(channels);
+    if (static_cast<std::size_t>(scanLine) == rowBytes) {
+        packed.insert(packed.end(), pixels, pixels + rowBytes * static_cast<std::size_t>(height));
+        return;
+    }
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t *row = pixels + static_cast<std::ptrdiff_t>(y) * scanLine;
+        packed.insert(packed.end(), row, row + rowBytes);
+    }
+}
+
+std::size_t packedBytes(int32_t width, int32_t height, int32_t channels) {
+    return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * static_cast<std::size_t>(channels);
+}
+
+}  // namespace
+
 int32_t TAVO_LoadImageFromBuffer(ImageHandle *out, const uint8_t *pixels, int32_t width,
                                  int32_t height, int32_t scanLine, TAVO_IMAGEMODE mode) {
     if (out == nullptr) return TAVOIMG_ERR_NULL;
     const int32_t channels = modeChannels(mode);
-    if (channels == 0 || !tavoimage::sizeWithinLimits(width, height)) return TAVOIMG_ERR_ARGUMENT;
-    const int64_t rowBytes = static_cast<int64_t>(width) * channels;
-    const bool empty = static_cast<int64_t>(width) * height == 0;
-    if (!empty) {
-        if (pixels == nullptr) return TAVOIMG_ERR_NULL;
-        if (scanLine < rowBytes) return TAVOIMG_ERR_ARGUMENT;
-    }
+    if (const int32_t status = checkPixelBuffer(pixels, width, height, scanLine, channels); status != TAVOIMG_OK)
+        return status;
     try {
         Image image;
         image.width = width;
         image.height = height;
         image.channels = channels;
-        image.pixels.resize(static_cast<std::size_t>(rowBytes * height));
-        for (int32_t y = 0; y < height && !empty; ++y) {
-            std::memcpy(image.pixels.data() + y * rowBytes, pixels + static_cast<int64_t>(y) * scanLine,
-                        static_cast<std::size_t>(rowBytes));
-        }
+        image.pixels.reserve(packedBytes(width, height, channels));
+        appendRows(image.pixels, pixels, width, height, scanLine, channels);
         *out = tavoimage::addImage(std::move(image));
     } catch (const std::bad_alloc &) {  // up to 512 MiB are asked for
         return TAVOIMG_ERR_MEMORY;
     }
+    return TAVOIMG_OK;
+}
+
+int32_t TAVO_WriteImagePixels(ImageHandle image, const uint8_t *pixels, int32_t width, int32_t height,
+                              int32_t scanLine, TAVO_IMAGEMODE mode) {
+    Image *target = findImage(image);
+    if (target == nullptr) return TAVOIMG_ERR_HANDLE;
+    const int32_t channels = modeChannels(mode);
+    if (const int32_t status = checkPixelBuffer(pixels, width, height, scanLine, channels); status != TAVOIMG_OK)
+        return status;
+    const std::size_t bytes = packedBytes(width, height, channels);
+    if (target->pixels.capacity() < bytes) {
+        // New storage, made whole before it replaces the old, so that a
+        // failed allocation leaves the image as it was.
+        try {
+            std::vector<uint8_t> fresh;
+            fresh.reserve(bytes);
+            appendRows(fresh, pixels, width, height, scanLine, channels);
+            target->pixels = std::move(fresh);
+        } catch (const std::bad_alloc &) {
+            return TAVOIMG_ERR_MEMORY;
+        }
+    } else {
+        target->pixels.clear();
+        appendRows(target->pixels, pixels, width, height, scanLine, channels);
+    }
+    target->width = width;
+    target->height = height;
+    target->channels = channels;
     return TAVOIMG_OK;
 }
 

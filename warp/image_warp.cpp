@@ -225,14 +225,12 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
         return TAVO_ERR_GENERAL;
     }
 
-    // The result becomes the destination. The imaging statuses are not
-    // consulted: the sizes were checked above; a failed load leaves the handle at -1, which
-    // the copy rejects, so the destination then keeps its content.
-    OwnedImage result;
-    TAVO_LoadImageFromBuffer(&result.handle, output.get(), width, height, rowBytes,
-                             static_cast<TAVO_IMAGEMODE>(mode));
-    TAVO_CopyImage(result.handle, destination);
-    // The maps, buffers and the temporary image go with the scope.
+    // The result becomes the destination, copied into its storage (reused
+    // when large enough). The imaging status is not consulted: the sizes
+    // were checked above, and a failed write (memory) leaves the destination
+    // as it was.
+    TAVO_WriteImagePixels(destination, output.get(), width, height, rowBytes, static_cast<TAVO_IMAGEMODE>(mode));
+    // The maps and buffers go with the scope.
     return 0;
 }
 

@@ -43,6 +43,7 @@ TEST(ImageTable, EveryInvalidCallReturnsItsStatusAndChangesNothing) {
         WITH(TAVO_SaveImageToFile(h, "unused.png")), WITH(TAVO_ResizeImage(h, 0.5, good)), WITH(TAVO_ResizeImage(good, 0.5, h)),
         WITH(TAVO_RotateImageCenter(h, 10, 0, 0, good)), WITH(TAVO_RotateImageCenter(good, 10, 0, 0, h)), WITH(TAVO_MirrorImage(h, 0)),
         WITH(TAVO_CopyRectReplicateBorder(h, 0, 0, 1, 1, good)), WITH(TAVO_CopyRectReplicateBorder(good, 0, 0, 1, 1, h)),
+        WITH(TAVO_WriteImagePixels(h, bytes, 1, 1, 3, TAVO_IMAGEMODE_COLOR)),
     };
 #undef WITH
     // Negative, freed, the first slot past the table (no other image lives in
@@ -69,6 +70,10 @@ TEST(ImageTable, EveryInvalidCallReturnsItsStatusAndChangesNothing) {
         CALL(kArgument, TAVO_LoadImageFromBuffer(&out, bytes, side + 1, 1, side + 1, grey)),
         CALL(kArgument, TAVO_LoadImageFromBuffer(&out, bytes, side, rows, side, grey)),  // too many pixels
         CALL(kArgument, TAVO_LoadImageFromBuffer(&out, bytes, 4, 2, 11, colour)),        // scan line too short
+        CALL(kNull, TAVO_WriteImagePixels(good, nullptr, 1, 1, 3, colour)),
+        CALL(kArgument, TAVO_WriteImagePixels(good, bytes, 2, 2, 8, badMode)),
+        CALL(kArgument, TAVO_WriteImagePixels(good, bytes, side, rows, side, grey)),
+        CALL(kArgument, TAVO_WriteImagePixels(good, bytes, 4, 2, 11, colour)),
         CALL(kArgument, TAVO_SaveImageToBuffer(good, bytes, badMode)), CALL(kArgument, TAVO_GetImageBufferSize(good, &value, badMode)),
         CALL(kArgument, TAVO_SaveImageToFile(empty, "empty.png")), CALL(kArgument, TAVO_ResizeImage(good, 0.0, good)),
         CALL(kArgument, TAVO_ResizeImage(good, nan, good)), CALL(kMemory, TAVO_ResizeImage(good, 1e300, good)),
@@ -101,13 +106,20 @@ TEST(ImageBuffer, EveryModeReadsBackTheDocumentedConversionOfItsLayout) {
         }
         ImageHandle handle = -1;
         ASSERT_EQ(TAVO_LoadImageFromBuffer(&handle, padded.data(), 5, 3, 5 * stored + 3, modeOf(stored)), 0);
-        const TestImage image(handle);
-        EXPECT_EQ(image.size(), std::pair(5, 3));
-        for (int read : {1, 3, 4}) {
-            int32_t size = -1;
-            EXPECT_EQ(TAVO_GetImageBufferSize(image, &size, modeOf(read)), TAVOIMG_OK);
-            EXPECT_EQ(size, 5 * 3 * read);
-            EXPECT_EQ(image.pixels(read), converted(pixels, stored, read)) << stored << " read as " << read;
+        // The same buffer written into existing images: one with more bytes
+        // than it needs (its storage reused), one with fewer, one empty.
+        const TestImage loaded(handle), larger(randomBytes(9 * 7 * 4, 3), 9, 7, 4), smaller({1, 2, 3}, 1, 1, 3), empty;
+        for (const TestImage *written : {&larger, &smaller, &empty}) {
+            ASSERT_EQ(TAVO_WriteImagePixels(*written, padded.data(), 5, 3, 5 * stored + 3, modeOf(stored)), 0);
+        }
+        for (const TestImage *image : {&loaded, &larger, &smaller, &empty}) {
+            EXPECT_EQ(image->size(), std::pair(5, 3));
+            for (int read : {1, 3, 4}) {
+                int32_t size = -1;
+                EXPECT_EQ(TAVO_GetImageBufferSize(*image, &size, modeOf(read)), TAVOIMG_OK);
+                EXPECT_EQ(size, 5 * 3 * read);
+                EXPECT_EQ(image->pixels(read), converted(pixels, stored, read)) << stored << " read as " << read;
+            }
         }
     }
     // Images of no pixels, also 5 x 0, take a null buffer in every mode.
