@@ -361,43 +361,110 @@ std::vector<ResizeTap> resizeTaps(int32_t size, double factor, int32_t count, bo
 // The plain loop blends two source rows along x for every destination row;
 // here each source row is blended along x once, into doubles (the same
 // values: the same taps, the same operations), and kept while the
-// destination rows that use it are made. The blend along y then runs on N
-// lanes of doubles. The bits are those of the plain loop.
+// destination rows that use it are made. Both blends run on N lanes of
+// doubles. The bits are those of the plain loop.
 struct ResizeJob {
     const uint8_t *source;  // the rectangle's first value
     std::ptrdiff_t sourceStep;
+    int32_t sourceWidth;  // values of a row that the taps may read
     uint8_t *destination;
     std::ptrdiff_t destinationStep;
     const std::vector<ResizeTap> *columnTaps;
     const std::vector<ResizeTap> *rowTaps;
 };
 
+// The blend along x of N destination columns at a time. Where a block's
+// taps all fall within 2N consecutive source values (always when enlarging),
+// the values are read with one load and put in place with one permute:
+// lanes 0 to N-1 take the first tap of each column, lanes N to 2N-1 the
+// second. Other blocks read their taps one by one.
 template <int N>
-[[gnu::always_inline]] inline void resizeBilinearLanes(const ResizeJob &job, double *rowsAlongX) {
+class ColumnBlend {
+public:
     using Doubles = lanes::Vec<double, N>;
     using Floats = lanes::Vec<float, N>;
-    const std::vector<ResizeTap> &columnTaps = *job.columnTaps;
-    const auto width = static_cast<int32_t>(columnTaps.size());
-    // Two source rows blended along x, and which rows they are.
-    double *slots[2] = {rowsAlongX, rowsAlongX + width};
-    int32_t held[2] = {-1, -1};
-    int32_t older = 0;
-    const auto blended = [&](int32_t sourceRow, int32_t keep) -> const double * {
-        for (int s = 0; s < 2; ++s) {
-            if (held[s] == sourceRow) return slots[s];
+    using Window = lanes::Vec<float, 2 * N>;
+    using WindowIndex = lanes::Vec<int32_t, 2 * N>;
+
+    ColumnBlend(const std::vector<ResizeTap> &taps, int32_t sourceWidth)
+        : taps_(taps), blocks_(static_cast<std::size_t>(taps.size() / N)) {
+        for (std::size_t b = 0; b < blocks_.size(); ++b) {
+            Block &block = blocks_[b];
+            const ResizeTap *first = &taps[b * N];
+            block.start = first[0].first;
+            bool inWindow = block.start + 2 * N <= sourceWidth;
+            for (int k = 0; k < N; ++k) {
+                block.index[k] = first[k].first - block.start;
+                block.index[N + k] = first[k].second - block.start;
+                block.fraction[k] = first[k].fraction;
+                inWindow = inWindow && block.index[k] >= 0 && block.index[N + k] >= 0 &&
+                           block.index[k] < 2 * N && block.index[N + k] < 2 * N;
+            }
+            if (!inWindow) block.start = -1;
         }
-        const int slot = held[older] == keep ? 1 - older : older;
-        const uint8_t *row = job.source + static_cast<std::ptrdiff_t>(sourceRow) * job.sourceStep;
-        double *out = slots[slot];
-        for (int32_t X = 0; X < width; ++X) {
-            const ResizeTap &tap = columnTaps[static_cast<std::size_t>(X)];
+    }
+
+    // Blends one source row (its first value at `row`) into `out`, one
+    // double per destination column.
+    [[gnu::always_inline]] void blendRow(const uint8_t *row, double *out) const {
+        for (std::size_t b = 0; b < blocks_.size(); ++b) {
+            const Block &block = blocks_[b];
+            double *blockOut = out + b * N;
+            if (block.start < 0) {
+                blendColumns(row, b * N, (b + 1) * N, out);
+                continue;
+            }
+            const Window picked = lanes::permute(lanes::load<Window>(row + 4 * static_cast<std::ptrdiff_t>(block.start)),
+                                                 lanes::load<WindowIndex>(block.index));
+            const Doubles s0 = lanes::convert<Doubles>(lanes::load<Floats>(reinterpret_cast<const float *>(&picked)));
+            const Doubles s1 = lanes::convert<Doubles>(lanes::load<Floats>(reinterpret_cast<const float *>(&picked) + N));
+            lanes::store(blockOut, s0 + lanes::load<Doubles>(block.fraction) * (s1 - s0));
+        }
+        blendColumns(row, blocks_.size() * N, taps_.size(), out);
+    }
+
+private:
+    // Plain arrays, read into lanes with unaligned loads: the blocks' storage
+    // need not be aligned for the widest lanes.
+    struct Block {
+        int32_t index[2 * N];  // of each lane's value, from `start`
+        double fraction[N];
+        int32_t start;  // the window's first source value; -1: taps one by one
+    };
+
+    void blendColumns(const uint8_t *row, std::size_t begin, std::size_t end, double *out) const {
+        for (std::size_t X = begin; X < end; ++X) {
+            const ResizeTap &tap = taps_[X];
             const double s0 = loadFloat(row, tap.first);
             const double s1 = loadFloat(row, tap.second);
             out[X] = s0 + tap.fraction * (s1 - s0);
         }
+    }
+
+    const std::vector<ResizeTap> &taps_;
+    std::vector<Block> blocks_;
+};
+
+template <int N>
+[[gnu::always_inline]] inline void resizeBilinearLanes(const ResizeJob &job, double *rowsAlongX) {
+    using Doubles = lanes::Vec<double, N>;
+    using Floats = lanes::Vec<float, N>;
+    const ColumnBlend<N> columns(*job.columnTaps, job.sourceWidth);
+    const auto width = static_cast<int32_t>(job.columnTaps->size());
+    // Two source rows blended along x, and which rows they are.
+    double *slots[2] = {rowsAlongX, rowsAlongX + width};
+    int32_t held[2] = {-1, -1};
+    int32_t older = 0;
+    // Inlined, so that the blend is compiled for the caller's target.
+    const auto blended = [&](int32_t sourceRow, int32_t keep) __attribute__((always_inline)) -> const double * {
+        for (int s = 0; s < 2; ++s) {
+            if (held[s] == sourceRow) return slots[s];
+        }
+        const int slot = held[older] == keep ? 1 - older : older;
+        columns.blendRow(job.source + static_cast<std::ptrdiff_t>(sourceRow) * job.sourceStep, slots[slot]);
         held[slot] = sourceRow;
         older = 1 - slot;
-        return out;
+        return slots[slot];
     };
     for (std::size_t Y = 0; Y < job.rowTaps->size(); ++Y) {
         const ResizeTap &rowTap = (*job.rowTaps)[Y];
@@ -519,7 +586,7 @@ int32_t resizeMap(const float *source, int32_t sourceWidth, int32_t sourceHeight
     const KernelLevel level = kernelLevel();
     if (!nearest && level != KernelLevel::Plain) {
         const ResizeJob job{sourceBytes + static_cast<std::ptrdiff_t>(sourceRect.y) * sourceStep + firstColumn * 4,
-                            sourceStep, destinationBytes, destinationStep, &columnTaps, &rowTaps};
+                            sourceStep, width, destinationBytes, destinationStep, &columnTaps, &rowTaps};
         std::vector<double> rows(2 * static_cast<std::size_t>(writtenWidth));
         switch (level) {
 #if defined(__x86_64__) || defined(__i386__)

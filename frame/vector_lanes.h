@@ -45,6 +45,20 @@ template <class To, class From>
     return __builtin_convertvector(value, To);
 }
 
+// Lane k of the result is lane index[k] of `value` (every index in range):
+// one permute instruction where the target has one; lane by lane under
+// compilers without variable shuffles of generic vectors.
+template <class V, class Index>
+[[gnu::always_inline]] inline V permute(const V &value, const Index &index) {
+#if defined(__GNUC__) && !defined(__clang__)
+    return __builtin_shuffle(value, index);
+#else
+    V result;
+    for (int k = 0; k < static_cast<int>(sizeof(V) / sizeof(value[0])); ++k) result[k] = value[index[k]];
+    return result;
+#endif
+}
+
 // True when every lane of a comparison result is set.
 template <class Mask>
 [[gnu::always_inline]] inline bool allSet(const Mask &mask) {

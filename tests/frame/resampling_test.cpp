@@ -291,6 +291,9 @@ TEST(ResizeMap, MatchesTheCornerAlignedFormulaBitForBitAtEveryKernelLevel) {
         {1, 1, 5, 3, {0, 0, 1, 1}, 5.0, 3.0, 2},         {4, 2, 3, 2, {0, 0, 4, 2}, 0.25, 1.0, 2},
         {4, 4, 3, 3, {0, 0, 4, 4}, 0.1, 1.0, 2},         {3, 3, 6, 6, {0, 0, 3, 3}, 1e300, 2.0, 2},
         {9, 9, 3, 3, {0, 0, 9, 9}, 1 / 3.0, 1 / 3.0, 2}, {4, 4, 8, 8, {0, 0, 4, 4}, 2.0, 2.0, 1},    // nearest
+        // Shrinking along x: blocks of taps within a few lanes' reach, and blocks beyond it.
+        {100, 4, 70, 4, {0, 0, 100, 4}, 0.7, 1.0, 2},   {100, 4, 30, 4, {0, 0, 100, 4}, 0.3, 1.0, 2},
+        {64, 3, 90, 5, {5, 0, 40, 3}, 2.2, 1.5, 2},     // enlarged from a window that ends before the row
     };
     atEveryKernelLevel([&cases](kelmo::KernelLevel level) {
         for (const auto &c : cases) {
