@@ -170,13 +170,7 @@ void BM_WarpStage(benchmark::State &state) {
                              kelmo::IntRect{0, 0, side, side}, xMap.data(), 4 * side, yMap.data(), 4 * side,
                              output.bytes(), side * channels, side, side, kelmo::kInterpolationBilinear);
                 break;
-            default: {
-                ImageHandle result = -1;
-                TAVO_LoadImageFromBuffer(&result, output.bytes(), side, side, side * channels, mode);
-                TAVO_CopyImage(result, destination);
-                TAVO_FreeImage(result);
-                break;
-            }
+            default: TAVO_WriteImagePixels(destination, output.bytes(), side, side, side * channels, mode); break;
         }
         benchmark::ClobberMemory();
     }

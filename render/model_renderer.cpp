@@ -328,12 +328,12 @@ struct ProjectedVertex {
 
 }  // namespace
 
-PreparedRegion prepareRegion(const TRegion &region, const TextureView &texture, const Matrix4 &projection,
-                             const Matrix4 &view, int32_t width, int32_t height, PixelWrite write) {
-    PreparedRegion prepared;
+void prepareRegion(const TRegion &region, const TextureView &texture, const Matrix4 &projection,
+                   const Matrix4 &view, int32_t width, int32_t height, PixelWrite write, PreparedRegion &prepared) {
+    prepared.corners.clear();
     prepared.texture = texture;
     prepared.write = write;
-    if (texture.empty()) return prepared;
+    if (texture.empty()) return;
     // The per-vertex texture coordinates (the table that
     // TAVO_GetModelRegionTextureCoords returns).
     const std::vector<TPointf> textureTable = vertexTextureTable(region);
@@ -373,7 +373,6 @@ PreparedRegion prepareRegion(const TRegion &region, const TextureView &texture, 
         if (!a.projected || !b.projected || !c.projected || !d.projected) continue;
         prepared.corners.insert(prepared.corners.end(), {a.corner, b.corner, c.corner, c.corner, d.corner, a.corner});
     }
-    return prepared;
 }
 
 void sortIntoBands(const PreparedRegion &region, std::size_t firstTriangle, std::size_t endTriangle, int32_t height,
@@ -434,8 +433,8 @@ void drawPreparedBand(const BandTarget &target, const PreparedRegion &region, in
 RowRange drawRegion(PixelBuffer &colour, PixelBuffer &depth, const TRegion &region, const TextureView &texture,
                     const Matrix4 &projection, const Matrix4 &view, PixelWrite write) {
     if (texture.empty() || colour.bytes() == nullptr || depth.bytes() == nullptr) return RowRange{};
-    const PreparedRegion prepared =
-        prepareRegion(region, texture, projection, view, colour.width, colour.height, write);
+    PreparedRegion prepared;
+    prepareRegion(region, texture, projection, view, colour.width, colour.height, write, prepared);
     if (prepared.corners.empty()) return RowRange{};
     SpanFiller filler(colour.bytes(), depth.floats(), colour.width, 0, texture, write);
     for (std::size_t t = 0; t + 3 <= prepared.corners.size(); t += 3)
@@ -631,19 +630,23 @@ struct PreparedPasses {
 // covers a small part of most rows, and clearing whole bands cost more than
 // drawing them.
 struct BandScratch {
-    BandScratch(int32_t rows, int32_t width)
-        : pixels(static_cast<std::size_t>(rows) * static_cast<std::size_t>(width)),
+    BandScratch(int32_t bandRows, int32_t bandWidth)
+        : rows(bandRows),
+          width(bandWidth),
+          pixels(static_cast<std::size_t>(bandRows) * static_cast<std::size_t>(bandWidth)),
           colour(std::make_unique<uint8_t[]>(4 * pixels)),
           inner(std::make_unique<uint8_t[]>(4 * pixels)),
           depth(std::make_unique_for_overwrite<float[]>(pixels)),
-          written(std::make_unique_for_overwrite<int32_t[]>(2 * static_cast<std::size_t>(rows))) {
+          written(std::make_unique_for_overwrite<int32_t[]>(2 * static_cast<std::size_t>(bandRows))) {
         std::fill(depth.get(), depth.get() + pixels, kEmptyDepth);
-        for (int32_t row = 0; row < rows; ++row) markUnwritten(row);
+        for (int32_t row = 0; row < bandRows; ++row) markUnwritten(row);
     }
     void markUnwritten(int32_t row) {
         written[2 * static_cast<std::size_t>(row)] = INT32_MAX;
         written[2 * static_cast<std::size_t>(row) + 1] = INT32_MIN;
     }
+    int32_t rows;
+    int32_t width;
     std::size_t pixels;
     std::unique_ptr<uint8_t[]> colour;
     std::unique_ptr<uint8_t[]> inner;
@@ -707,6 +710,13 @@ struct DeliveryCanvas {
         extent[0] = first;
         extent[1] = end;
     }
+};
+
+// What the banded renderer keeps between renders.
+struct RenderWorkspace {
+    std::vector<BandScratch> scratch;  // one per thread
+    DeliveryCanvas delivered;
+    PreparedPasses passes;
 };
 
 // Every pass on the rows [begin, end) only: the face pass, the inner pass
@@ -793,11 +803,16 @@ void renderPassesInBands(TModel &model, ImageHandle destination, int32_t width, 
     const int32_t bands = (height + bandRows - 1) / bandRows;
     const bool threaded = static_cast<int64_t>(width) * height >= kBandedThreadPixels;
     const int threads = threaded ? std::clamp(omp_get_max_threads(), 1, bands) : 1;
-    std::vector<BandScratch> scratch;
-    for (int t = 0; t < threads; ++t) scratch.emplace_back(bandRows, width);
-    // Kept for the next render (one render at a time, like the rest of the
-    // library's state).
-    static DeliveryCanvas delivered;
+    // The working memory is kept for the next render (one render at a time,
+    // like the rest of the library's state): a render of the size of the
+    // last one then allocates almost nothing, where fresh buffers cost more in
+    // page faults than the drawing of their rows. The threads' band buffers
+    // are clean between renders as between bands.
+    static RenderWorkspace workspace;
+    std::vector<BandScratch> &scratch = workspace.scratch;
+    if (!scratch.empty() && (scratch.front().rows != bandRows || scratch.front().width != width)) scratch.clear();
+    while (scratch.size() < static_cast<std::size_t>(threads)) scratch.emplace_back(bandRows, width);
+    DeliveryCanvas &delivered = workspace.delivered;
     delivered.prepare(width, height);
     const PixelBuffer texture = PixelBuffer::fromImage(model.texture, PixelMode::ColorAlpha);
     const PixelBuffer sockTexture = PixelBuffer::fromImage(model.sockImage, PixelMode::ColorAlpha);
@@ -810,25 +825,33 @@ void renderPassesInBands(TModel &model, ImageHandle destination, int32_t width, 
     std::optional<TRegion> previousCap;
     if (model.regions.size() > static_cast<std::size_t>(kMouthCapRegion))
         previousCap = model.regions[static_cast<std::size_t>(kMouthCapRegion)];
-    PreparedPasses passes;
+    PreparedPasses &passes = workspace.passes;
     try {
         buildMouthCap(model, libraryState().list7Table);
-        auto prepare = [&](std::size_t index, const PixelBuffer &source, PixelWrite write) {
-            PreparedRegion prepared;
-            if (index < model.regions.size())
-                prepared = prepareRegion(model.regions[index], TextureView::of(source), projection, view, width,
-                                         height, write);
-            return prepared;
+        // Each prepared region of the last render is filled anew; one whose
+        // region the model lacks is left empty.
+        auto prepare = [&](std::size_t index, const PixelBuffer &source, PixelWrite write, PreparedRegion &prepared) {
+            if (index < model.regions.size()) {
+                prepareRegion(model.regions[index], TextureView::of(source), projection, view, width, height, write,
+                              prepared);
+            } else {
+                prepared.corners.clear();
+                prepared.texture = TextureView{};
+                prepared.write = write;
+            }
         };
-        passes.face.push_back(prepare(static_cast<std::size_t>(kMouthCapRegion), texture, PixelWrite::DepthOnly));
-        for (std::size_t region : kFaceRegions) passes.face.push_back(prepare(region, texture, PixelWrite::Replace));
-        passes.sock = prepare(static_cast<std::size_t>(kSockRegion), sockTexture, PixelWrite::Replace);
+        passes.face.resize(1 + std::size(kFaceRegions));
+        passes.teeth.resize(2);
+        prepare(static_cast<std::size_t>(kMouthCapRegion), texture, PixelWrite::DepthOnly, passes.face[0]);
+        for (std::size_t k = 0; k < std::size(kFaceRegions); ++k)
+            prepare(kFaceRegions[k], texture, PixelWrite::Replace, passes.face[k + 1]);
+        prepare(static_cast<std::size_t>(kSockRegion), sockTexture, PixelWrite::Replace, passes.sock);
         if (model.teethFromModelTexture) {
-            passes.teeth.push_back(prepare(kUpperTeethRegion, texture, PixelWrite::Replace));
-            passes.teeth.push_back(prepare(kLowerTeethRegion, texture, PixelWrite::Replace));
+            prepare(kUpperTeethRegion, texture, PixelWrite::Replace, passes.teeth[0]);
+            prepare(kLowerTeethRegion, texture, PixelWrite::Replace, passes.teeth[1]);
         } else {
-            passes.teeth.push_back(prepare(kLowerTeethRegion, lowerTeethTexture, PixelWrite::Blend));
-            passes.teeth.push_back(prepare(kUpperTeethRegion, upperTeethTexture, PixelWrite::Blend));
+            prepare(kLowerTeethRegion, lowerTeethTexture, PixelWrite::Blend, passes.teeth[0]);
+            prepare(kUpperTeethRegion, upperTeethTexture, PixelWrite::Blend, passes.teeth[1]);
         }
     } catch (...) {
         if (previousCap) model.regions[static_cast<std::size_t>(kMouthCapRegion)] = std::move(*previousCap);

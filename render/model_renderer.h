@@ -94,9 +94,12 @@ struct PreparedRegion {
 };
 
 // The projection and triangle list of drawRegion, for a target of width x
-// height pixels. May throw std::bad_alloc.
-PreparedRegion prepareRegion(const TRegion &region, const TextureView &texture, const Matrix4 &projection,
-                             const Matrix4 &view, int32_t width, int32_t height, PixelWrite write);
+// height pixels, into `prepared`, whose corners are replaced and whose
+// storage (corners and parts) is reused: a renderer that keeps its prepared
+// regions from one frame to the next allocates nothing once warm. May throw
+// std::bad_alloc.
+void prepareRegion(const TRegion &region, const TextureView &texture, const Matrix4 &projection,
+                   const Matrix4 &view, int32_t width, int32_t height, PixelWrite write, PreparedRegion &prepared);
 
 // Sets up triangles firstTriangle to endTriangle - 1 of the region for an
 // image `height` rows high and lists, for every band of `bandRows` rows

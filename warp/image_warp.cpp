@@ -73,6 +73,46 @@ int32_t channelsOfMode(int32_t mode) {
     }
 }
 
+// Warps of images up to this many pixels keep their working memory for the
+// next call (about 18 MB at 1024 x 1024 in RGBA): fresh buffers of that size
+// cost more in page faults than the remap that fills them. Larger images
+// take fresh memory, returned when the call ends.
+constexpr std::size_t kKeptWarpPixels = std::size_t{1} << 21;
+
+// The warp's working memory: the half-size and full-size maps, the captured
+// source and the output. Nothing in them needs clearing between calls:
+// every entry is written before it is read.
+struct WarpBuffers {
+    std::unique_ptr<float[]> halfX, halfY, xMap, yMap;
+    std::unique_ptr<uint8_t[]> captured, output;
+    std::size_t cellCapacity = 0;
+    std::size_t pixelCapacity = 0;
+    std::size_t byteCapacity = 0;
+
+    // Grows each buffer that is too small. May throw std::bad_alloc; the
+    // capacities then still describe what is held.
+    void reserve(std::size_t cells, std::size_t pixels, std::size_t bytes) {
+        if (cells > cellCapacity) {
+            cellCapacity = 0;
+            halfX = std::make_unique_for_overwrite<float[]>(cells);
+            halfY = std::make_unique_for_overwrite<float[]>(cells);
+            cellCapacity = cells;
+        }
+        if (pixels > pixelCapacity) {
+            pixelCapacity = 0;
+            xMap = std::make_unique_for_overwrite<float[]>(pixels);
+            yMap = std::make_unique_for_overwrite<float[]>(pixels);
+            pixelCapacity = pixels;
+        }
+        if (bytes > byteCapacity) {
+            byteCapacity = 0;
+            captured = std::make_unique_for_overwrite<uint8_t[]>(bytes);
+            output = std::make_unique_for_overwrite<uint8_t[]>(bytes);
+            byteCapacity = bytes;
+        }
+    }
+};
+
 int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *sourcePoints,
                   const int32_t *destinationPoints, int32_t count, int32_t mode) {
     // The validation of the contract in include/kelmo.h, all before anything
@@ -132,12 +172,16 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
     const int32_t halfWidth = width / 2;
     const int32_t halfHeight = height / 2;
     const std::size_t cellCount = static_cast<std::size_t>(halfWidth) * static_cast<std::size_t>(halfHeight);
-    const auto halfX = std::make_unique_for_overwrite<float[]>(cellCount);
-    const auto halfY = std::make_unique_for_overwrite<float[]>(cellCount);
-    const auto xMap = std::make_unique_for_overwrite<float[]>(pixelCount);
-    const auto yMap = std::make_unique_for_overwrite<float[]>(pixelCount);
-    const auto captured = std::make_unique_for_overwrite<uint8_t[]>(byteCount);
-    const auto output = std::make_unique_for_overwrite<uint8_t[]>(byteCount);
+    static WarpBuffers kept;
+    WarpBuffers fresh;
+    WarpBuffers &buffers = pixelCount <= kKeptWarpPixels ? kept : fresh;
+    buffers.reserve(cellCount, pixelCount, byteCount);
+    float *const halfX = buffers.halfX.get();
+    float *const halfY = buffers.halfY.get();
+    float *const xMap = buffers.xMap.get();
+    float *const yMap = buffers.yMap.get();
+    uint8_t *const captured = buffers.captured.get();
+    uint8_t *const output = buffers.output.get();
     // The column of each pixel as a float, added to the x map row by row.
     std::vector<float> columns(static_cast<std::size_t>(width));
     for (int32_t i = 0; i < width; ++i) columns[static_cast<std::size_t>(i)] = static_cast<float>(i);
@@ -146,7 +190,7 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
     // on any number of threads, each value depending on its own position only.
     const int threads = pixelCount >= kParallelWarpPixels ? std::max(1, omp_get_max_threads()) : 1;
     const HalfSizeField field(interpolator, width, height, libraryState().sqrtTable,
-                              std::span(halfX.get(), cellCount), std::span(halfY.get(), cellCount), threads);
+                              std::span(halfX, cellCount), std::span(halfY, cellCount), threads);
     const int32_t rowBytes = width * channels;
     const int32_t bandCount = (height + kWarpBandRows - 1) / kWarpBandRows;
     int32_t captureStatus = TAVOIMG_OK;
@@ -159,7 +203,7 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
         // barriers below). Capturing before the destination is written lets
         // source and destination be the same image.
 #pragma omp single nowait
-        captureStatus = TAVO_SaveImageToBuffer(source, captured.get(), static_cast<TAVO_IMAGEMODE>(mode));
+        captureStatus = TAVO_SaveImageToBuffer(source, captured, static_cast<TAVO_IMAGEMODE>(mode));
 
         // The half-size field, rows handed out as threads come free, after
         // the grid of distances that they read.
@@ -174,8 +218,8 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
         // not cut into bands.
 #pragma omp for schedule(static, 1)
         for (int32_t axis = 0; axis < 2; ++axis) {
-            const float *half = axis == 0 ? halfX.get() : halfY.get();
-            float *full = axis == 0 ? xMap.get() : yMap.get();
+            const float *half = axis == 0 ? halfX : halfY;
+            float *full = axis == 0 ? xMap : yMap;
             try {
                 [[maybe_unused]] const int32_t status =
                     resizeMap(half, halfWidth, halfHeight, 4 * halfWidth, IntRect{0, 0, halfWidth, halfHeight},
@@ -202,19 +246,19 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
             const int32_t rows = std::min(kWarpBandRows, height - first);
             const std::size_t mapStart = static_cast<std::size_t>(first) * static_cast<std::size_t>(width);
             for (int32_t j = first; j < first + rows; ++j) {
-                float *xRow = xMap.get() + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
-                float *yRow = yMap.get() + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
+                float *xRow = xMap + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
+                float *yRow = yMap + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
                 const auto row = static_cast<float>(j);
                 for (int32_t i = 0; i < width; ++i) {
                     xRow[i] += columns[static_cast<std::size_t>(i)];
                     yRow[i] += row;
                 }
             }
-            uint8_t *outputRows = output.get() + static_cast<std::size_t>(first) * static_cast<std::size_t>(rowBytes);
+            uint8_t *outputRows = output + static_cast<std::size_t>(first) * static_cast<std::size_t>(rowBytes);
             std::memset(outputRows, 0, static_cast<std::size_t>(rows) * static_cast<std::size_t>(rowBytes));
             [[maybe_unused]] const int32_t status =
-                remap(channels, captured.get(), width, height, rowBytes, IntRect{0, 0, width, height},
-                      xMap.get() + mapStart, 4 * width, yMap.get() + mapStart, 4 * width, outputRows, rowBytes,
+                remap(channels, captured, width, height, rowBytes, IntRect{0, 0, width, height},
+                      xMap + mapStart, 4 * width, yMap + mapStart, 4 * width, outputRows, rowBytes,
                       width, rows, kInterpolationBilinear);
             assert(status == kResampleOk);
         }
@@ -229,7 +273,7 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
     // when large enough). The imaging status is not consulted: the sizes
     // were checked above, and a failed write (memory) leaves the destination
     // as it was.
-    TAVO_WriteImagePixels(destination, output.get(), width, height, rowBytes, static_cast<TAVO_IMAGEMODE>(mode));
+    TAVO_WriteImagePixels(destination, output, width, height, rowBytes, static_cast<TAVO_IMAGEMODE>(mode));
     // The maps and buffers go with the scope.
     return 0;
 }
