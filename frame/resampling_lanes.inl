@@ -52,6 +52,9 @@ template <int Channels, int N>
     // own bytes.
     const auto end = static_cast<int32_t>((source.height - 1) * source.step + source.width * Channels);
     const int32_t lastOffset = end - step - Channels - 4;
+    // Three-channel pixels read in pairs: eight bytes from the upper-left
+    // pixel of each row, the last at offset + step + 7.
+    const int32_t lastPairOffset = end - step - 8;
     const uint8_t *upperLeft = source.pixels;
     const uint8_t *upperRight = source.pixels + Channels;
     const uint8_t *lowerLeft = source.pixels + step;
@@ -91,7 +94,11 @@ template <int Channels, int N>
                 ix = ix < source.width - 2 ? ix : Ints{} + (source.width - 2);
                 iy = iy < source.height - 2 ? iy : Ints{} + (source.height - 2);
                 offset = iy * step + ix * Channels;
-                if constexpr (Channels != 4) fast = lanes::allSet(offset <= lastOffset);
+                if constexpr (Channels == 3 && kPairsAsWords) {
+                    fast = lanes::allSet(offset <= lastPairOffset);
+                } else if constexpr (Channels != 4) {
+                    fast = lanes::allSet(offset <= lastOffset);
+                }
             }
             if (!fast) {
                 for (int k = 0; k < N; ++k) {
@@ -122,6 +129,33 @@ template <int Channels, int N>
                     packed |= lanes::convert<Ints>(top + fy * (bottom - top) + 0.5) << shift;
                 }
                 lanes::store(destinationRow + static_cast<std::ptrdiff_t>(i) * Channels, packed);
+                continue;
+            }
+            if constexpr (Channels == 3 && kPairsAsWords) {
+                // A pixel and its right neighbour in the low six bytes of one
+                // 64-bit word: half the loads, and 64-bit lanes widen to
+                // doubles in place.
+                using Pairs = Vec<int64_t, N>;
+                const Pairs upper = gatherWords(upperLeft, lanes::convert<Pairs>(offset));
+                const Pairs lower = gatherWords(lowerLeft, lanes::convert<Pairs>(offset));
+#pragma GCC unroll 3
+                for (int channel = 0; channel < 3; ++channel) {
+                    const int shift = 8 * channel;
+                    const Doubles pa = lanes::convert<Doubles>((upper >> shift) & 255);
+                    const Doubles pb = lanes::convert<Doubles>((upper >> (shift + 24)) & 255);
+                    const Doubles pc = lanes::convert<Doubles>((lower >> shift) & 255);
+                    const Doubles pd = lanes::convert<Doubles>((lower >> (shift + 24)) & 255);
+                    const Doubles top = pa + fx * (pb - pa);
+                    const Doubles bottom = pc + fx * (pd - pc);
+                    packed |= lanes::convert<Ints>(top + fy * (bottom - top) + 0.5) << shift;
+                }
+                // Each word's fourth byte is overwritten by the next pixel's
+                // first, the last pixel writes three.
+                uint8_t *out = destinationRow + static_cast<std::ptrdiff_t>(i) * 3;
+                int32_t words[N];
+                std::memcpy(words, &packed, sizeof words);
+                for (int k = 0; k + 1 < N; ++k) std::memcpy(out + 3 * k, &words[k], 4);
+                std::memcpy(out + 3 * (N - 1), &words[N - 1], 3);
                 continue;
             }
             const Ints a = gatherWords(upperLeft, offset);
