@@ -56,11 +56,7 @@ public:
     FeaturePoints pointsFor(const Image &photo, const std::string &photoPath);
     // Starts loading dlib's model on a thread of its own, so that a command
     // reads its photo meanwhile; pointsFor waits for it. Nothing with --points.
-    // A process that forks workers after the load passes forWorkers: the model
-    // then stays in ordinary pages, which the workers share copy-on-write
-    // 4 KB at a time (a huge page would be copied whole at the first write
-    // near it).
-    void startLoading(bool forWorkers = false);
+    void startLoading();
     // Loads dlib's model now, or waits for the load begun (batch loads it
     // before starting its workers: no thread may run across a fork).
     void preload();

@@ -323,7 +323,7 @@ int commandBatch(const Args &words) {
     LandmarkOptions landmarkOpts;
     landmarkOpts.modelFile = args.value("model");
     LandmarkSource landmarks(landmarkOpts);
-    landmarks.startLoading(/*forWorkers=*/true);
+    landmarks.startLoading();
     const LibrarySession library(settings.dataDirectory);
     landmarks.preload();
 

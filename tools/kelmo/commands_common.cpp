@@ -63,11 +63,11 @@ namespace {
 // The landmark model's blocks (about 70 MB) come from the heap, which the
 // loader then touches page by page: on the virtual machines we run on, those
 // first touches (a fault each, 4 KB at a time) were half of the load. The
-// heap is grown here in one step by enough for the model, and that stretch
-// asks for huge pages, 2 MB a fault. Where the system gives none, or the
-// heap cannot grow in one piece, the load goes on as before.
-// The pad stays until the model is loaded (finishLandmarkModelHeap), so that
-// frees meanwhile do not give the grown stretch back.
+// heap is grown here in one step by enough for the model (the top pad kept
+// until the load is done, so that frees meanwhile do not give the stretch
+// back), and that stretch asks for huge pages, 2 MB a fault. Where the
+// system gives none, or the heap cannot grow in one piece, the load goes on
+// as before.
 void growHeapForLandmarkModel() {
     constexpr std::size_t kModelBytes = std::size_t{96} << 20;
     constexpr std::size_t kHugePage = std::size_t{2} << 20;
@@ -85,15 +85,24 @@ void growHeapForLandmarkModel() {
     if (last > first) madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
 }
 
+// After the load: the default top pad again. Setting the pad ended glibc's
+// own tuning of when large blocks are mapped apart and when the heap's top
+// is given back, so its limits are set to where that tuning goes on a
+// 64-bit system: blocks up to 32 MB from the heap, and the top kept up to
+// twice that. Photos' buffers are then reused from one photo to the next
+// (batch workers above all), not mapped and faulted in afresh.
 void finishLandmarkModelHeap() {
     constexpr int kDefaultTopPad = 128 * 1024;
+    constexpr int kLargestHeapBlock = 32 << 20;
     mallopt(M_TOP_PAD, kDefaultTopPad);
+    mallopt(M_MMAP_THRESHOLD, kLargestHeapBlock);
+    mallopt(M_TRIM_THRESHOLD, 2 * kLargestHeapBlock);
 }
 #endif
 
 }  // namespace
 
-void LandmarkSource::startLoading(bool forWorkers) {
+void LandmarkSource::startLoading() {
     if (options_.pointsFile || landmarker_ != nullptr || loader_.joinable()) return;
     const std::string model = options_.modelFile ? *options_.modelFile : defaultLandmarkModel();
 #if defined(__GLIBC__)
@@ -103,9 +112,9 @@ void LandmarkSource::startLoading(bool forWorkers) {
     // grows in large steps.
     mallopt(M_ARENA_MAX, 1);
 #endif
-    loader_ = std::thread([this, model, forWorkers] {
+    loader_ = std::thread([this, model] {
 #if defined(__GLIBC__)
-        if (!forWorkers) growHeapForLandmarkModel();
+        growHeapForLandmarkModel();
 #endif
         try {
             landmarker_ = std::make_unique<FaceLandmarker>(model);
@@ -113,7 +122,7 @@ void LandmarkSource::startLoading(bool forWorkers) {
             loadError_ = std::current_exception();
         }
 #if defined(__GLIBC__)
-        if (!forWorkers) finishLandmarkModelHeap();
+        finishLandmarkModelHeap();
 #endif
     });
 }
