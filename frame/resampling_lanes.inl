@@ -111,70 +111,44 @@ template <int Channels, int N>
                 continue;
             }
             Ints packed{};
-            if constexpr (Channels == 4 && kPairsAsWords) {
-                // A pixel and its right neighbour in one 64-bit word: half
-                // the loads, and 64-bit lanes widen to doubles in place.
+            if constexpr (Channels >= 3 && kPairsAsWords) {
+                // A pixel and its right neighbour in one 64-bit word (three
+                // channels: its low six bytes): half the loads, and 64-bit
+                // lanes widen to doubles in place.
                 using Pairs = Vec<int64_t, N>;
                 const Pairs upper = gatherWords(upperLeft, lanes::convert<Pairs>(offset));
                 const Pairs lower = gatherWords(lowerLeft, lanes::convert<Pairs>(offset));
+                constexpr int kNeighbourShift = 8 * Channels;
 #pragma GCC unroll 4
-                for (int channel = 0; channel < 4; ++channel) {
+                for (int channel = 0; channel < Channels; ++channel) {
                     const int shift = 8 * channel;
                     const Doubles pa = lanes::convert<Doubles>((upper >> shift) & 255);
-                    const Doubles pb = lanes::convert<Doubles>((upper >> (shift + 32)) & 255);
+                    const Doubles pb = lanes::convert<Doubles>((upper >> (shift + kNeighbourShift)) & 255);
                     const Doubles pc = lanes::convert<Doubles>((lower >> shift) & 255);
-                    const Doubles pd = lanes::convert<Doubles>((lower >> (shift + 32)) & 255);
+                    const Doubles pd = lanes::convert<Doubles>((lower >> (shift + kNeighbourShift)) & 255);
                     const Doubles top = pa + fx * (pb - pa);
                     const Doubles bottom = pc + fx * (pd - pc);
                     packed |= lanes::convert<Ints>(top + fy * (bottom - top) + 0.5) << shift;
                 }
-                lanes::store(destinationRow + static_cast<std::ptrdiff_t>(i) * Channels, packed);
-                continue;
-            }
-            if constexpr (Channels == 3 && kPairsAsWords) {
-                // A pixel and its right neighbour in the low six bytes of one
-                // 64-bit word: half the loads, and 64-bit lanes widen to
-                // doubles in place.
-                using Pairs = Vec<int64_t, N>;
-                const Pairs upper = gatherWords(upperLeft, lanes::convert<Pairs>(offset));
-                const Pairs lower = gatherWords(lowerLeft, lanes::convert<Pairs>(offset));
-#pragma GCC unroll 3
-                for (int channel = 0; channel < 3; ++channel) {
+            } else {
+                const Ints a = gatherWords(upperLeft, offset);
+                const Ints c = gatherWords(lowerLeft, offset);
+                // One channel: a word's second byte is the right neighbour.
+                const Ints b = Channels == 1 ? a >> 8 : gatherWords(upperRight, offset);
+                const Ints d = Channels == 1 ? c >> 8 : gatherWords(lowerRight, offset);
+#pragma GCC unroll 4
+                for (int channel = 0; channel < Channels; ++channel) {
                     const int shift = 8 * channel;
-                    const Doubles pa = lanes::convert<Doubles>((upper >> shift) & 255);
-                    const Doubles pb = lanes::convert<Doubles>((upper >> (shift + 24)) & 255);
-                    const Doubles pc = lanes::convert<Doubles>((lower >> shift) & 255);
-                    const Doubles pd = lanes::convert<Doubles>((lower >> (shift + 24)) & 255);
+                    // Bytes as doubles are exact, so their differences are
+                    // those of the bytes taken as integers.
+                    const Doubles pa = widen<Doubles>((a >> shift) & 255);
+                    const Doubles pb = widen<Doubles>((b >> shift) & 255);
+                    const Doubles pc = widen<Doubles>((c >> shift) & 255);
+                    const Doubles pd = widen<Doubles>((d >> shift) & 255);
                     const Doubles top = pa + fx * (pb - pa);
                     const Doubles bottom = pc + fx * (pd - pc);
                     packed |= lanes::convert<Ints>(top + fy * (bottom - top) + 0.5) << shift;
                 }
-                // Each word's fourth byte is overwritten by the next pixel's
-                // first, the last pixel writes three.
-                uint8_t *out = destinationRow + static_cast<std::ptrdiff_t>(i) * 3;
-                int32_t words[N];
-                std::memcpy(words, &packed, sizeof words);
-                for (int k = 0; k + 1 < N; ++k) std::memcpy(out + 3 * k, &words[k], 4);
-                std::memcpy(out + 3 * (N - 1), &words[N - 1], 3);
-                continue;
-            }
-            const Ints a = gatherWords(upperLeft, offset);
-            const Ints c = gatherWords(lowerLeft, offset);
-            // One channel: a word's second byte is the right neighbour.
-            const Ints b = Channels == 1 ? a >> 8 : gatherWords(upperRight, offset);
-            const Ints d = Channels == 1 ? c >> 8 : gatherWords(lowerRight, offset);
-#pragma GCC unroll 4
-            for (int channel = 0; channel < Channels; ++channel) {
-                const int shift = 8 * channel;
-                // Bytes as doubles are exact, so their differences are those
-                // of the bytes taken as integers.
-                const Doubles pa = widen<Doubles>((a >> shift) & 255);
-                const Doubles pb = widen<Doubles>((b >> shift) & 255);
-                const Doubles pc = widen<Doubles>((c >> shift) & 255);
-                const Doubles pd = widen<Doubles>((d >> shift) & 255);
-                const Doubles top = pa + fx * (pb - pa);
-                const Doubles bottom = pc + fx * (pd - pc);
-                packed |= lanes::convert<Ints>(top + fy * (bottom - top) + 0.5) << shift;
             }
             uint8_t *out = destinationRow + static_cast<std::ptrdiff_t>(i) * Channels;
             if constexpr (Channels == 4) {
