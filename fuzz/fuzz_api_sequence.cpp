@@ -108,7 +108,16 @@ struct Host {
     ImageHandle image() {
         const uint8_t b = in.byte();
         if (b < 200 && !images.empty()) return images[b % images.size()];
-        if (b < 230 && !freedImages.empty()) return freedImages[b % freedImages.size()];
+        if (b < 230 && !freedImages.empty()) {
+            // A freed handle that the library has issued again (to a model's
+            // image, say) belongs to that owner now: a host that used it
+            // would be handling another's image, which no handle table can
+            // tell from a proper call. Only handles still free stand for
+            // stale ones.
+            const ImageHandle stale = freedImages[b % freedImages.size()];
+            int32_t width = 0;
+            if (TAVO_GetImageWidth(stale, &width) != 0) return stale;
+        }
         static const ImageHandle invented[] = {-1, INT32_MIN, INT32_MAX, 4096, 100000};
         return invented[b % 5];
     }
