@@ -11,6 +11,7 @@
 #include <dlib/image_transforms.h>
 
 #include "tools/kelmo/cli.h"
+#include "tools/kelmo/landmark_cascade.h"
 #include "tools/kelmo/landmark_model.h"
 #include "tools/kelmo/session.h"
 
@@ -69,6 +70,7 @@ std::optional<ReducedPhoto> reducedForDetection(const Image &photo, const std::s
 struct FaceLandmarker::Impl {
     dlib::frontal_face_detector detector;
     dlib::shape_predictor predictor;
+    std::optional<LandmarkCascade> cascade;  // a view of predictor's trees
 };
 
 FaceLandmarker::FaceLandmarker(const std::string &modelPath) : impl_(std::make_unique<Impl>()) {
@@ -99,6 +101,7 @@ FaceLandmarker::FaceLandmarker(const std::string &modelPath) : impl_(std::make_u
     if (impl_->predictor.num_parts() != static_cast<unsigned long>(kIbugPointCount))
         throw failure("landmark model '" + modelPath + "' predicts " + std::to_string(impl_->predictor.num_parts()) +
                       " points per face; kelmo needs a 68-point (iBUG 300-W) model");
+    impl_->cascade.emplace(impl_->predictor);
 }
 
 FaceLandmarker::~FaceLandmarker() = default;
@@ -162,7 +165,7 @@ std::vector<DetectedFace> FaceLandmarker::detect(const std::vector<uint8_t> &rgb
 
     std::vector<DetectedFace> faces;
     for (const dlib::rectangle &box : boxes) {
-        const dlib::full_object_detection shape = impl_->predictor(image, box);
+        const dlib::full_object_detection shape = (*impl_->cascade)(image, box);
         DetectedFace face;
         face.left = box.left();
         face.top = box.top();

@@ -18,6 +18,7 @@
 #endif
 
 #include "tools/kelmo/cli.h"
+#include "tools/kelmo/landmark_cascade.h"
 
 namespace kelmo::cli {
 
@@ -25,7 +26,7 @@ namespace {
 
 constexpr char kSignature[16] = {'k', 'e', 'l', 'm', 'o', ' ', 'l', 'a', 'n', 'd', 'm', 'a', 'r', 'k', 's', '1'};
 
-using Forests = std::vector<std::vector<dlib::impl::regression_tree>>;
+using Forests = RegressionForests;
 using Point = dlib::vector<float, 2>;
 
 struct Counts {
@@ -87,19 +88,6 @@ template <typename T>
 void put(std::ostream &out, const T *values, std::size_t count) {
     out.write(reinterpret_cast<const char *>(values), static_cast<std::streamsize>(count * sizeof(T)));
 }
-
-// dlib's shape_predictor copies the trees it is made from (100 MB in some
-// 200 000 blocks, a third of the load); the loader moves them in instead,
-// through a pointer to the member, which an explicit instantiation may name.
-struct ForestsMember {
-    using type = Forests dlib::shape_predictor::*;
-    friend type memberPointer(ForestsMember);
-};
-template <typename Tag, typename Tag::type Member>
-struct MemberPointer {
-    friend typename Tag::type memberPointer(Tag) { return Member; }
-};
-template struct MemberPointer<ForestsMember, &dlib::shape_predictor::forests>;
 
 Point location(const dlib::matrix<float, 0, 1> &shape, unsigned long part) {
     return Point(shape(2 * part), shape(2 * part + 1));
@@ -197,9 +185,10 @@ void loadCompactLandmarkModel(const std::string &path, dlib::shape_predictor &pr
         throw failure("landmark model '" + path + "': its face detector is unreadable");
     }
     // Made with as many empty forests (all that its constructor reads of
-    // them is their number), then given the trees.
+    // them is their number), then given the trees: its constructor would
+    // copy them (100 MB in some 200 000 blocks, a third of the load).
     predictor = dlib::shape_predictor(initialShape, Forests(n.cascades), pixels);
-    predictor.*memberPointer(ForestsMember{}) = std::move(forests);
+    forestsOf(predictor) = std::move(forests);
 }
 
 void writeCompactLandmarkModel(const std::string &modelPath, const std::string &compactPath) {

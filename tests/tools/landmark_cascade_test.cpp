@@ -1,0 +1,79 @@
+// The landmark cascade against dlib's own shape predictor: the same floats,
+// the same points.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include <dlib/image_processing/frontal_face_detector.h>
+
+#include "tools/kelmo/face_landmarks.h"
+#include "tools/kelmo/landmark_cascade.h"
+#include "tools/kelmo/landmark_model.h"
+#include "tools/kelmo/session.h"
+
+namespace {
+
+using namespace kelmo::cli;
+
+// dlib's shape re-computed from the leaves that dlib's predictor reports
+// choosing: the initial shape plus every chosen leaf, level by level and tree
+// by tree, one float addition at a time.
+dlib::matrix<float, 0, 1> shapeFromDlibsLeaves(const dlib::shape_predictor &predictor,
+                                               const std::vector<std::pair<unsigned long, int>> &chosen) {
+    dlib::matrix<float, 0, 1> shape = initialShapeOf(predictor);
+    std::size_t t = 0;
+    unsigned long offset = 0;  // dlib numbers the leaves across all trees
+    for (const std::vector<dlib::impl::regression_tree> &level : forestsOf(predictor)) {
+        for (const dlib::impl::regression_tree &tree : level) {
+            const dlib::matrix<float, 0, 1> &leaf = tree.leaf_values[chosen.at(t++).first - offset];
+            for (long k = 0; k < shape.size(); ++k) shape(k) = shape(k) + leaf(k);
+            offset += tree.num_leaves();
+        }
+    }
+    EXPECT_EQ(t, chosen.size());
+    return shape;
+}
+
+// Boxes around the detector's face, moved, grown, shrunk, reaching outside
+// the photo, and a few nowhere near a face: each takes the trees through
+// other leaves.
+TEST(LandmarkCascade, GivesDlibsShapeBitForBitAndItsPoints) {
+    if (!std::filesystem::exists(KELMO_SAMPLE_PHOTO) || !std::filesystem::exists(defaultLandmarkModel()))
+        GTEST_SKIP() << "no sample photo or landmark model in this build";
+    dlib::shape_predictor predictor;
+    dlib::frontal_face_detector detector;
+    const std::string model = defaultLandmarkModel();
+    if (isCompactLandmarkModel(model)) loadCompactLandmarkModel(model, predictor, detector);
+    else dlib::deserialize(model) >> predictor;
+    const LandmarkCascade cascade(predictor);
+
+    const Image photo = loadPhoto(KELMO_SAMPLE_PHOTO);
+    const std::vector<uint8_t> rgb = photo.pixels(TAVO_IMAGEMODE_COLOR);
+    dlib::array2d<dlib::rgb_pixel> image(photo.height(), photo.width());
+    std::memcpy(dlib::image_data(image), rgb.data(), rgb.size());
+
+    const dlib::rectangle face(179, 83, 266, 170);  // the detector's box on this photo
+    std::vector<dlib::rectangle> boxes = {face,
+                                          dlib::translate_rect(face, 7, -5),
+                                          dlib::grow_rect(face, 40),
+                                          dlib::shrink_rect(face, 20),
+                                          dlib::rectangle(-60, -40, 100, 120),
+                                          dlib::rectangle(400, 420, 700, 720),
+                                          dlib::rectangle(10, 300, 30, 320),
+                                          dlib::rectangle(0, 0, 511, 511)};
+    for (const dlib::rectangle &box : boxes) {
+        SCOPED_TRACE(box);
+        std::vector<std::pair<unsigned long, int>> chosen;
+        const dlib::full_object_detection expected = predictor(image, box, chosen);
+        const dlib::matrix<float, 0, 1> expectedShape = shapeFromDlibsLeaves(predictor, chosen);
+        const dlib::matrix<float, 0, 1> shape = cascade.shapeIn(image, box);
+        ASSERT_EQ(shape.size(), expectedShape.size());
+        EXPECT_EQ(std::memcmp(&shape(0), &expectedShape(0), sizeof(float) * shape.size()), 0);
+        const dlib::full_object_detection points = cascade(image, box);
+        ASSERT_EQ(points.num_parts(), expected.num_parts());
+        for (unsigned long k = 0; k < points.num_parts(); ++k) EXPECT_EQ(points.part(k), expected.part(k)) << k;
+    }
+}
+
+}  // namespace
