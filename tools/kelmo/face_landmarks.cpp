@@ -11,6 +11,7 @@
 #include <dlib/image_transforms.h>
 
 #include "tools/kelmo/cli.h"
+#include "tools/kelmo/face_detection.h"
 #include "tools/kelmo/landmark_cascade.h"
 #include "tools/kelmo/landmark_model.h"
 #include "tools/kelmo/session.h"
@@ -19,30 +20,7 @@
 #define KELMO_INSTALL_LANDMARKS_DIR "/usr/local/share/kelmo/landmarks"
 #endif
 
-// A photo's packed RGB rows seen as a dlib image, so that the detector and the
-// predictor read the pixels where they are instead of from a copy (36 MB for
-// a 12-megapixel photo).
 namespace kelmo::cli {
-struct RgbView {
-    const uint8_t *pixels = nullptr;
-    long rows = 0, columns = 0;
-};
-// dlib's generic image interface, found by argument-dependent lookup.
-inline long num_rows(const RgbView &v) { return v.rows; }
-inline long num_columns(const RgbView &v) { return v.columns; }
-inline const void *image_data(const RgbView &v) { return v.pixels; }
-inline long width_step(const RgbView &v) { return v.columns * 3; }
-}  // namespace kelmo::cli
-
-template <>
-struct dlib::image_traits<kelmo::cli::RgbView> {
-    using pixel_type = dlib::rgb_pixel;
-};
-
-namespace kelmo::cli {
-
-// The detector's working size: its cost grows with the area it scans.
-constexpr int kMaxDetectionSide = 1280;
 
 int detectionReduction(int width, int height) {
     const int longSide = std::max(width, height);
@@ -68,6 +46,7 @@ std::optional<ReducedPhoto> reducedForDetection(const Image &photo, const std::s
 }
 
 struct FaceLandmarker::Impl {
+    FaceDetectionRoutine findFaces = fastestFaceDetection();
     dlib::frontal_face_detector detector;
     dlib::shape_predictor predictor;
     std::optional<LandmarkCascade> cascade;  // a view of predictor's trees
@@ -117,37 +96,6 @@ std::string defaultLandmarkModel() {
     return kDefaultShapePredictor;
 }
 
-namespace {
-
-// Scaled copy for the detector, by bilinear interpolation (dlib's own).
-dlib::array2d<dlib::rgb_pixel> scaledCopy(const RgbView &image, double factor) {
-    dlib::array2d<dlib::rgb_pixel> out(std::max(1L, std::lround(static_cast<double>(image.rows) * factor)),
-                                       std::max(1L, std::lround(static_cast<double>(image.columns) * factor)));
-    dlib::resize_image(image, out, dlib::interpolate_bilinear());
-    return out;
-}
-
-// The detector's boxes on `image`, in its own pixels (inclusive bounds).
-std::vector<dlib::rectangle> findBoxes(dlib::frontal_face_detector &detector, const RgbView &image) {
-    const long longSide = std::max(image.rows, image.columns);
-    std::vector<dlib::rectangle> boxes;
-    if (longSide > kMaxDetectionSide) {
-        const double factor = static_cast<double>(kMaxDetectionSide) / static_cast<double>(longSide);
-        for (const dlib::rectangle &b : detector(scaledCopy(image, factor)))
-            boxes.emplace_back(std::lround(b.left() / factor), std::lround(b.top() / factor),
-                               std::lround(b.right() / factor), std::lround(b.bottom() / factor));
-    } else {
-        boxes = detector(image);
-        if (boxes.empty() && longSide * 2 <= kMaxDetectionSide) {
-            for (const dlib::rectangle &b : detector(scaledCopy(image, 2.0)))
-                boxes.emplace_back(b.left() / 2, b.top() / 2, b.right() / 2, b.bottom() / 2);
-        }
-    }
-    return boxes;
-}
-
-}  // namespace
-
 std::vector<DetectedFace> FaceLandmarker::detect(const std::vector<uint8_t> &rgb, int width, int height,
                                                  const ReducedPhoto *reduced) {
     if (width <= 0 || height <= 0 || rgb.size() < static_cast<std::size_t>(width) * height * 3) return {};
@@ -157,10 +105,13 @@ std::vector<DetectedFace> FaceLandmarker::detect(const std::vector<uint8_t> &rgb
     if (r > 1 && reduced->width == (width + r - 1) / r && reduced->height == (height + r - 1) / r &&
         reduced->rgb.size() >= static_cast<std::size_t>(reduced->width) * reduced->height * 3) {
         // Reduced pixel x covers the photo's pixels r x to r x + r - 1.
-        for (const dlib::rectangle &b : findBoxes(impl_->detector, {reduced->rgb.data(), reduced->height, reduced->width}))
+        const RgbView reducedImage{reduced->rgb.data(), reduced->height, reduced->width};
+        for (const dlib::rect_detection &d : impl_->findFaces(impl_->detector, reducedImage, 0.0)) {
+            const dlib::rectangle &b = d.rect;
             boxes.emplace_back(b.left() * r, b.top() * r, b.right() * r + r - 1, b.bottom() * r + r - 1);
+        }
     } else {
-        boxes = findBoxes(impl_->detector, image);
+        for (const dlib::rect_detection &d : impl_->findFaces(impl_->detector, image, 0.0)) boxes.push_back(d.rect);
     }
 
     std::vector<DetectedFace> faces;
