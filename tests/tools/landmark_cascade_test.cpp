@@ -2,11 +2,14 @@
 // the same points.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include <dlib/image_processing/frontal_face_detector.h>
 
+#include "tools/kelmo/cli.h"
 #include "tools/kelmo/face_landmarks.h"
 #include "tools/kelmo/landmark_cascade.h"
 #include "tools/kelmo/landmark_model.h"
@@ -74,6 +77,37 @@ TEST(LandmarkCascade, GivesDlibsShapeBitForBitAndItsPoints) {
         ASSERT_EQ(points.num_parts(), expected.num_parts());
         for (unsigned long k = 0; k < points.num_parts(); ++k) EXPECT_EQ(points.part(k), expected.part(k)) << k;
     }
+}
+
+// A compact model cut short anywhere, or with a split naming a feature pixel
+// that its level does not have, is refused with the tool's error, and
+// nothing is read beyond the file.
+TEST(LandmarkModel, CompactModelCutShortOrInconsistentIsRefused) {
+    const std::string model = defaultLandmarkModel();
+    if (!std::filesystem::exists(model) || !isCompactLandmarkModel(model))
+        GTEST_SKIP() << "no compact landmark model in this build";
+    std::ifstream in(model, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    uint32_t counts[5];  // parts, levels, trees, splits, feature pixels
+    std::memcpy(counts, bytes.data() + 16, sizeof counts);
+    const std::size_t firstSplit = 36 + std::size_t{2} * counts[0] * 4 + std::size_t{counts[1]} * counts[4] * 8;
+    std::string inconsistent = bytes;
+    const uint32_t outOfRange = counts[4];
+    std::memcpy(&inconsistent[firstSplit + 4], &outOfRange, 4);  // the first split's second pixel
+
+    const std::string path = testing::TempDir() + "kelmo_broken_model.kelmo";
+    std::vector<std::string> files = {inconsistent};
+    for (const std::size_t cut : {std::size_t{0}, std::size_t{20}, std::size_t{36}, firstSplit - 1, firstSplit + 100,
+                                  bytes.size() / 2, bytes.size() - 1})
+        files.push_back(bytes.substr(0, cut));
+    for (const std::string &file : files) {
+        SCOPED_TRACE(file.size());
+        std::ofstream(path, std::ios::binary | std::ios::trunc).write(file.data(), static_cast<std::streamsize>(file.size()));
+        dlib::shape_predictor predictor;
+        dlib::frontal_face_detector detector;
+        EXPECT_THROW(loadCompactLandmarkModel(path, predictor, detector), CliError);
+    }
+    std::remove(path.c_str());
 }
 
 }  // namespace
