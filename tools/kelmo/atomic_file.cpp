@@ -194,7 +194,7 @@ void OutputSet::writeText(const std::string &finalPath, const std::string &text)
     writeBytes(finalPath, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
-void OutputSet::saveImage(const Image &image, const std::string &finalPath) {
+std::string OutputSet::saveImage(const Image &image, const std::string &finalPath) {
     const std::string temporary = stage(finalPath);
     // The library writes the image under a name of its own beside ours and
     // renames it at the end; an interruption in between must remove it too.
@@ -205,6 +205,7 @@ void OutputSet::saveImage(const Image &image, const std::string &finalPath) {
     const int32_t status = TAVO_SaveImageToFile(image.handle(), temporary.c_str());
     removeFrom(registry().temporaryFiles, libraries);
     if (status != 0) throw failure("cannot write '" + finalPath + "': " + statusText(status));
+    return temporary;
 }
 
 void OutputSet::copyFile(const std::string &source, const std::string &finalPath) {

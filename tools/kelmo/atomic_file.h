@@ -40,8 +40,9 @@ public:
     void writeText(const std::string &finalPath, const std::string &text);
     void writeBytes(const std::string &finalPath, const std::vector<uint8_t> &bytes);
     // TAVO_SaveImageToFile under the temporary name; the format follows
-    // finalPath's extension (.png, .jpg, .bmp).
-    void saveImage(const Image &image, const std::string &finalPath);
+    // finalPath's extension (.png, .jpg, .bmp). Returns that temporary path,
+    // where the file's bytes now are.
+    std::string saveImage(const Image &image, const std::string &finalPath);
     // A byte-for-byte copy of an existing file.
     void copyFile(const std::string &source, const std::string &finalPath);
 

@@ -190,6 +190,7 @@ CreatedModelFolder stageModelFolder(const Model &model, const Image &photo, cons
 #if KELMO_WITH_GLTF
     GltfOptions gltfOptions;
     gltfOptions.genericTeeth = options.genericTeeth;
+    gltfOptions.encodedTextures = &obj.rgbaPngs;
     GltfSummary gltf;
     result.glb = modelAsGltf(model, dataDirectory, gltfOptions, &gltf);
     out.writeBytes((fs::path(folder) / "model.glb").string(), result.glb);

@@ -273,10 +273,18 @@ std::vector<uint8_t> encodeGltf(int32_t model, const std::string &dataDirectory,
     sampler.wrapS = sampler.wrapT = TINYGLTF_TEXTURE_WRAP_CLAMP_TO_EDGE;
     gltf.samplers.push_back(sampler);
     for (const RegionTextures::Entry &t : textures.images) {
-        const std::vector<uint8_t> rgba = t.image.pixels(TAVO_IMAGEMODE_COLOR_ALPHA);
+        // The same libpng settings as the picture files: an RGBA texture's
+        // file holds the very bytes that encoding it here would give.
         std::vector<uint8_t> png;
-        if (!encodeRgbaPng(rgba.data(), t.image.width(), t.image.height(), &png))
-            throw failure("cannot encode " + t.file + " as PNG");
+        if (options.encodedTextures != nullptr) {
+            const auto encoded = options.encodedTextures->find(t.file);
+            if (encoded != options.encodedTextures->end()) png = encoded->second;
+        }
+        if (png.empty()) {
+            const std::vector<uint8_t> rgba = t.image.pixels(TAVO_IMAGEMODE_COLOR_ALPHA);
+            if (!encodeRgbaPng(rgba.data(), t.image.width(), t.image.height(), &png))
+                throw failure("cannot encode " + t.file + " as PNG");
+        }
         tinygltf::Image image;
         image.name = t.file.substr(0, t.file.rfind('.'));
         image.mimeType = "image/png";

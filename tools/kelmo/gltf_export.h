@@ -33,6 +33,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ struct GltfOptions {
     bool binary = true;         // .glb; false: .gltf JSON with the buffer as a base64 data URI
     bool genericTeeth = false;  // the model draws its teeth with the shared teeth images
     bool morphs = true;         // morph targets from the data directory's morphs/*.vtx
+    // PNG files of RGBA textures already encoded, by file name
+    // ("texture.png"), embedded as they are; null or missing: encoded here.
+    const std::map<std::string, std::vector<uint8_t>> *encodedTextures = nullptr;
 };
 
 // The zlib level (0 to 9, -1: zlib's default) of the PNG textures that glTF

@@ -1,8 +1,11 @@
 // Wavefront OBJ export (see obj_export.h).
 #include "tools/kelmo/obj_export.h"
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "tools/kelmo/model_mesh.h"
 
@@ -20,18 +23,32 @@ void appendFloat(std::string &s, float v) {
         std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(v), std::chars_format::general, 9);
     s.append(buffer, r.ptr);
 }
+// The bytes of a PNG file of 8-bit RGBA pixels (colour type 6 in its
+// header); nothing for any other file or when it cannot be read.
+std::vector<uint8_t> readPngIfRgba(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    const bool rgba = !in.bad() && bytes.size() > 26 && std::equal(kSignature, kSignature + 8, bytes.begin()) &&
+                      bytes[24] == 8 && bytes[25] == 6;
+    return rgba ? bytes : std::vector<uint8_t>{};
+}
 }  // namespace
 
 ObjSummary exportObj(const Model &model, bool genericTeeth, const std::string &folder, OutputSet &out) {
     const RegionTextures textures = readRegionTextures(model.handle(), genericTeeth);
-    for (const RegionTextures::Entry &t : textures.images) out.saveImage(t.image, (fs::path(folder) / t.file).string());
+    ObjSummary summary;
+    for (const RegionTextures::Entry &t : textures.images) {
+        const std::string staged = out.saveImage(t.image, (fs::path(folder) / t.file).string());
+        std::vector<uint8_t> png = readPngIfRgba(staged);
+        if (!png.empty()) summary.rgbaPngs[t.file] = std::move(png);
+    }
 
     std::string obj = "# Kelmo head model, written by `kelmo create`.\n"
                       "# Model units; y up, the face looks toward +z. Materials in model.mtl.\n"
                       "mtllib model.mtl\n";
     std::string mtl = "# Materials of model.obj: one per region, each with the texture that\n"
                       "# kelmo's renderer draws the region with.\n";
-    ObjSummary summary;
     int vertexBase = 0;
     for (const RegionMesh &r : readExportedRegions(model.handle())) {
         const std::string material = "region" + std::to_string(r.region) + "_" + r.name;

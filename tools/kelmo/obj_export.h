@@ -5,7 +5,10 @@
 // triangle.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "tools/kelmo/atomic_file.h"
 #include "tools/kelmo/session.h"
@@ -16,6 +19,10 @@ struct ObjSummary {
     int vertices = 0;
     int faces = 0;
     int regions = 0;
+    // The PNG files written for textures with an alpha channel, by file name
+    // ("texture.png"): the glTF export embeds them as they are rather than
+    // encode the same pixels again.
+    std::map<std::string, std::vector<uint8_t>> rgbaPngs;
 };
 
 // Stages folder/model.obj, folder/model.mtl, folder/texture.png (the model's
