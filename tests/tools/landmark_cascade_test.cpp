@@ -44,12 +44,19 @@ dlib::matrix<float, 0, 1> shapeFromDlibsLeaves(const dlib::shape_predictor &pred
 TEST(LandmarkCascade, GivesDlibsShapeBitForBitAndItsPoints) {
     if (!std::filesystem::exists(KELMO_SAMPLE_PHOTO) || !std::filesystem::exists(defaultLandmarkModel()))
         GTEST_SKIP() << "no sample photo or landmark model in this build";
+    // The cascade over dlib's predictor, and over the compact model where it
+    // lies in memory, against dlib's predictor.
     dlib::shape_predictor predictor;
     dlib::frontal_face_detector detector;
     const std::string model = defaultLandmarkModel();
-    if (isCompactLandmarkModel(model)) loadCompactLandmarkModel(model, predictor, detector);
-    else dlib::deserialize(model) >> predictor;
-    const LandmarkCascade cascade(predictor);
+    std::vector<LandmarkCascade> cascades;
+    if (isCompactLandmarkModel(model)) {
+        loadCompactLandmarkModel(model, predictor, detector);
+        cascades.push_back(loadCompactLandmarkCascade(model, detector));
+    } else {
+        dlib::deserialize(model) >> predictor;
+    }
+    cascades.emplace_back(predictor);
 
     const Image photo = loadPhoto(KELMO_SAMPLE_PHOTO);
     const std::vector<uint8_t> rgb = photo.pixels(TAVO_IMAGEMODE_COLOR);
@@ -70,12 +77,14 @@ TEST(LandmarkCascade, GivesDlibsShapeBitForBitAndItsPoints) {
         std::vector<std::pair<unsigned long, int>> chosen;
         const dlib::full_object_detection expected = predictor(image, box, chosen);
         const dlib::matrix<float, 0, 1> expectedShape = shapeFromDlibsLeaves(predictor, chosen);
-        const dlib::matrix<float, 0, 1> shape = cascade.shapeIn(image, box);
-        ASSERT_EQ(shape.size(), expectedShape.size());
-        EXPECT_EQ(std::memcmp(&shape(0), &expectedShape(0), sizeof(float) * shape.size()), 0);
-        const dlib::full_object_detection points = cascade(image, box);
-        ASSERT_EQ(points.num_parts(), expected.num_parts());
-        for (unsigned long k = 0; k < points.num_parts(); ++k) EXPECT_EQ(points.part(k), expected.part(k)) << k;
+        for (const LandmarkCascade &cascade : cascades) {
+            const dlib::matrix<float, 0, 1> shape = cascade.shapeIn(image, box);
+            ASSERT_EQ(shape.size(), expectedShape.size());
+            EXPECT_EQ(std::memcmp(&shape(0), &expectedShape(0), sizeof(float) * shape.size()), 0);
+            const dlib::full_object_detection points = cascade(image, box);
+            ASSERT_EQ(points.num_parts(), expected.num_parts());
+            for (unsigned long k = 0; k < points.num_parts(); ++k) EXPECT_EQ(points.part(k), expected.part(k)) << k;
+        }
     }
 }
 
@@ -106,6 +115,7 @@ TEST(LandmarkModel, CompactModelCutShortOrInconsistentIsRefused) {
         dlib::shape_predictor predictor;
         dlib::frontal_face_detector detector;
         EXPECT_THROW(loadCompactLandmarkModel(path, predictor, detector), CliError);
+        EXPECT_THROW(loadCompactLandmarkCascade(path, detector), CliError);
     }
     std::remove(path.c_str());
 }

@@ -40,6 +40,7 @@ struct LandmarkOptions {
     std::optional<std::string> pointsFile;
     std::optional<std::string> modelFile;
     std::optional<int> face;
+    bool manyPhotos = false;  // the model serves a batch: its trees on the heap (face_landmarks.h)
 };
 extern const std::vector<OptionSpec> kLandmarkOptionSpecs;  // --model, --face
 LandmarkOptions landmarkOptions(const ParsedArgs &args, bool allowPointsFile);

@@ -322,6 +322,7 @@ int commandBatch(const Args &words) {
     // workers share it too.
     LandmarkOptions landmarkOpts;
     landmarkOpts.modelFile = args.value("model");
+    landmarkOpts.manyPhotos = true;
     LandmarkSource landmarks(landmarkOpts);
     landmarks.startLoading();
     const LibrarySession library(settings.dataDirectory);

@@ -60,43 +60,38 @@ LandmarkSource::~LandmarkSource() {
 namespace {
 
 #if defined(__GLIBC__)
-// The landmark model's blocks (about 70 MB) come from the heap, which the
-// loader then touches page by page: on the virtual machines we run on, those
-// first touches (a fault each, 4 KB at a time) were half of the load. The
-// heap is grown here in one step by enough for the model (the top pad kept
-// until the load is done, so that frees meanwhile do not give the stretch
-// back), and that stretch asks for huge pages, 2 MB a fault. Where the
-// system gives none, or the heap cannot grow in one piece, the load goes on
-// as before.
-void growHeapForLandmarkModel() {
-    constexpr std::size_t kModelBytes = std::size_t{96} << 20;
+// The process's heap in huge pages. On the virtual machines we run on, a
+// fresh 4 KB page costs a fault of some 20 µs at its first touch (the
+// library's 8 MB square-root table alone is 2,000 of them). Before the
+// library initialises and the landmark model loads, the heap is grown here
+// in one step by 96 MB, and that stretch asks for huge pages, 2 MB a fault.
+// Setting the pad ends glibc's own tuning of when large blocks are mapped
+// apart, so its limits are then set where that tuning goes on a 64-bit
+// system, blocks up to 32 MB from the heap, and the top is kept up to
+// 128 MB: the stretch is not given back, and photos' buffers are reused from
+// one photo to the next (batch workers above all), not mapped and faulted in
+// afresh. Untouched, the stretch costs no memory. Where the system gives no
+// huge pages, or the heap cannot grow in one piece, only the limits change.
+void growHeapInHugePages() {
+    constexpr std::size_t kStretchBytes = std::size_t{96} << 20;
     constexpr std::size_t kHugePage = std::size_t{2} << 20;
-    mallopt(M_TOP_PAD, static_cast<int>(kModelBytes));
+    constexpr int kDefaultTopPad = 128 * 1024;
+    constexpr int kLargestHeapBlock = 32 << 20;
+    mallopt(M_TOP_PAD, static_cast<int>(kStretchBytes));
     // Blocks below the size that malloc maps on its own, until the heap's
     // top runs out of room and grows, by the pad, in one step.
     auto *const start = static_cast<char *>(sbrk(0));
     std::vector<void *> probes;
     for (int k = 0; k < 64 && static_cast<char *>(sbrk(0)) == start; ++k) probes.push_back(std::malloc(64 * 1024));
     auto *const end = static_cast<char *>(sbrk(0));
+    mallopt(M_TOP_PAD, kDefaultTopPad);
+    mallopt(M_MMAP_THRESHOLD, kLargestHeapBlock);
+    mallopt(M_TRIM_THRESHOLD, 4 * kLargestHeapBlock);
     for (void *probe : probes) std::free(probe);
     if (start == reinterpret_cast<char *>(-1) || end <= start) return;
     const auto first = (reinterpret_cast<std::uintptr_t>(start) + kHugePage - 1) & ~(kHugePage - 1);
     const auto last = reinterpret_cast<std::uintptr_t>(end) & ~(kHugePage - 1);
     if (last > first) madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
-}
-
-// After the load: the default top pad again. Setting the pad ended glibc's
-// own tuning of when large blocks are mapped apart and when the heap's top
-// is given back, so its limits are set to where that tuning goes on a
-// 64-bit system: blocks up to 32 MB from the heap, and the top kept up to
-// twice that. Photos' buffers are then reused from one photo to the next
-// (batch workers above all), not mapped and faulted in afresh.
-void finishLandmarkModelHeap() {
-    constexpr int kDefaultTopPad = 128 * 1024;
-    constexpr int kLargestHeapBlock = 32 << 20;
-    mallopt(M_TOP_PAD, kDefaultTopPad);
-    mallopt(M_MMAP_THRESHOLD, kLargestHeapBlock);
-    mallopt(M_TRIM_THRESHOLD, 2 * kLargestHeapBlock);
 }
 #endif
 
@@ -106,24 +101,20 @@ void LandmarkSource::startLoading() {
     if (options_.pointsFile || landmarker_ != nullptr || loader_.joinable()) return;
     const std::string model = options_.modelFile ? *options_.modelFile : defaultLandmarkModel();
 #if defined(__GLIBC__)
-    // The model is some 200 000 small blocks (100 MB). Made on a thread of
-    // their own they would come from a heap of that thread, which grows a few
-    // pages at a time, a system call each; one heap for the whole process
-    // grows in large steps.
+    // dlib's own model file is some 200 000 small blocks (100 MB). Made on a
+    // thread of their own they would come from a heap of that thread, which
+    // grows a few pages at a time, a system call each; one heap for the whole
+    // process grows in large steps.
     mallopt(M_ARENA_MAX, 1);
+    growHeapInHugePages();
 #endif
     loader_ = std::thread([this, model] {
-#if defined(__GLIBC__)
-        growHeapForLandmarkModel();
-#endif
         try {
-            landmarker_ = std::make_unique<FaceLandmarker>(model);
+            landmarker_ = std::make_unique<FaceLandmarker>(
+                model, options_.manyPhotos ? LandmarkModelPlacement::heap : LandmarkModelPlacement::mapped);
         } catch (...) {
             loadError_ = std::current_exception();
         }
-#if defined(__GLIBC__)
-        finishLandmarkModelHeap();
-#endif
     });
 }
 

@@ -48,11 +48,12 @@ std::optional<ReducedPhoto> reducedForDetection(const Image &photo, const std::s
 struct FaceLandmarker::Impl {
     FaceDetectionRoutine findFaces = fastestFaceDetection();
     dlib::frontal_face_detector detector;
-    dlib::shape_predictor predictor;
-    std::optional<LandmarkCascade> cascade;  // a view of predictor's trees
+    dlib::shape_predictor predictor;         // the trees on the heap (empty for a mapped compact model)
+    std::optional<LandmarkCascade> cascade;  // the trees: predictor's, or the compact file's
 };
 
-FaceLandmarker::FaceLandmarker(const std::string &modelPath) : impl_(std::make_unique<Impl>()) {
+FaceLandmarker::FaceLandmarker(const std::string &modelPath, LandmarkModelPlacement placement)
+    : impl_(std::make_unique<Impl>()) {
     std::error_code ec;
     if (std::filesystem::exists(modelPath, ec) && !std::filesystem::is_regular_file(modelPath, ec))
         throw failure("landmark model '" + modelPath + "' is not a file");
@@ -62,11 +63,15 @@ FaceLandmarker::FaceLandmarker(const std::string &modelPath) : impl_(std::make_u
                            ? " (install Debian's libdlib-data: bash scripts/install-deps.sh), or give --model FILE"
                            : ""));
     try {
-        if (isCompactLandmarkModel(modelPath)) {
+        if (isCompactLandmarkModel(modelPath) && placement == LandmarkModelPlacement::mapped) {
+            impl_->cascade.emplace(loadCompactLandmarkCascade(modelPath, impl_->detector));
+        } else if (isCompactLandmarkModel(modelPath)) {
             loadCompactLandmarkModel(modelPath, impl_->predictor, impl_->detector);
+            impl_->cascade.emplace(impl_->predictor);
         } else {
             impl_->detector = dlib::get_frontal_face_detector();
             dlib::deserialize(modelPath) >> impl_->predictor;
+            impl_->cascade.emplace(impl_->predictor);
         }
     } catch (const CliError &) {
         throw;
@@ -77,10 +82,9 @@ FaceLandmarker::FaceLandmarker(const std::string &modelPath) : impl_(std::make_u
         reason.erase(reason.find_last_not_of(' ') + 1);
         throw failure("landmark model '" + modelPath + "' is not a dlib shape predictor: " + reason);
     }
-    if (impl_->predictor.num_parts() != static_cast<unsigned long>(kIbugPointCount))
-        throw failure("landmark model '" + modelPath + "' predicts " + std::to_string(impl_->predictor.num_parts()) +
+    if (impl_->cascade->parts() != static_cast<std::size_t>(kIbugPointCount))
+        throw failure("landmark model '" + modelPath + "' predicts " + std::to_string(impl_->cascade->parts()) +
                       " points per face; kelmo needs a 68-point (iBUG 300-W) model");
-    impl_->cascade.emplace(impl_->predictor);
 }
 
 FaceLandmarker::~FaceLandmarker() = default;

@@ -52,13 +52,22 @@ class Image;
 // size; nothing otherwise (the detector then scales the photo itself).
 std::optional<ReducedPhoto> reducedForDetection(const Image &photo, const std::string &photoPath);
 
+// Where the trees of a compact model lie while it is used: where the file is
+// mapped (nothing allocated or copied: the quickest start, for a command on
+// one photo), or copied into blocks on the heap (which the tool keeps in huge
+// pages: the predictor's scattered reads of 65 MB of leaves then cost least
+// on virtual machines, for a batch of many photos).
+enum class LandmarkModelPlacement { mapped, heap };
+
 class FaceLandmarker {
 public:
     // Loads the shape predictor model: a dlib file (about 100 MB, a second or
-    // so) or its compact form (landmark_model.h, a tenth of that). Throws
-    // CliError when the file is missing, is not a dlib shape predictor, or
-    // predicts another number of points than 68.
-    explicit FaceLandmarker(const std::string &modelPath);
+    // so) or its compact form (landmark_model.h, a small fraction of that),
+    // its trees placed as `placement` says. Throws CliError when the file is
+    // missing, is not a dlib shape predictor, or predicts another number of
+    // points than 68.
+    explicit FaceLandmarker(const std::string &modelPath,
+                            LandmarkModelPlacement placement = LandmarkModelPlacement::mapped);
     ~FaceLandmarker();
     FaceLandmarker(const FaceLandmarker &) = delete;
     FaceLandmarker &operator=(const FaceLandmarker &) = delete;

@@ -1,8 +1,8 @@
 // The shape predictor's trees, walked level by level (see landmark_cascade.h).
 #include "tools/kelmo/landmark_cascade.h"
 
-#include <cassert>
 #include <cstring>
+#include <stdexcept>
 
 namespace kelmo::cli {
 
@@ -60,7 +60,8 @@ LandmarkCascade::LandmarkCascade(const dlib::shape_predictor &predictor)
       deltas_(predictor.*memberPointer(DeltasMember{})),
       coordinates_(static_cast<std::size_t>(initialShape_.size())) {
     const RegressionForests &forests = forestsOf(predictor);
-    assert(anchors_.size() == forests.size() && deltas_.size() == forests.size());
+    if (anchors_.size() != forests.size() || deltas_.size() != forests.size())
+        throw std::invalid_argument("the predictor's levels disagree in number");
     levels_.resize(forests.size());
     for (std::size_t l = 0; l < forests.size(); ++l) {
         Level &level = levels_[l];
@@ -69,15 +70,48 @@ LandmarkCascade::LandmarkCascade(const dlib::shape_predictor &predictor)
         level.splits.reserve(level.trees * level.splitsPerTree);
         level.leaves.reserve(level.trees * (level.splitsPerTree + 1));
         for (const dlib::impl::regression_tree &tree : forests[l]) {
-            assert(tree.splits.size() == level.splitsPerTree && tree.leaf_values.size() == level.splitsPerTree + 1);
+            if (tree.splits.size() != level.splitsPerTree || tree.leaf_values.size() != level.splitsPerTree + 1)
+                throw std::invalid_argument("the predictor's trees are not complete binary trees of one depth");
             for (const dlib::impl::split_feature &s : tree.splits) {
-                assert(s.idx1 < deltas_[l].size() && s.idx2 < deltas_[l].size());
+                if (s.idx1 >= deltas_[l].size() || s.idx2 >= deltas_[l].size())
+                    throw std::invalid_argument("a split's feature pixel is out of range");
                 level.splits.push_back({static_cast<uint32_t>(s.idx1), static_cast<uint32_t>(s.idx2), s.thresh});
             }
             for (const dlib::matrix<float, 0, 1> &leaf : tree.leaf_values) {
-                assert(static_cast<std::size_t>(leaf.size()) == coordinates_);
+                if (static_cast<std::size_t>(leaf.size()) != coordinates_)
+                    throw std::invalid_argument("a leaf's size is not the shape's");
                 level.leaves.push_back(&leaf(0));
             }
+        }
+    }
+}
+
+LandmarkCascade::LandmarkCascade(const dlib::shape_predictor &geometry, std::size_t trees, std::size_t splits,
+                                 const char *stored, std::shared_ptr<const void> storage)
+    : initialShape_(initialShapeOf(geometry)),
+      anchors_(geometry.*memberPointer(AnchorsMember{})),
+      deltas_(geometry.*memberPointer(DeltasMember{})),
+      coordinates_(static_cast<std::size_t>(initialShape_.size())),
+      storage_(std::move(storage)) {
+    levels_.resize(anchors_.size());
+    const std::size_t leafBytes = coordinates_ * sizeof(float);
+    for (std::size_t l = 0; l < levels_.size(); ++l) {
+        Level &level = levels_[l];
+        level.trees = trees;
+        level.splitsPerTree = splits;
+        level.splits.resize(trees * splits);
+        level.leaves.resize(trees * (splits + 1));
+        for (std::size_t t = 0; t < trees; ++t) {
+            for (std::size_t k = 0; k < splits; ++k, stored += 12) {
+                Split &split = level.splits[t * splits + k];
+                std::memcpy(&split.first, stored, 4);
+                std::memcpy(&split.second, stored + 4, 4);
+                std::memcpy(&split.threshold, stored + 8, 4);
+                if (split.first >= deltas_[l].size() || split.second >= deltas_[l].size())
+                    throw std::invalid_argument("a split's feature pixel is out of range");
+            }
+            for (std::size_t k = 0; k <= splits; ++k, stored += leafBytes)
+                level.leaves[t * (splits + 1) + k] = reinterpret_cast<const float *>(stored);
         }
     }
 }

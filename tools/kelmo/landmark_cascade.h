@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include <dlib/image_processing.h>
@@ -30,9 +31,25 @@ const dlib::matrix<float, 0, 1> &initialShapeOf(const dlib::shape_predictor &pre
 class LandmarkCascade {
 public:
     // A view of `predictor`'s trees, which must outlive this object and stay
-    // unchanged. Asserts (our own fault) on trees that are not complete
-    // binary trees over the cascade's feature pixels.
+    // unchanged. Throws std::invalid_argument on trees that are not complete
+    // binary trees of one depth over the level's feature pixels, with leaves
+    // of the shape's size.
     explicit LandmarkCascade(const dlib::shape_predictor &predictor);
+
+    // Trees stored as the compact model lays them out (landmark_model.h):
+    // level after level, `trees` trees each; a tree is its `splits` splits
+    // (two 32-bit feature pixel indices and a float threshold each) followed
+    // by its splits + 1 leaves (x and y of every part of `geometry`, floats
+    // each), little-endian, from `stored` on, 4-byte aligned. The initial
+    // shape and feature pixels come from `geometry`, a predictor whose
+    // forests are empty but for their number. `storage` keeps `stored` valid
+    // for the cascade's life. Throws std::invalid_argument on a split whose
+    // pixel index is out of range.
+    LandmarkCascade(const dlib::shape_predictor &geometry, std::size_t trees, std::size_t splits, const char *stored,
+                    std::shared_ptr<const void> storage);
+
+    // The number of parts (points) that it places.
+    std::size_t parts() const { return coordinates_ / 2; }
 
     // The face's shape in `box` of `image`: x and y of each part in the
     // box's normalised frame (the box from 0 to 1), the floats that dlib's
@@ -79,7 +96,8 @@ private:
     std::vector<std::vector<unsigned long>> anchors_;
     std::vector<std::vector<dlib::vector<float, 2>>> deltas_;
     std::vector<Level> levels_;
-    std::size_t coordinates_ = 0;  // 2 x parts
+    std::size_t coordinates_ = 0;          // 2 x parts
+    std::shared_ptr<const void> storage_;  // what the leaves point into, when not a predictor
 };
 
 }  // namespace kelmo::cli

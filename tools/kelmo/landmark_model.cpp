@@ -33,8 +33,11 @@ struct Counts {
     uint32_t parts = 0, cascades = 0, trees = 0, splits = 0, features = 0;
 };
 
-// A whole file in memory, read in order. On POSIX systems the file is mapped
-// (its pages straight from the file cache, no 65 MB copy); elsewhere read.
+// A whole file in memory, read in order, its bytes shared: a cascade made
+// from them keeps them. On POSIX systems the file is mapped: its pages come
+// straight from the file cache, with nothing to allocate, clear and copy
+// (the compact model's 65 MB in fresh memory took most of a one-photo
+// `create`, the system clearing it page by page); elsewhere it is read.
 class Reader {
 public:
     explicit Reader(const std::string &path) : path_(path) {
@@ -42,44 +45,44 @@ public:
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         struct stat info {};
         if (fd >= 0 && ::fstat(fd, &info) == 0 && info.st_size > 0) {
-            size_ = static_cast<std::size_t>(info.st_size);
-            void *mapped = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-            if (mapped != MAP_FAILED) data_ = static_cast<const char *>(mapped), mapped_ = true;
+            const std::size_t size = static_cast<std::size_t>(info.st_size);
+            void *mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+            if (mapped != MAP_FAILED) {
+                bytes_ = std::shared_ptr<const char>(static_cast<const char *>(mapped),
+                                                     [size](const char *p) { ::munmap(const_cast<char *>(p), size); });
+                size_ = size;
+            }
         }
         if (fd >= 0) ::close(fd);
-        if (mapped_) return;
+        if (bytes_ != nullptr) return;
 #endif
         std::ifstream file(path, std::ios::binary | std::ios::ate);
         if (!file) throw failure("cannot read the landmark model '" + path + "'");
         size_ = static_cast<std::size_t>(file.tellg());
-        bytes_ = std::make_unique_for_overwrite<char[]>(size_);  // not cleared first
+        std::shared_ptr<char[]> bytes(new char[size_]);  // not cleared first
         file.seekg(0);
-        if (!file.read(bytes_.get(), static_cast<std::streamsize>(size_)))
+        if (!file.read(bytes.get(), static_cast<std::streamsize>(size_)))
             throw failure("cannot read the landmark model '" + path + "'");
-        data_ = bytes_.get();
+        bytes_ = std::shared_ptr<const char>(bytes, bytes.get());
     }
-    ~Reader() {
-#if !defined(_WIN32)
-        if (mapped_) ::munmap(const_cast<char *>(data_), size_);
-#endif
-    }
-    Reader(const Reader &) = delete;
-    Reader &operator=(const Reader &) = delete;
     // The next `count` values of type T; throws at the end of the file.
     template <typename T>
     void take(T *values, std::size_t count) {
-        const std::size_t size = count * sizeof(T);
+        std::memcpy(values, skip(count * sizeof(T)), count * sizeof(T));
+    }
+    // The next `size` bytes where they are, passed over; throws at the end.
+    const char *skip(std::size_t size) {
         if (size_ - at_ < size) throw failure("landmark model '" + path_ + "' is truncated");
-        std::memcpy(values, data_ + at_, size);
+        const char *here = bytes_.get() + at_;
         at_ += size;
+        return here;
     }
     bool atEnd() const { return at_ == size_; }
+    const std::shared_ptr<const char> &bytes() const { return bytes_; }
 
 private:
     std::string path_;
-    std::unique_ptr<char[]> bytes_;
-    const char *data_ = nullptr;
-    bool mapped_ = false;
+    std::shared_ptr<const char> bytes_;
     std::size_t size_ = 0;
     std::size_t at_ = 0;
 };
@@ -129,9 +132,17 @@ bool isCompactLandmarkModel(const std::string &path) {
     return file.read(head, sizeof head) && std::memcmp(head, kSignature, sizeof head) == 0;
 }
 
-void loadCompactLandmarkModel(const std::string &path, dlib::shape_predictor &predictor,
-                              dlib::frontal_face_detector &detector) {
-    Reader in(path);
+namespace {
+
+// The counts, initial shape and feature pixels at the head of a compact
+// model, as a predictor without trees (its constructor derives each feature
+// pixel's anchor part and offset from them).
+struct CompactHead {
+    Counts n;
+    dlib::shape_predictor geometry;
+};
+
+CompactHead readCompactHead(Reader &in, const std::string &path) {
     char signature[sizeof kSignature];
     in.take(signature, sizeof signature);
     Counts n;
@@ -152,6 +163,48 @@ void loadCompactLandmarkModel(const std::string &path, dlib::shape_predictor &pr
         in.take(xy.data(), xy.size());
         for (std::size_t k = 0; k < cascade.size(); ++k) cascade[k] = Point(xy[2 * k], xy[2 * k + 1]);
     }
+    // Made with as many empty forests: all that its constructor reads of
+    // them is their number.
+    return {n, dlib::shape_predictor(initialShape, Forests(n.cascades), pixels)};
+}
+
+// dlib's frontal face detector at the end of a compact model.
+void readCompactDetector(Reader &in, const std::string &path, dlib::frontal_face_detector &detector) {
+    uint64_t detectorBytes = 0;
+    in.take(&detectorBytes, 1);
+    if (detectorBytes > 100000000) throw failure("landmark model '" + path + "' is inconsistent");
+    const char *stream = in.skip(static_cast<std::size_t>(detectorBytes));
+    if (!in.atEnd()) throw failure("landmark model '" + path + "' has trailing bytes");
+    std::istringstream detectorIn(std::string(stream, static_cast<std::size_t>(detectorBytes)));
+    try {
+        dlib::deserialize(detector, detectorIn);
+    } catch (const dlib::serialization_error &) {
+        throw failure("landmark model '" + path + "': its face detector is unreadable");
+    }
+}
+
+}  // namespace
+
+LandmarkCascade loadCompactLandmarkCascade(const std::string &path, dlib::frontal_face_detector &detector) {
+    Reader in(path);
+    const CompactHead head = readCompactHead(in, path);
+    const Counts &n = head.n;
+    const std::size_t treeBytes = static_cast<std::size_t>(n.splits) * 12 +
+                                  (static_cast<std::size_t>(n.splits) + 1) * 2 * n.parts * sizeof(float);
+    const char *trees = in.skip(treeBytes * n.cascades * n.trees);
+    readCompactDetector(in, path, detector);
+    try {
+        return LandmarkCascade(head.geometry, n.trees, n.splits, trees, in.bytes());
+    } catch (const std::invalid_argument &) {
+        throw failure("landmark model '" + path + "' is inconsistent");
+    }
+}
+
+void loadCompactLandmarkModel(const std::string &path, dlib::shape_predictor &predictor,
+                              dlib::frontal_face_detector &detector) {
+    Reader in(path);
+    CompactHead head = readCompactHead(in, path);
+    const Counts &n = head.n;
     Forests forests(n.cascades, std::vector<dlib::impl::regression_tree>(n.trees));
     for (std::vector<dlib::impl::regression_tree> &forest : forests) {
         for (dlib::impl::regression_tree &tree : forest) {
@@ -172,22 +225,10 @@ void loadCompactLandmarkModel(const std::string &path, dlib::shape_predictor &pr
             }
         }
     }
-    uint64_t detectorBytes = 0;
-    in.take(&detectorBytes, 1);
-    if (detectorBytes > 100000000) throw failure("landmark model '" + path + "' is inconsistent");
-    std::string detectorStream(static_cast<std::size_t>(detectorBytes), '\0');
-    in.take(detectorStream.data(), detectorStream.size());
-    if (!in.atEnd()) throw failure("landmark model '" + path + "' has trailing bytes");
-    std::istringstream detectorIn(detectorStream);
-    try {
-        dlib::deserialize(detector, detectorIn);
-    } catch (const dlib::serialization_error &) {
-        throw failure("landmark model '" + path + "': its face detector is unreadable");
-    }
-    // Made with as many empty forests (all that its constructor reads of
-    // them is their number), then given the trees: its constructor would
-    // copy them (100 MB in some 200 000 blocks, a third of the load).
-    predictor = dlib::shape_predictor(initialShape, Forests(n.cascades), pixels);
+    readCompactDetector(in, path, detector);
+    // Given the trees by a move: its constructor would copy them (100 MB in
+    // some 200 000 blocks, a third of the load).
+    predictor = std::move(head.geometry);
     forestsOf(predictor) = std::move(forests);
 }
 

@@ -20,6 +20,8 @@
 #include <dlib/image_processing.h>
 #include <dlib/image_processing/frontal_face_detector.h>
 
+#include "tools/kelmo/landmark_cascade.h"
+
 namespace kelmo::cli {
 
 // The compact model's file name.
@@ -28,8 +30,15 @@ inline constexpr const char *kCompactLandmarkModelName = "face_landmarks_68.kelm
 // True when the file begins with the compact form's signature.
 bool isCompactLandmarkModel(const std::string &path);
 
-// Reads a compact model into `predictor` and `detector`. Throws CliError when
-// the file is unreadable, truncated or inconsistent.
+// Reads a compact model: its detector into `detector`, and its trees as a
+// cascade that reads them where the file lies in memory (mapped from the
+// file cache where the system can: nothing is allocated or copied for them).
+// Throws CliError when the file is unreadable, truncated or inconsistent.
+LandmarkCascade loadCompactLandmarkCascade(const std::string &path, dlib::frontal_face_detector &detector);
+
+// Reads a compact model into dlib's own `predictor` and `detector` (the
+// build's check of the file against dlib's; the tests' reference). Throws
+// CliError when the file is unreadable, truncated or inconsistent.
 void loadCompactLandmarkModel(const std::string &path, dlib::shape_predictor &predictor,
                               dlib::frontal_face_detector &detector);
 
