@@ -75,7 +75,10 @@ void Session::requireOpen() const {
 }
 
 cli::FaceLandmarker &Session::landmarker() {
-    if (landmarker_ == nullptr) landmarker_ = std::make_unique<cli::FaceLandmarker>(shapePredictor_);
+    // A session may outlive the model file as it was when mapped (a new
+    // install rewrites it): its trees are copied, as batch copies them.
+    if (landmarker_ == nullptr)
+        landmarker_ = std::make_unique<cli::FaceLandmarker>(shapePredictor_, cli::LandmarkModelPlacement::heap);
     return *landmarker_;
 }
 
