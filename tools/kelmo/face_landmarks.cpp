@@ -63,9 +63,10 @@ FaceLandmarker::FaceLandmarker(const std::string &modelPath, LandmarkModelPlacem
                            ? " (install Debian's libdlib-data: bash scripts/install-deps.sh), or give --model FILE"
                            : ""));
     try {
-        if (isCompactLandmarkModel(modelPath) && placement == LandmarkModelPlacement::mapped) {
+        const bool compact = isCompactLandmarkModel(modelPath);
+        if (compact && placement == LandmarkModelPlacement::mapped) {
             impl_->cascade.emplace(loadCompactLandmarkCascade(modelPath, impl_->detector));
-        } else if (isCompactLandmarkModel(modelPath)) {
+        } else if (compact) {
             loadCompactLandmarkModel(modelPath, impl_->predictor, impl_->detector);
             impl_->cascade.emplace(impl_->predictor);
         } else {
