@@ -265,6 +265,187 @@ template <int Channels>
 [[gnu::target("avx2")]] void remapBilinearAvx2(const RemapJob &job) {
     portable::remapBilinearLanes<Channels, 8>(job);
 }
+
+// ---- Four channels with byte permutes (AVX-512 VBMI) ----------------------
+// The lanes' formula for eight destination pixels, one register of doubles a
+// channel, without moving the source pixel by pixel. When the block's
+// upper-left pixels lie within 15 columns and two rows of each other (warps,
+// moderate scaling: almost every block of a smooth map), three 64-byte rows of
+// the source are loaded at the leftmost column and every lane's bytes are
+// picked from them by byte permutes; otherwise each pixel's upper and lower
+// pairs are loaded as 64-bit words and picked the same way.
+//
+// A picked byte p lands in the low byte of a 64-bit lane whose other bytes
+// hold 2^52, so the lane is the double 2^52 + p: subtracting 2^52 gives p and
+// subtracting two such lanes gives the difference of two bytes, both exactly,
+// without a conversion instruction.
+[[gnu::target("avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi")]] void remapBilinearFourChannelsVbmi(
+    const RemapJob &job) {
+    const SourceView &source = job.source;
+    const auto step = static_cast<int32_t>(source.step);
+    // One past the source's last byte: no 64-byte row load may pass it.
+    const std::ptrdiff_t end = (source.height - 1) * source.step + source.width * 4;
+    constexpr int64_t kTwoTo52Bits = 0x4330000000000000;
+    const __m512d twoTo52 = _mm512_set1_pd(4503599627370496.0);
+    const __m512d one = _mm512_set1_pd(1.0);
+    const __m512d half = _mm512_set1_pd(0.5);
+    const __m512d bias = _mm512_set1_pd(kTruncationBias);
+    const __m512d lastColumn = _mm512_set1_pd(source.width - 1);
+    const __m512d lastRow = _mm512_set1_pd(source.height - 1);
+    // Prefetch positions are clamped into the source (NaN to 0) so that
+    // every address formed lies inside it, three rows counted from a row at
+    // most the third from the last.
+    constexpr int32_t kPrefetchAhead = 64;
+    const bool prefetch = source.height >= 3;
+    const auto lastColumnFloat = static_cast<float>(source.width - 1);
+    const auto lastPairRowFloat = static_cast<float>(std::max(source.height - 3, 0));
+    const __m256i columnLimit = _mm256_set1_epi32(source.width - 2);
+    const __m256i rowLimit = _mm256_set1_epi32(source.height - 2);
+    const __m256 areaLeft = _mm256_set1_ps(static_cast<float>(job.left));
+    const __m256 areaRight = _mm256_set1_ps(static_cast<float>(job.right));
+    const __m256 areaTop = _mm256_set1_ps(static_cast<float>(job.top));
+    const __m256 areaBottom = _mm256_set1_ps(static_cast<float>(job.bottom));
+    // The zero-masking forms with every lane kept: GCC's plain forms start
+    // from an undefined register, which it reports as uninitialised.
+    constexpr __mmask8 kAll8 = 0xFF;
+    constexpr __mmask16 kAll16 = 0xFFFF;
+    // Byte 0 of every 64-bit lane is written by the permutes, the others kept.
+    constexpr __mmask64 kLowBytes = 0x0101010101010101;
+    // What a lane's byte index is offset by to pick channel c of the left
+    // (c) or the right (c + 4) pixel of a pair, with the 2^52 bits above it.
+    __m512i pickOffsets[8];
+    for (int k = 0; k < 8; ++k) pickOffsets[k] = _mm512_set1_epi64(kTwoTo52Bits + k);
+    // Lane k of a gathered pair register holds pixel k's eight bytes.
+    const __m256i gatheredIndex = _mm256_setr_epi32(0, 8, 16, 24, 32, 40, 48, 56);
+    for (int32_t j = 0; j < job.destinationHeight; ++j) {
+        const uint8_t *xRow = job.xMap + static_cast<std::ptrdiff_t>(j) * job.xMapStep;
+        const uint8_t *yRow = job.yMap + static_cast<std::ptrdiff_t>(j) * job.yMapStep;
+        uint8_t *destinationRow = job.destination + static_cast<std::ptrdiff_t>(j) * job.destinationStep;
+        int32_t i = 0;
+        for (; i + 8 <= job.destinationWidth; i += 8) {
+            // The rows this block's window will need some blocks ahead, where
+            // the map places them: a warp's rows wander across the source
+            // (the hardware's stream prefetch does not follow them), and a
+            // source larger than the cache would otherwise wait on each.
+            if (prefetch && i + kPrefetchAhead < job.destinationWidth) {
+                const float aheadX = std::fmin(std::fmax(loadFloat(xRow, i + kPrefetchAhead), 0.0f), lastColumnFloat);
+                const float aheadY = std::fmin(std::fmax(loadFloat(yRow, i + kPrefetchAhead), 0.0f), lastPairRowFloat);
+                const uint8_t *ahead = source.pixels + static_cast<std::ptrdiff_t>(aheadY) * source.step +
+                                       4 * static_cast<std::ptrdiff_t>(aheadX);
+                __builtin_prefetch(ahead);
+                __builtin_prefetch(ahead + source.step);
+                __builtin_prefetch(ahead + 2 * source.step);
+            }
+            const __m256 xFloats = _mm256_loadu_ps(reinterpret_cast<const float *>(xRow + 4 * static_cast<std::ptrdiff_t>(i)));
+            const __m256 yFloats = _mm256_loadu_ps(reinterpret_cast<const float *>(yRow + 4 * static_cast<std::ptrdiff_t>(i)));
+            // Ordered comparisons: NaN is outside. The bounds are integers
+            // below 2^24, exact in float, so the test in float is the test in
+            // double.
+            const __mmask8 inside = _mm256_cmp_ps_mask(xFloats, areaLeft, _CMP_GE_OQ) &
+                                    _mm256_cmp_ps_mask(xFloats, areaRight, _CMP_LE_OQ) &
+                                    _mm256_cmp_ps_mask(yFloats, areaTop, _CMP_GE_OQ) &
+                                    _mm256_cmp_ps_mask(yFloats, areaBottom, _CMP_LE_OQ);
+            if (inside != 0xFF) {
+                for (int k = 0; k < 8; ++k) {
+                    if (!((inside >> k) & 1)) continue;
+                    BilinearSampler<4>::sample(source, loadFloat(xRow, i + k), loadFloat(yRow, i + k),
+                                               destinationRow + 4 * static_cast<std::ptrdiff_t>(i + k));
+                }
+                continue;
+            }
+            // bilinearAxis on lanes, as in the lanes' kernel.
+            const __m512d x = _mm512_maskz_cvtps_pd(kAll8, xFloats);
+            const __m512d y = _mm512_maskz_cvtps_pd(kAll8, yFloats);
+            const __m512d xBiased = _mm512_add_pd(x, bias);
+            const __m512d yBiased = _mm512_add_pd(y, bias);
+            __m256i ix = _mm512_maskz_cvttpd_epi32(kAll8, xBiased);
+            __m256i iy = _mm512_maskz_cvttpd_epi32(kAll8, yBiased);
+            const __m512d fx = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(xBiased, lastColumn, _CMP_GE_OQ),
+                                                    _mm512_sub_pd(x, _mm512_maskz_cvtepi32_pd(kAll8, ix)), one);
+            const __m512d fy = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(yBiased, lastRow, _CMP_GE_OQ),
+                                                    _mm512_sub_pd(y, _mm512_maskz_cvtepi32_pd(kAll8, iy)), one);
+            ix = _mm256_min_epi32(ix, columnLimit);
+            iy = _mm256_min_epi32(iy, rowLimit);
+
+            // The block's leftmost column and top row, in every lane.
+            __m512i corner = _mm512_maskz_inserti64x4(kAll8, _mm512_castsi256_si512(ix), iy, 1);
+            corner = _mm512_maskz_min_epi32(kAll16, corner, _mm512_maskz_shuffle_i64x2(kAll8, corner, corner, _MM_SHUFFLE(2, 3, 0, 1)));
+            corner = _mm512_maskz_min_epi32(kAll16, corner, _mm512_maskz_shuffle_epi32(kAll16, corner, _MM_PERM_BADC));
+            corner = _mm512_maskz_min_epi32(kAll16, corner, _mm512_maskz_shuffle_epi32(kAll16, corner, _MM_PERM_CDAB));
+            const __m256i left = _mm512_maskz_extracti64x4_epi64(kAll8, corner, 0);
+            const __m256i top = _mm512_maskz_extracti64x4_epi64(kAll8, corner, 1);
+            const __m256i columns = _mm256_sub_epi32(ix, left);
+            const __m256i rows = _mm256_sub_epi32(iy, top);
+            const int32_t leftColumn = _mm256_cvtsi256_si32(left);
+            const int32_t topRow = _mm256_cvtsi256_si32(top);
+            const bool twoRows = _mm256_cmp_epu32_mask(rows, _mm256_setzero_si256(), _MM_CMPINT_NE) != 0;
+            const std::ptrdiff_t windowStart = static_cast<std::ptrdiff_t>(topRow) * step + 4 * leftColumn;
+            const bool window = _mm256_cmp_epu32_mask(columns, _mm256_set1_epi32(14), _MM_CMPINT_LE) == 0xFF &&
+                                _mm256_cmp_epu32_mask(rows, _mm256_set1_epi32(1), _MM_CMPINT_LE) == 0xFF &&
+                                windowStart + (twoRows ? 2 : 1) * source.step + 64 <= end;
+            // Upper bytes are picked from the pair (first, second), lower ones
+            // from (second, third), at the same byte index.
+            __m512i first;
+            __m512i second;
+            __m512i third;
+            __m256i byteIndex;
+            if (window) {
+                const uint8_t *start = source.pixels + windowStart;
+                first = _mm512_loadu_si512(start);
+                second = _mm512_loadu_si512(start + step);
+                // The row below the second when a lane needs it; else the
+                // second once more (a load, not a branch: which one varies
+                // from block to block and would not be predicted).
+                third = _mm512_loadu_si512(start + (twoRows ? 2 : 1) * static_cast<std::ptrdiff_t>(step));
+                byteIndex = _mm256_add_epi32(_mm256_slli_epi32(columns, 2), _mm256_slli_epi32(rows, 6));
+            } else {
+                alignas(32) int32_t offsets[8];
+                _mm256_store_si256(reinterpret_cast<__m256i *>(offsets),
+                                   _mm256_add_epi32(_mm256_mullo_epi32(iy, _mm256_set1_epi32(step)), _mm256_slli_epi32(ix, 2)));
+                alignas(64) int64_t upper[8];
+                alignas(64) int64_t lower[8];
+                for (int k = 0; k < 8; ++k) {
+                    std::memcpy(&upper[k], source.pixels + offsets[k], 8);
+                    std::memcpy(&lower[k], source.pixels + offsets[k] + step, 8);
+                }
+                first = _mm512_load_si512(upper);
+                second = _mm512_load_si512(lower);
+                third = second;
+                byteIndex = gatheredIndex;
+            }
+            const __m512i leftIndex = _mm512_maskz_cvtepu32_epi64(kAll8, byteIndex);
+            __m256i packed = _mm256_setzero_si256();
+#pragma GCC unroll 4
+            for (int channel = 0; channel < 4; ++channel) {
+                const __m512i pickLeft = _mm512_add_epi64(leftIndex, pickOffsets[channel]);
+                const __m512i pickRight = _mm512_add_epi64(leftIndex, pickOffsets[channel + 4]);
+                const __m512d a = _mm512_castsi512_pd(_mm512_mask2_permutex2var_epi8(first, pickLeft, kLowBytes, second));
+                const __m512d b = _mm512_castsi512_pd(_mm512_mask2_permutex2var_epi8(first, pickRight, kLowBytes, second));
+                const __m512d c = _mm512_castsi512_pd(_mm512_mask2_permutex2var_epi8(second, pickLeft, kLowBytes, third));
+                const __m512d d = _mm512_castsi512_pd(_mm512_mask2_permutex2var_epi8(second, pickRight, kLowBytes, third));
+                const __m512d upperLeft = _mm512_sub_pd(a, twoTo52);
+                const __m512d lowerLeft = _mm512_sub_pd(c, twoTo52);
+                const __m512d topBlend = _mm512_add_pd(upperLeft, _mm512_mul_pd(fx, _mm512_sub_pd(b, a)));
+                const __m512d bottomBlend = _mm512_add_pd(lowerLeft, _mm512_mul_pd(fx, _mm512_sub_pd(d, c)));
+                const __m512d value = _mm512_add_pd(topBlend, _mm512_mul_pd(fy, _mm512_sub_pd(bottomBlend, topBlend)));
+                const __m256i bytes = _mm512_maskz_cvttpd_epi32(kAll8, _mm512_add_pd(value, half));
+                packed = _mm256_or_si256(packed, _mm256_slli_epi32(bytes, 8 * channel));
+            }
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(destinationRow + 4 * static_cast<std::ptrdiff_t>(i)), packed);
+        }
+        for (; i < job.destinationWidth; ++i) {
+            const double x = loadFloat(xRow, i);
+            const double y = loadFloat(yRow, i);
+            if (!(x >= job.left && x <= job.right && y >= job.top && y <= job.bottom)) continue;
+            BilinearSampler<4>::sample(source, x, y, destinationRow + 4 * static_cast<std::ptrdiff_t>(i));
+        }
+    }
+}
+
+bool cpuHasVbmi() {
+    static const bool has = __builtin_cpu_supports("avx512vbmi");
+    return has;
+}
 #endif
 template <int Channels>
 void remapBilinearBaseline(const RemapJob &job) {
@@ -279,7 +460,15 @@ bool remapBilinearFast(const RemapJob &job) {
     switch (kernelLevel()) {
 #if defined(__x86_64__) || defined(__i386__)
         case KernelLevel::Avx2: remapBilinearAvx2<Channels>(job); return true;
-        case KernelLevel::Avx512: remapBilinearAvx512<Channels>(job); return true;
+        case KernelLevel::Avx512:
+            if constexpr (Channels == 4) {
+                if (cpuHasVbmi()) {
+                    remapBilinearFourChannelsVbmi(job);
+                    return true;
+                }
+            }
+            remapBilinearAvx512<Channels>(job);
+            return true;
 #endif
         case KernelLevel::Baseline: remapBilinearBaseline<Channels>(job); return true;
         default: return false;

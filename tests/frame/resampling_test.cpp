@@ -178,6 +178,54 @@ TEST(Remap, SamplesEveryPositionInsideTheAreaAndLeavesEveryOtherByteAtEveryKerne
     EXPECT_EQ(edge.destination.at(0, 0, 0), 0);
 }
 
+// Smooth maps, as warps and scalings make them: neighbouring destination
+// pixels sample neighbouring source pixels, so the wide kernels take their
+// block paths (a few source rows loaded whole) wherever a block's positions
+// lie close together, and their per-pixel paths elsewhere. Positions reach
+// the last row and column and the bottom-right corner, where a row loaded
+// whole would pass the end of the source.
+TEST(Remap, SmoothMapsMatchTheFormulaBitForBitAtEveryKernelLevel) {
+    struct Field {
+        const char *name;
+        std::function<std::pair<double, double>(double, double)> at;  // destination (i, j) to source (x, y)
+    };
+    const Field fields[] = {
+        {"warp", [](double i, double j) { return std::pair{i + 3 * std::sin(j / 7) + 0.4, j + 2.5 * std::cos(i / 5)}; }},
+        {"enlarged", [](double i, double j) { return std::pair{i * 0.37, j * 0.41}; }},
+        {"reduced", [](double i, double j) { return std::pair{i * 2.3, j * 1.7}; }},
+        {"mirrored", [](double i, double j) { return std::pair{70 - i * 1.1, j}; }},
+        {"turned", [](double i, double j) { return std::pair{i * 0.87 - j * 0.5 + 18, i * 0.5 + j * 0.87}; }},
+        {"corner", [](double i, double j) { return std::pair{i + 30, j + 20}; }},  // clipped at the far edges
+        {"whole pixels", [](double i, double j) { return std::pair{std::floor(i * 0.6), std::floor(j * 0.8)}; }},
+    };
+    atEveryKernelLevel([&fields](kelmo::KernelLevel level) {
+        for (int channels : {1, 3, 4}) {
+            for (const auto &[w, h] : {std::pair{64, 48}, {45, 33}}) {
+                for (const Field &field : fields) {
+                    std::mt19937 random(7);
+                    Remap remap(channels, w, h, 67, 41, kelmo::kInterpolationBilinear, [&](int, int, int) { return int(random() % 256); });
+                    for (int32_t j = 0; j < 41; ++j) {
+                        for (int32_t i = 0; i < 67; ++i) {
+                            const auto [x, y] = field.at(i, j);
+                            // Within the source, so that blocks stay whole: the
+                            // far edges themselves included.
+                            remap.xMap.set(i, j, float(std::clamp(x, 0.0, w - 1.0)));
+                            remap.yMap.set(i, j, float(std::clamp(y, 0.0, h - 1.0)));
+                        }
+                    }
+                    const auto expected =
+                        remap.expected([&](double x, double y, int c) { return double(expectedSample(remap.source, x, y, c, 2)); });
+                    ASSERT_EQ(remap.run(), kelmo::kResampleOk);
+                    for (std::size_t k = 0; k < expected.size(); ++k) {
+                        ASSERT_EQ(remap.destination.bytes[k], expected[k])
+                            << field.name << ", " << w << "x" << h << ", " << channels << " channels, byte " << k << ", level " << int(level);
+                    }
+                }
+            }
+        }
+    });
+}
+
 TEST(Resampling, BadArgumentsAreRefusedInTheDocumentedOrderWithoutWriting) {
     uint8_t source[64] = {}, destination[64];
     std::fill_n(destination, 64, kUntouched);
