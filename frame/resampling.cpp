@@ -328,8 +328,14 @@ template <int Channels>
             // (the hardware's stream prefetch does not follow them), and a
             // source larger than the cache would otherwise wait on each.
             if (prefetch && i + kPrefetchAhead < job.destinationWidth) {
-                const float aheadX = std::fmin(std::fmax(loadFloat(xRow, i + kPrefetchAhead), 0.0f), lastColumnFloat);
-                const float aheadY = std::fmin(std::fmax(loadFloat(yRow, i + kPrefetchAhead), 0.0f), lastPairRowFloat);
+                // Written so that NaN fails the first test (and the compiler
+                // emits min and max instructions, not calls).
+                float aheadX = loadFloat(xRow, i + kPrefetchAhead);
+                float aheadY = loadFloat(yRow, i + kPrefetchAhead);
+                aheadX = aheadX > 0.0f ? aheadX : 0.0f;
+                aheadY = aheadY > 0.0f ? aheadY : 0.0f;
+                aheadX = aheadX < lastColumnFloat ? aheadX : lastColumnFloat;
+                aheadY = aheadY < lastPairRowFloat ? aheadY : lastPairRowFloat;
                 const uint8_t *ahead = source.pixels + static_cast<std::ptrdiff_t>(aheadY) * source.step +
                                        4 * static_cast<std::ptrdiff_t>(aheadX);
                 __builtin_prefetch(ahead);
