@@ -9,10 +9,12 @@
 #include "frame/resampling.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstddef>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <type_traits>
 #include <vector>
 
@@ -640,11 +642,14 @@ private:
     std::vector<Block> blocks_;
 };
 
+// Destination rows first .. first + count - 1 (the taps' rows), row Y at
+// job.destination + (Y - first) * step. rowsAlongX holds two rows of doubles
+// of the destination's width.
 template <int N>
-[[gnu::always_inline]] inline void resizeBilinearLanes(const ResizeJob &job, double *rowsAlongX) {
+[[gnu::always_inline]] inline void resizeBilinearLanes(const ResizeJob &job, const ColumnBlend<N> &columns,
+                                                       int32_t first, int32_t count, double *rowsAlongX) {
     using Doubles = lanes::Vec<double, N>;
     using Floats = lanes::Vec<float, N>;
-    const ColumnBlend<N> columns(*job.columnTaps, job.sourceWidth);
     const auto width = static_cast<int32_t>(job.columnTaps->size());
     // Two source rows blended along x, and which rows they are.
     double *slots[2] = {rowsAlongX, rowsAlongX + width};
@@ -661,12 +666,12 @@ template <int N>
         older = 1 - slot;
         return slots[slot];
     };
-    for (std::size_t Y = 0; Y < job.rowTaps->size(); ++Y) {
-        const ResizeTap &rowTap = (*job.rowTaps)[Y];
+    for (int32_t Y = first; Y < first + count; ++Y) {
+        const ResizeTap &rowTap = (*job.rowTaps)[static_cast<std::size_t>(Y)];
         const double *top = blended(rowTap.first, -1);
         const double *bottom = blended(rowTap.second, rowTap.first);
         const double fy = rowTap.fraction;
-        uint8_t *destinationRow = job.destination + static_cast<std::ptrdiff_t>(Y) * job.destinationStep;
+        uint8_t *destinationRow = job.destination + static_cast<std::ptrdiff_t>(Y - first) * job.destinationStep;
         int32_t X = 0;
         for (; X + N <= width; X += N) {
             const Doubles t = lanes::load<Doubles>(top + X);
@@ -678,14 +683,46 @@ template <int N>
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-[[gnu::target("avx512f,avx512bw,avx512dq,avx512vl")]] void resizeBilinearAvx512(const ResizeJob &job, double *rows) {
-    resizeBilinearLanes<8>(job, rows);
+[[gnu::target("avx512f,avx512bw,avx512dq,avx512vl")]] void resizeBilinearAvx512(const ResizeJob &job,
+                                                                                const ColumnBlend<8> &columns,
+                                                                                int32_t first, int32_t count,
+                                                                                double *rows) {
+    resizeBilinearLanes<8>(job, columns, first, count, rows);
 }
-[[gnu::target("avx2")]] void resizeBilinearAvx2(const ResizeJob &job, double *rows) {
-    resizeBilinearLanes<4>(job, rows);
+[[gnu::target("avx2")]] void resizeBilinearAvx2(const ResizeJob &job, const ColumnBlend<4> &columns, int32_t first,
+                                                int32_t count, double *rows) {
+    resizeBilinearLanes<4>(job, columns, first, count, rows);
 }
 #endif
-void resizeBilinearBaseline(const ResizeJob &job, double *rows) { resizeBilinearLanes<2>(job, rows); }
+void resizeBilinearBaseline(const ResizeJob &job, const ColumnBlend<2> &columns, int32_t first, int32_t count,
+                            double *rows) {
+    resizeBilinearLanes<2>(job, columns, first, count, rows);
+}
+
+// The plain loop of the resize on destination rows first .. first + count -
+// 1, row Y at job.destination + (Y - first) * step. Nearest goes through the
+// same formula: its taps hold one index twice with fraction 0.
+void resizePlainRows(const ResizeJob &job, int32_t first, int32_t count) {
+    const std::vector<ResizeTap> &columnTaps = *job.columnTaps;
+    for (int32_t Y = first; Y < first + count; ++Y) {
+        const ResizeTap &rowTap = (*job.rowTaps)[static_cast<std::size_t>(Y)];
+        const uint8_t *upper = job.source + static_cast<std::ptrdiff_t>(rowTap.first) * job.sourceStep;
+        const uint8_t *lower = job.source + static_cast<std::ptrdiff_t>(rowTap.second) * job.sourceStep;
+        uint8_t *destinationRow = job.destination + static_cast<std::ptrdiff_t>(Y - first) * job.destinationStep;
+        const double fy = rowTap.fraction;
+        for (std::size_t X = 0; X < columnTaps.size(); ++X) {
+            const ResizeTap &tap = columnTaps[X];
+            const double fx = tap.fraction;
+            const double s00 = loadFloat(upper, tap.first);
+            const double s01 = loadFloat(upper, tap.second);
+            const double s10 = loadFloat(lower, tap.first);
+            const double s11 = loadFloat(lower, tap.second);
+            const double top = s00 + fx * (s01 - s00);
+            const double bottom = s10 + fx * (s11 - s10);
+            storeFloat(destinationRow, static_cast<std::ptrdiff_t>(X), static_cast<float>(top + fy * (bottom - top)));
+        }
+    }
+}
 
 }  // namespace
 
@@ -775,42 +812,83 @@ int32_t resizeMap(const float *source, int32_t sourceWidth, int32_t sourceHeight
     const std::vector<ResizeTap> columnTaps = resizeTaps(width, xFactor, writtenWidth, nearest);
     const std::vector<ResizeTap> rowTaps = resizeTaps(height, yFactor, writtenHeight, nearest);
 
-    const auto *sourceBytes = reinterpret_cast<const uint8_t *>(source);
-    auto *destinationBytes = reinterpret_cast<uint8_t *>(destination);
-    const std::ptrdiff_t firstColumn = sourceRect.x;
+    const ResizeJob job{reinterpret_cast<const uint8_t *>(source) + static_cast<std::ptrdiff_t>(sourceRect.y) * sourceStep +
+                            static_cast<std::ptrdiff_t>(sourceRect.x) * 4,
+                        sourceStep, width, reinterpret_cast<uint8_t *>(destination), destinationStep, &columnTaps, &rowTaps};
     const KernelLevel level = kernelLevel();
     if (!nearest && level != KernelLevel::Plain) {
-        const ResizeJob job{sourceBytes + static_cast<std::ptrdiff_t>(sourceRect.y) * sourceStep + firstColumn * 4,
-                            sourceStep, width, destinationBytes, destinationStep, &columnTaps, &rowTaps};
         std::vector<double> rows(2 * static_cast<std::size_t>(writtenWidth));
         switch (level) {
 #if defined(__x86_64__) || defined(__i386__)
-            case KernelLevel::Avx512: resizeBilinearAvx512(job, rows.data()); break;
-            case KernelLevel::Avx2: resizeBilinearAvx2(job, rows.data()); break;
+            case KernelLevel::Avx512: resizeBilinearAvx512(job, ColumnBlend<8>(columnTaps, width), 0, writtenHeight, rows.data()); break;
+            case KernelLevel::Avx2: resizeBilinearAvx2(job, ColumnBlend<4>(columnTaps, width), 0, writtenHeight, rows.data()); break;
 #endif
-            default: resizeBilinearBaseline(job, rows.data()); break;
+            default: resizeBilinearBaseline(job, ColumnBlend<2>(columnTaps, width), 0, writtenHeight, rows.data()); break;
         }
         return kResampleOk;
     }
-    for (int32_t Y = 0; Y < writtenHeight; ++Y) {
-        const ResizeTap &rowTap = rowTaps[static_cast<std::size_t>(Y)];
-        const uint8_t *upper = sourceBytes + static_cast<std::ptrdiff_t>(sourceRect.y + rowTap.first) * sourceStep;
-        const uint8_t *lower = sourceBytes + static_cast<std::ptrdiff_t>(sourceRect.y + rowTap.second) * sourceStep;
-        uint8_t *destinationRow = destinationBytes + static_cast<std::ptrdiff_t>(Y) * destinationStep;
-        const double fy = rowTap.fraction;
-        for (int32_t X = 0; X < writtenWidth; ++X) {
-            const ResizeTap &tap = columnTaps[static_cast<std::size_t>(X)];
-            const double fx = tap.fraction;
-            const double s00 = loadFloat(upper, firstColumn + tap.first);
-            const double s01 = loadFloat(upper, firstColumn + tap.second);
-            const double s10 = loadFloat(lower, firstColumn + tap.first);
-            const double s11 = loadFloat(lower, firstColumn + tap.second);
-            const double top = s00 + fx * (s01 - s00);
-            const double bottom = s10 + fx * (s11 - s10);
-            storeFloat(destinationRow, X, static_cast<float>(top + fy * (bottom - top)));
-        }
-    }
+    resizePlainRows(job, 0, writtenHeight);
     return kResampleOk;
+}
+
+struct BandedMapResize::Prepared {
+    std::vector<ResizeTap> columnTaps;
+    std::vector<ResizeTap> rowTaps;
+    ResizeJob job{};
+    KernelLevel level = KernelLevel::Plain;
+    // The column blend of the level's lane count; the others stay empty.
+    std::unique_ptr<ColumnBlend<8>> blend8;
+    std::unique_ptr<ColumnBlend<4>> blend4;
+    std::unique_ptr<ColumnBlend<2>> blend2;
+};
+
+BandedMapResize::BandedMapResize(const float *source, int32_t width, int32_t height, int32_t sourceStep,
+                                 int32_t destinationWidth, int32_t destinationHeight, double xFactor,
+                                 double yFactor)
+    : prepared_(std::make_unique<Prepared>()) {
+    assert(source != nullptr && width >= 1 && height >= 1 && sourceStep >= 4 * width);
+    assert(std::isfinite(xFactor) && std::isfinite(yFactor) && xFactor > 0.0 && yFactor > 0.0);
+    writtenWidth_ = scaledCount(width, xFactor, destinationWidth);
+    writtenHeight_ = scaledCount(height, yFactor, destinationHeight);
+    Prepared &p = *prepared_;
+    p.columnTaps = resizeTaps(width, xFactor, writtenWidth_, false);
+    p.rowTaps = resizeTaps(height, yFactor, writtenHeight_, false);
+    p.job = ResizeJob{reinterpret_cast<const uint8_t *>(source), sourceStep, width, nullptr, 0, &p.columnTaps, &p.rowTaps};
+    p.level = kernelLevel();
+    switch (p.level) {
+        case KernelLevel::Plain: break;
+#if defined(__x86_64__) || defined(__i386__)
+        case KernelLevel::Avx512: p.blend8 = std::make_unique<ColumnBlend<8>>(p.columnTaps, width); break;
+        case KernelLevel::Avx2: p.blend4 = std::make_unique<ColumnBlend<4>>(p.columnTaps, width); break;
+#endif
+        default: p.blend2 = std::make_unique<ColumnBlend<2>>(p.columnTaps, width); break;
+    }
+}
+
+BandedMapResize::~BandedMapResize() = default;
+
+void BandedMapResize::writeRows(int32_t first, int32_t count, float *destination, int32_t destinationStep,
+                                double *scratch) const noexcept {
+    const Prepared &p = *prepared_;
+    first = std::max(first, 0);
+    count = std::min(count, writtenHeight_ - first);
+    if (count < 1 || writtenWidth_ < 1) return;
+    ResizeJob job = p.job;
+    job.destination = reinterpret_cast<uint8_t *>(destination);
+    job.destinationStep = destinationStep;
+    if (p.blend8) {
+#if defined(__x86_64__) || defined(__i386__)
+        resizeBilinearAvx512(job, *p.blend8, first, count, scratch);
+#endif
+    } else if (p.blend4) {
+#if defined(__x86_64__) || defined(__i386__)
+        resizeBilinearAvx2(job, *p.blend4, first, count, scratch);
+#endif
+    } else if (p.blend2) {
+        resizeBilinearBaseline(job, *p.blend2, first, count, scratch);
+    } else {
+        resizePlainRows(job, first, count);
+    }
 }
 
 }  // namespace kelmo

@@ -6,7 +6,9 @@
 // a multiple of 4.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace kelmo {
 
@@ -99,5 +101,42 @@ int32_t resizeMap(const float *source, int32_t sourceWidth, int32_t sourceHeight
                   int32_t sourceStep, IntRect sourceRect, float *destination,
                   int32_t destinationStep, int32_t destinationWidth, int32_t destinationHeight,
                   double xFactor, double yFactor, int32_t interpolation);
+
+// The bilinear resizeMap of a whole map of floats, prepared once (the taps,
+// at the kernel level of the moment) and written a band of destination rows
+// at a time, each row bit for bit as resizeMap writes it: a caller that uses
+// rows as they are made finds them in the cache. The source is read only by
+// writeRows, so it may be filled after the preparation; it must outlive the
+// object.
+class BandedMapResize {
+public:
+    // source: height rows of width floats, sourceStep bytes apart (at least
+    // 4 * width); factors finite and above 0 (asserted: the callers' own
+    // sizes). Writes trunc(width * xFactor + 1e-7) columns and likewise rows,
+    // at most the destination's. May throw std::bad_alloc.
+    BandedMapResize(const float *source, int32_t width, int32_t height, int32_t sourceStep,
+                    int32_t destinationWidth, int32_t destinationHeight, double xFactor, double yFactor);
+    ~BandedMapResize();
+    BandedMapResize(const BandedMapResize &) = delete;
+    BandedMapResize &operator=(const BandedMapResize &) = delete;
+
+    int32_t writtenWidth() const { return writtenWidth_; }
+    int32_t writtenHeight() const { return writtenHeight_; }
+    // Doubles of scratch that writeRows needs.
+    std::size_t scratchSize() const { return 2 * static_cast<std::size_t>(writtenWidth_); }
+
+    // Writes destination rows first .. first + count - 1, those below
+    // writtenHeight(), row Y at destination + (Y - first) * destinationStep
+    // bytes; scratch holds scratchSize() doubles, one per concurrent caller.
+    // Never allocates nor throws.
+    void writeRows(int32_t first, int32_t count, float *destination, int32_t destinationStep,
+                   double *scratch) const noexcept;
+
+private:
+    struct Prepared;
+    std::unique_ptr<Prepared> prepared_;
+    int32_t writtenWidth_ = 0;
+    int32_t writtenHeight_ = 0;
+};
 
 }  // namespace kelmo

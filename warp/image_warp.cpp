@@ -74,35 +74,43 @@ int32_t channelsOfMode(int32_t mode) {
 }
 
 // Warps of images up to this many pixels keep their working memory for the
-// next call (about 18 MB at 1024 x 1024 in RGBA): fresh buffers of that size
+// next call (about 10 MB at 1024 x 1024 in RGBA): fresh buffers of that size
 // cost more in page faults than the remap that fills them. Larger images
 // take fresh memory, returned when the call ends.
 constexpr std::size_t kKeptWarpPixels = std::size_t{1} << 21;
 
-// The warp's working memory: the half-size and full-size maps, the captured
-// source and the output. Nothing in them needs clearing between calls:
-// every entry is written before it is read.
+// The warp's working memory: the half-size maps, each thread's band of
+// full-size maps and its scratch for the enlargement, the captured source
+// and the output. Nothing in them needs clearing between calls: every entry
+// is written before it is read.
 struct WarpBuffers {
-    std::unique_ptr<float[]> halfX, halfY, xMap, yMap;
+    std::unique_ptr<float[]> halfX, halfY, bandX, bandY;
+    std::unique_ptr<double[]> scratch;
     std::unique_ptr<uint8_t[]> captured, output;
     std::size_t cellCapacity = 0;
-    std::size_t pixelCapacity = 0;
+    std::size_t bandCapacity = 0;
+    std::size_t scratchCapacity = 0;
     std::size_t byteCapacity = 0;
 
     // Grows each buffer that is too small. May throw std::bad_alloc; the
     // capacities then still describe what is held.
-    void reserve(std::size_t cells, std::size_t pixels, std::size_t bytes) {
+    void reserve(std::size_t cells, std::size_t bandValues, std::size_t scratchValues, std::size_t bytes) {
         if (cells > cellCapacity) {
             cellCapacity = 0;
             halfX = std::make_unique_for_overwrite<float[]>(cells);
             halfY = std::make_unique_for_overwrite<float[]>(cells);
             cellCapacity = cells;
         }
-        if (pixels > pixelCapacity) {
-            pixelCapacity = 0;
-            xMap = std::make_unique_for_overwrite<float[]>(pixels);
-            yMap = std::make_unique_for_overwrite<float[]>(pixels);
-            pixelCapacity = pixels;
+        if (bandValues > bandCapacity) {
+            bandCapacity = 0;
+            bandX = std::make_unique_for_overwrite<float[]>(bandValues);
+            bandY = std::make_unique_for_overwrite<float[]>(bandValues);
+            bandCapacity = bandValues;
+        }
+        if (scratchValues > scratchCapacity) {
+            scratchCapacity = 0;
+            scratch = std::make_unique_for_overwrite<double[]>(scratchValues);
+            scratchCapacity = scratchValues;
         }
         if (bytes > byteCapacity) {
             byteCapacity = 0;
@@ -162,39 +170,49 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
     interpolator.solve();
 
     // Everything is allocated before the parallel region (nothing inside it
-    // allocates or throws, but the enlargement, which is guarded). Every entry
-    // of the half-size and full-size maps and of the captured source is
-    // written before it is read, so none of them is filled first: the
-    // enlargement writes trunc(w * (W / w) + 1e-7) = W columns and H rows
-    // (the product is W within a rounding error far below the bias).
+    // allocates or throws). Every entry of the half-size maps, the bands and
+    // the captured source is written before it is read, so none of them is
+    // filled first: the enlargement writes trunc(w * (W / w) + 1e-7) = W
+    // columns and H rows (the product is W within a rounding error far below
+    // the bias).
     const std::size_t pixelCount = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     const std::size_t byteCount = pixelCount * static_cast<std::size_t>(channels);
     const int32_t halfWidth = width / 2;
     const int32_t halfHeight = height / 2;
     const std::size_t cellCount = static_cast<std::size_t>(halfWidth) * static_cast<std::size_t>(halfHeight);
+    // Threads only for an image worth them; every stage gives the same bits
+    // on any number of threads, each value depending on its own position only.
+    const int threads = pixelCount >= kParallelWarpPixels ? std::max(1, omp_get_max_threads()) : 1;
+    const std::size_t bandValues = static_cast<std::size_t>(kWarpBandRows) * static_cast<std::size_t>(width);
+    const std::size_t scratchValues = 2 * static_cast<std::size_t>(width);
     static WarpBuffers kept;
     WarpBuffers fresh;
     WarpBuffers &buffers = pixelCount <= kKeptWarpPixels ? kept : fresh;
-    buffers.reserve(cellCount, pixelCount, byteCount);
+    const auto perThread = static_cast<std::size_t>(threads);
+    buffers.reserve(cellCount, perThread * bandValues, perThread * scratchValues, byteCount);
     float *const halfX = buffers.halfX.get();
     float *const halfY = buffers.halfY.get();
-    float *const xMap = buffers.xMap.get();
-    float *const yMap = buffers.yMap.get();
     uint8_t *const captured = buffers.captured.get();
     uint8_t *const output = buffers.output.get();
     // The column of each pixel as a float, added to the x map row by row.
     std::vector<float> columns(static_cast<std::size_t>(width));
     for (int32_t i = 0; i < width; ++i) columns[static_cast<std::size_t>(i)] = static_cast<float>(i);
 
-    // Threads only for an image worth them; every stage gives the same bits
-    // on any number of threads, each value depending on its own position only.
-    const int threads = pixelCount >= kParallelWarpPixels ? std::max(1, omp_get_max_threads()) : 1;
     const HalfSizeField field(interpolator, width, height, libraryState().sqrtTable,
                               std::span(halfX, cellCount), std::span(halfY, cellCount), threads);
+    // The two enlargements, bilinear with factors W / w and H / h in double
+    // precision, prepared here (their taps reach every destination row
+    // through the corner-aligned positions of the whole map) and written
+    // band by band below, where each band's rows are used at once.
+    const double xFactor = static_cast<double>(width) / halfWidth;
+    const double yFactor = static_cast<double>(height) / halfHeight;
+    const BandedMapResize enlargeX(halfX, halfWidth, halfHeight, 4 * halfWidth, width, height, xFactor, yFactor);
+    const BandedMapResize enlargeY(halfY, halfWidth, halfHeight, 4 * halfWidth, width, height, xFactor, yFactor);
+    assert(enlargeX.writtenWidth() == width && enlargeX.writtenHeight() == height);
+    assert(enlargeX.scratchSize() <= scratchValues);
     const int32_t rowBytes = width * channels;
     const int32_t bandCount = (height + kWarpBandRows - 1) / kWarpBandRows;
     int32_t captureStatus = TAVOIMG_OK;
-    bool enlarged = true;
 
 #pragma omp parallel num_threads(threads)
     {
@@ -212,43 +230,26 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
 #pragma omp for schedule(dynamic, 4)
         for (int32_t j = 0; j < field.rowCount(); ++j) field.evaluateRow(j, omp_get_thread_num());
 
-        // The two enlargements, one map per thread: bilinear, factors W / w
-        // and H / h in double precision. Each reaches every destination row
-        // through the corner-aligned positions of the whole map, so a map is
-        // not cut into bands.
-#pragma omp for schedule(static, 1)
-        for (int32_t axis = 0; axis < 2; ++axis) {
-            const float *half = axis == 0 ? halfX : halfY;
-            float *full = axis == 0 ? xMap : yMap;
-            try {
-                [[maybe_unused]] const int32_t status =
-                    resizeMap(half, halfWidth, halfHeight, 4 * halfWidth, IntRect{0, 0, halfWidth, halfHeight},
-                              full, 4 * width, width, height, static_cast<double>(width) / halfWidth,
-                              static_cast<double>(height) / halfHeight, kInterpolationBilinear);
-                assert(status == kResampleOk);
-            } catch (...) {
-                // Its small tables could not be allocated; the warp fails
-                // with the destination untouched.
-#pragma omp atomic write
-                enlarged = false;
-            }
-        }
-
-        // Bands of rows, each finished while its rows are in the cache:
-        // displacements become source positions, the output rows are
-        // cleared, and the rows are resampled. (A position that is not a
-        // number, possible only when hostile points far off the image make
-        // the solve blow up, or one outside the source, leaves its pixel 0.)
+        // Bands of rows, each finished while its rows are in the cache: the
+        // maps' rows enlarged into the thread's own band, displacements made
+        // source positions, the output rows cleared, and the rows resampled.
+        // (A position that is not a number, possible only when hostile
+        // points far off the image make the solve blow up, or one outside
+        // the source, leaves its pixel 0.)
+        const auto thread = static_cast<std::size_t>(omp_get_thread_num());
+        float *const xBand = buffers.bandX.get() + thread * bandValues;
+        float *const yBand = buffers.bandY.get() + thread * bandValues;
+        double *const scratch = buffers.scratch.get() + thread * scratchValues;
 #pragma omp for schedule(dynamic, 1)
         for (int32_t band = 0; band < bandCount; ++band) {
-            if (!enlarged) continue;
             const int32_t first = band * kWarpBandRows;
             const int32_t rows = std::min(kWarpBandRows, height - first);
-            const std::size_t mapStart = static_cast<std::size_t>(first) * static_cast<std::size_t>(width);
-            for (int32_t j = first; j < first + rows; ++j) {
-                float *xRow = xMap + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
-                float *yRow = yMap + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
-                const auto row = static_cast<float>(j);
+            enlargeX.writeRows(first, rows, xBand, 4 * width, scratch);
+            enlargeY.writeRows(first, rows, yBand, 4 * width, scratch);
+            for (int32_t r = 0; r < rows; ++r) {
+                float *xRow = xBand + static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
+                float *yRow = yBand + static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
+                const auto row = static_cast<float>(first + r);
                 for (int32_t i = 0; i < width; ++i) {
                     xRow[i] += columns[static_cast<std::size_t>(i)];
                     yRow[i] += row;
@@ -257,13 +258,12 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
             uint8_t *outputRows = output + static_cast<std::size_t>(first) * static_cast<std::size_t>(rowBytes);
             std::memset(outputRows, 0, static_cast<std::size_t>(rows) * static_cast<std::size_t>(rowBytes));
             [[maybe_unused]] const int32_t status =
-                remap(channels, captured, width, height, rowBytes, IntRect{0, 0, width, height},
-                      xMap + mapStart, 4 * width, yMap + mapStart, 4 * width, outputRows, rowBytes,
-                      width, rows, kInterpolationBilinear);
+                remap(channels, captured, width, height, rowBytes, IntRect{0, 0, width, height}, xBand, 4 * width,
+                      yBand, 4 * width, outputRows, rowBytes, width, rows, kInterpolationBilinear);
             assert(status == kResampleOk);
         }
     }
-    if (captureStatus != TAVOIMG_OK || !enlarged) {
+    if (captureStatus != TAVOIMG_OK) {
         // Only a failure inside the library (memory) gets here; the
         // destination is untouched.
         return TAVO_ERR_GENERAL;
