@@ -50,6 +50,7 @@ void prepareLibraryState() {
         }
         state.sqrtTable.resize(std::size_t{1} << 21);
         for (std::size_t i = 0; i < state.sqrtTable.size(); ++i) state.sqrtTable[i] = std::sqrt(static_cast<float>(i));
+        state.sqrtTableHoldsRoots = true;  // as reading the file finds it
         return true;
     }();
     static_cast<void>(prepared);

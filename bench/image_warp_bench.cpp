@@ -32,6 +32,8 @@ void loadSqrtTable() {
         for (std::size_t i = 0; i < table.size(); ++i) {
             table[i] = std::sqrt(static_cast<float>(i));
         }
+        // As reading the file finds it.
+        kelmo::libraryState().sqrtTableHoldsRoots = true;
         return true;
     }();
     static_cast<void>(loaded);

@@ -37,6 +37,10 @@ struct LibraryState {
     // The image warp's square-root table, 2^21 floats, entry i = sqrt(i); all
     // zero until TAVO_InitRBF has read "sqrt.dat".
     std::vector<float> sqrtTable = std::vector<float>(std::size_t{1} << 21, 0.0f);
+    // Whether every entry i of sqrtTable holds sqrtf(i), checked once when the
+    // table is read (the warp's field then computes its square roots instead
+    // of reading the table, to the same bits, without checking it per warp).
+    bool sqrtTableHoldsRoots = false;
 
     // The model table; an empty slot is a null pointer.
     std::vector<std::unique_ptr<TModel>> models;

@@ -14,6 +14,7 @@
 #include "frame/file_access.h"
 #include "frame/library_state.h"
 #include "frame/resampling.h"
+#include "warp/displacement_lanes.h"
 #include "kelmo.h"
 #include "tavoimage.h"
 
@@ -199,7 +200,8 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
     for (int32_t i = 0; i < width; ++i) columns[static_cast<std::size_t>(i)] = static_cast<float>(i);
 
     const HalfSizeField field(interpolator, width, height, libraryState().sqrtTable,
-                              std::span(halfX, cellCount), std::span(halfY, cellCount), threads);
+                              std::span(halfX, cellCount), std::span(halfY, cellCount), threads,
+                              libraryState().sqrtTableHoldsRoots);
     // The two enlargements, bilinear with factors W / w and H / h in double
     // precision, prepared here (their taps reach every destination row
     // through the corner-aligned positions of the whole map) and written
@@ -334,7 +336,10 @@ int32_t TAVO_InitRBF(const char *directory) {
     try {
         std::vector<float> table = kelmo::readSqrtFile(std::string(directory) + "sqrt.dat");
         if (!table.empty()) {
-            kelmo::libraryState().sqrtTable = std::move(table);
+            const bool holdsRoots = kelmo::tableHoldsSquareRoots(kelmo::kernelLevel(), table.data(), 0, table.size());
+            kelmo::LibraryState &state = kelmo::libraryState();
+            state.sqrtTable = std::move(table);
+            state.sqrtTableHoldsRoots = holdsRoots;
         }
     } catch (...) {
         // std::bad_alloc: the table keeps its content; the result is still 0.

@@ -130,7 +130,7 @@ void TInterpolator::solve() {
 
 HalfSizeField::HalfSizeField(const TInterpolator &interpolator, int32_t width, int32_t height,
                              std::span<const float> sqrtTable, std::span<float> halfX, std::span<float> halfY,
-                             int threads)
+                             int threads, bool tableHoldsRoots)
     : halfWidth_(width / 2),
       halfHeight_(height / 2),
       lastUsableX_(static_cast<float>(width - 2)),
@@ -170,8 +170,9 @@ HalfSizeField::HalfSizeField(const TInterpolator &interpolator, int32_t width, i
     constexpr std::size_t kSlice = std::size_t{1} << 16;
     const auto slices = static_cast<int64_t>((entries + kSlice - 1) / kSlice);
     bool exact = true;
-#pragma omp parallel for schedule(static) reduction(&& : exact) num_threads(entries >= 4 * kSlice ? threads : 1)
-    for (int64_t slice = 0; slice < slices; ++slice) {
+#pragma omp parallel for schedule(static) reduction(&& : exact) num_threads(entries >= 4 * kSlice ? threads : 1) \
+    if (!tableHoldsRoots)
+    for (int64_t slice = 0; slice < (tableHoldsRoots ? 0 : slices); ++slice) {
         const std::size_t first = static_cast<std::size_t>(slice) * kSlice;
         exact = exact && tableHoldsSquareRoots(level_, sqrtTable.data(), first, std::min(kSlice, entries - first));
     }

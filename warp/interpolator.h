@@ -66,11 +66,13 @@ class HalfSizeField {
 public:
     // Keeps pointers to halfX and halfY (w x h floats each, as above) and to
     // the table; the interpolator may go once this is made. `threads` >= 1 is
-    // the largest thread number + 1 that evaluateRow will be given. May throw
-    // std::bad_alloc.
+    // the largest thread number + 1 that evaluateRow will be given.
+    // `tableHoldsRoots`: the caller knows that every entry i of the table holds
+    // sqrtf(i) (the library's table, checked when read); otherwise the entries
+    // the field can look up are checked here. May throw std::bad_alloc.
     HalfSizeField(const TInterpolator &interpolator, int32_t width, int32_t height,
                   std::span<const float> sqrtTable, std::span<float> halfX, std::span<float> halfY,
-                  int threads);
+                  int threads, bool tableHoldsRoots = false);
 
     int32_t rowCount() const { return halfHeight_; }
     // The rows of distances that the field's rows read (0 when there are

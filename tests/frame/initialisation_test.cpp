@@ -84,7 +84,8 @@ TEST_F(Initialisation, EachMissingItemFailsWithItsStatusAndReleasesWhatWasLoaded
     for (const auto &[file, expected] : cases) {
         const std::string path = dataDirectory() + file;
         std::filesystem::rename(path, path + ".away");
-        state.sqrtTable[4] = 123.0f;
+        state.sqrtTable[4] = 123.0f;  // no longer the roots
+        state.sqrtTableHoldsRoots = false;
         const int live = liveImageCount() + (expected == TAVO_OK ? 4 : 0);  // a success loads 4 shared images
         EXPECT_EQ(TAVO_InitKelmo(dataDirectory().c_str()), expected) << file;
         std::filesystem::rename(path + ".away", path);

@@ -24,11 +24,13 @@ namespace {
 using namespace kelmo_test;
 namespace fs = std::filesystem;
 
-// Every test starts with the true square-root table.
+// Every test starts with the true square-root table, known to hold the roots
+// as when "sqrt.dat" is read.
 class ImageWarp : public ::testing::Test {
 protected:
     void SetUp() override {
         for (std::size_t i = 0; i < table.size(); ++i) table[i] = std::sqrt(float(i));
+        kelmo::libraryState().sqrtTableHoldsRoots = true;
     }
     static TestImage image(int width, int height, int channels, uint32_t seed) {
         return TestImage(randomBytes(std::size_t(width * height * channels), seed), width, height, channels);
@@ -111,9 +113,23 @@ TEST_F(ImageWarp, WarpMatchesItsRecomputationPixelForPixelAtEveryKernelLevel) {
 }
 
 TEST_F(ImageWarp, ATableThatIsNotTheSquareRootIsReadAsItIs) {
-    // Entries within the distances of this warp changed: every level must
-    // look them up, as the plain level does.
-    for (std::size_t i = 100; i < 2000; ++i) table[i] *= 1.5f;
+    // A "sqrt.dat" whose entries within the distances of this warp differ from
+    // the roots: every level must look them up, as the plain level does.
+    const fs::path folder = fs::temp_directory_path() / ("kelmo_table_" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    {
+        std::vector<char> bytes(kelmo::kSqrtFileBytes);
+        for (std::size_t i = 0; i < kelmo::kSqrtTableEntries; ++i) {
+            const float entry = std::sqrt(float(i)) * (i >= 100 && i < 2000 ? 1.5f : 1.0f);
+            uint32_t bits;
+            std::memcpy(&bits, &entry, 4);
+            for (std::size_t b = 0; b < 4; ++b) bytes[4 * i + b] = char(bits >> (8 * b));
+        }
+        std::ofstream((folder / "sqrt.dat").string(), std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    }
+    EXPECT_EQ(TAVO_InitRBF((folder.string() + "/").c_str()), 0);
+    fs::remove_all(folder);
+    ASSERT_EQ(table[150], std::sqrt(150.0f) * 1.5f);
     const TestImage source = image(64, 48, 1, 5);
     const std::vector<int32_t> from = {20, 20, 40, 30}, to = {22, 19, 38, 33};
     std::vector<uint8_t> results[2];
@@ -126,7 +142,7 @@ TEST_F(ImageWarp, ATableThatIsNotTheSquareRootIsReadAsItIs) {
     kelmo::setKernelLevel(kelmo::bestKernelLevel());
     EXPECT_EQ(results[0], results[1]);
     // And the changed table does change the result: the true one differs.
-    for (std::size_t i = 100; i < 2000; ++i) table[i] = std::sqrt(float(i));
+    SetUp();
     const TestImage destination;
     ASSERT_EQ(TAVO_WarpImageRBF(source, destination, from.data(), to.data(), 2, TAVO_IMAGEMODE_GREY), 0);
     EXPECT_NE(destination.pixels(1), results[0]);
