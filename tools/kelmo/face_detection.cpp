@@ -19,6 +19,10 @@
 
 #include <dlib/image_transforms.h>
 
+#if defined(KELMO_FACE_DETECTION_MODULE)
+#include "tools/kelmo/separable_filter.h"
+#endif
+
 #if !defined(KELMO_FACE_DETECTION_MODULE) && defined(KELMO_FACE_DETECTION_BUILT_MODULE)
 #include <dlfcn.h>
 
