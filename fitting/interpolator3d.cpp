@@ -6,6 +6,9 @@
 #include <cmath>
 #include <cstddef>
 
+#include "fitting/field3d_lanes.h"
+#include "frame/kernel_level.h"
+
 namespace kelmo {
 namespace {
 
@@ -113,8 +116,11 @@ void interpolatorEvaluate(const TInterpolator3D &interpolator, const std::vector
     const TVector3f *weights = interpolator.weights.data();
     // Per point, the centres from the last to the first (the summation order
     // is part of the result, bit for bit); with no centres the sum stays 0 and
-    // out = points.
-    for (std::size_t i = 0; i < points.size(); ++i) {
+    // out = points. Whole blocks of points go on vector lanes (the same bits),
+    // the rest one by one.
+    const std::size_t onLanes =
+        evaluateFieldOnLanes(kernelLevel(), centres, weights, centreCount, points.data(), points.size(), out.data());
+    for (std::size_t i = onLanes; i < points.size(); ++i) {
         const TVector3f p = points[i];
         float sumX = 0.0f;
         float sumY = 0.0f;

@@ -10,6 +10,8 @@
 #include <random>
 #include <vector>
 
+#include "frame/kernel_level.h"
+
 namespace kelmo {
 namespace {
 
@@ -102,6 +104,50 @@ TEST(Interpolator3D, SingularSystemsKeepTheValuesAsWeightsAndTheFieldIsSummedFro
     region.vertices = {{0, 0, 0}};
     deformRegion(region, ordered);
     EXPECT_EQ(region.vertices[0].x, 1.0f);
+}
+
+// The field on vector lanes against the plain sum written out here, bit for
+// bit at every kernel level: point counts around the lane widths (whole
+// blocks and a rest), with no centre, one, and many, points on a centre
+// (distance 0) and far from all.
+TEST(Interpolator3D, TheFieldIsTheSameAtEveryKernelLevel) {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> coordinate(-3.0f, 3.0f), weight(-0.5f, 0.5f);
+    for (std::size_t centres : {0, 1, 5, 70}) {
+        TInterpolator3D field;
+        for (std::size_t j = 0; j < centres; ++j) {
+            field.centres.push_back({coordinate(random), coordinate(random), coordinate(random)});
+            field.weights.push_back({weight(random), weight(random), weight(random)});
+        }
+        for (std::size_t count : {0, 3, 4, 15, 16, 17, 33, 100}) {
+            std::vector<TVector3f> points(count);
+            for (std::size_t i = 0; i < count; ++i) points[i] = {coordinate(random), coordinate(random), coordinate(random)};
+            if (count > 2 && centres > 0) points[1] = field.centres[0];
+            if (count > 2) points[2] = {1e6f, -1e6f, 3e5f};
+            std::vector<TVector3f> expected(count);
+            for (std::size_t i = 0; i < count; ++i) {
+                float x = 0.0f, y = 0.0f, z = 0.0f;
+                for (std::size_t j = centres; j-- > 0;) {
+                    const float dx = points[i].x - field.centres[j].x, dy = points[i].y - field.centres[j].y,
+                                dz = points[i].z - field.centres[j].z;
+                    const float d = std::sqrt(dx * dx + dy * dy + dz * dz);
+                    x = x + d * field.weights[j].x, y = y + d * field.weights[j].y, z = z + d * field.weights[j].z;
+                }
+                expected[i] = {points[i].x + x, points[i].y + y, points[i].z + z};
+            }
+            for (int level = 0; level <= int(bestKernelLevel()); ++level) {
+                setKernelLevel(KernelLevel(level));
+                std::vector<TVector3f> out;
+                interpolatorEvaluate(field, points, out);
+                ASSERT_EQ(out.size(), count);
+                for (std::size_t i = 0; i < count; ++i) {
+                    EXPECT_TRUE(sameBits(out[i], expected[i])) << centres << " centres, " << count << " points, point " << i
+                                                                << ", level " << level;
+                }
+            }
+            setKernelLevel(bestKernelLevel());
+        }
+    }
 }
 
 }  // namespace
