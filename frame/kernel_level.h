@@ -1,6 +1,6 @@
 // Which instruction sets the hot kernels (remap, the map resize, the warp's
-// displacement field, the renderer's spans, and in the imaging library the
-// bilinear turn) use. Every level computes the
+// displacement field, the 3D interpolator's field, the renderer's spans, and
+// in the imaging library the bilinear turn) use. Every level computes the
 // same bits: the wider levels only evaluate the plain formulas on several
 // pixels at once, each lane through the same roundings in the same order.
 //
