@@ -870,7 +870,7 @@ BandedMapResize::~BandedMapResize() = default;
 void BandedMapResize::writeRows(int32_t first, int32_t count, float *destination, int32_t destinationStep,
                                 double *scratch) const noexcept {
     const Prepared &p = *prepared_;
-    first = std::max(first, 0);
+    assert(first >= 0);
     count = std::min(count, writtenHeight_ - first);
     if (count < 1 || writtenWidth_ < 1) return;
     ResizeJob job = p.job;

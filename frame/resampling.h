@@ -125,10 +125,10 @@ public:
     // Doubles of scratch that writeRows needs.
     std::size_t scratchSize() const { return 2 * static_cast<std::size_t>(writtenWidth_); }
 
-    // Writes destination rows first .. first + count - 1, those below
-    // writtenHeight(), row Y at destination + (Y - first) * destinationStep
-    // bytes; scratch holds scratchSize() doubles, one per concurrent caller.
-    // Never allocates nor throws.
+    // Writes destination rows first .. first + count - 1 (first >= 0), those
+    // below writtenHeight(), row Y at destination + (Y - first) *
+    // destinationStep bytes; scratch holds scratchSize() doubles, one per
+    // concurrent caller. Never allocates nor throws.
     void writeRows(int32_t first, int32_t count, float *destination, int32_t destinationStep,
                    double *scratch) const noexcept;
 

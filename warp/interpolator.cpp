@@ -162,19 +162,21 @@ HalfSizeField::HalfSizeField(const TInterpolator &interpolator, int32_t width, i
     for (std::size_t k = 0; k < n; ++k) {
         if (std::abs(pointX_[k]) > kFieldPointLimit || std::abs(pointY_[k]) > kFieldPointLimit) return;
     }
-    const uint64_t lookups = std::min<uint64_t>(
-        largestSquaredDistance(pointX_, pointY_, halfWidth_, halfHeight_) + 1, sqrtTable.size());
     // The check reads up to 8 MB and takes a square root per entry: shared
-    // among the threads in slices when there is more than one.
-    const auto entries = static_cast<std::size_t>(lookups);
-    constexpr std::size_t kSlice = std::size_t{1} << 16;
-    const auto slices = static_cast<int64_t>((entries + kSlice - 1) / kSlice);
+    // among the threads in slices when there is more than one, and skipped
+    // when the caller knows the answer.
     bool exact = true;
-#pragma omp parallel for schedule(static) reduction(&& : exact) num_threads(entries >= 4 * kSlice ? threads : 1) \
-    if (!tableHoldsRoots)
-    for (int64_t slice = 0; slice < (tableHoldsRoots ? 0 : slices); ++slice) {
-        const std::size_t first = static_cast<std::size_t>(slice) * kSlice;
-        exact = exact && tableHoldsSquareRoots(level_, sqrtTable.data(), first, std::min(kSlice, entries - first));
+    if (!tableHoldsRoots) {
+        const uint64_t lookups = std::min<uint64_t>(
+            largestSquaredDistance(pointX_, pointY_, halfWidth_, halfHeight_) + 1, sqrtTable.size());
+        const auto entries = static_cast<std::size_t>(lookups);
+        constexpr std::size_t kSlice = std::size_t{1} << 16;
+        const auto slices = static_cast<int64_t>((entries + kSlice - 1) / kSlice);
+#pragma omp parallel for schedule(static) reduction(&& : exact) num_threads(entries >= 4 * kSlice ? threads : 1)
+        for (int64_t slice = 0; slice < slices; ++slice) {
+            const std::size_t first = static_cast<std::size_t>(slice) * kSlice;
+            exact = exact && tableHoldsSquareRoots(level_, sqrtTable.data(), first, std::min(kSlice, entries - first));
+        }
     }
     if (!exact) return;
 
