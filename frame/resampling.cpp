@@ -281,6 +281,26 @@ template <int Channels>
 // hold 2^52, so the lane is the double 2^52 + p: subtracting 2^52 gives p and
 // subtracting two such lanes gives the difference of two bytes, both exactly,
 // without a conversion instruction.
+//
+// Each block is first blended in float, two channels a register (sixteen
+// lanes, half the instructions of the doubles), and the doubles run only for
+// a block where some value lies near a rounding boundary. Why the float result
+// is then the double's:
+// - fx and fy are floats: a position is a float below 2^24 and its integer
+//   part is a multiple of the position's last bit, so position - index has at
+//   most 24 significant bits (the clamp gives 1, exact too).
+// - Let v be the exact value of the blend with these fractions. In double,
+//   fx * (p01 - p00) is exact (24 bits times 8) and every other step rounds
+//   at most once below 2^-44, so the double's value + 0.5 lies within 2^-40
+//   of v + 0.5.
+// - In float, with one rounding per fused step: the two row blends lie below
+//   256 and are within 2^-17 of theirs, their difference within 3 * 2^-17, the
+//   blend within 5 * 2^-17, and w = blend + 0.5 within 7 * 2^-17 of v + 0.5
+//   (fractions lie in [-1e-7, 1]).
+// - So when w lies at least 2^-13 = 16 * 2^-17 from every integer, v + 0.5
+//   lies more than 2^-15 from it, and both truncate to the same byte. A lane
+//   nearer than that (an exact tie included: half-pixel positions give them
+//   often) sends its block to the doubles.
 [[gnu::target("avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi")]] void remapBilinearFourChannelsVbmi(
     const RemapJob &job) {
     const SourceView &source = job.source;
@@ -319,10 +339,44 @@ template <int Channels>
     for (int k = 0; k < 8; ++k) pickOffsets[k] = _mm512_set1_epi64(kTwoTo52Bits + k);
     // Lane k of a gathered pair register holds pixel k's eight bytes.
     const __m256i gatheredIndex = _mm256_setr_epi32(0, 8, 16, 24, 32, 40, 48, 56);
+    // The float lanes: a picked byte p in the low byte of a 32-bit lane
+    // holding 2^23 is the float 2^23 + p. Lanes 0-7 hold channel 2 * pair of
+    // the eight pixels, lanes 8-15 channel 2 * pair + 1; side 1 picks the
+    // right pixel of a pair.
+    constexpr int32_t kTwoTo23Bits = 0x4B000000;
+    constexpr __mmask64 kLowBytesOfFloats = 0x1111111111111111;
+    const __m512 twoTo23 = _mm512_set1_ps(8388608.0f);
+    const __m512 halfFloat = _mm512_set1_ps(0.5f);
+    const __m512 nearBelow = _mm512_set1_ps(0x1p-13f);
+    const __m512 nearAbove = _mm512_set1_ps(1.0f - 0x1p-13f);
+    __m512i floatPicks[2][2];
+    for (int pair = 0; pair < 2; ++pair) {
+        for (int side = 0; side < 2; ++side) {
+            const int32_t low = kTwoTo23Bits + 2 * pair + 4 * side;
+            floatPicks[pair][side] = _mm512_setr_epi32(low, low, low, low, low, low, low, low, low + 1, low + 1, low + 1,
+                                                       low + 1, low + 1, low + 1, low + 1, low + 1);
+        }
+    }
+    // Byte 4k + c of the output is byte 0 of lane k (even c) or 8 + k (odd c)
+    // of pair c / 2's result; the second pair's register is the permute's
+    // second table (indices 64 and up).
+    alignas(64) uint8_t packIndexBytes[64] = {};
+    for (int k = 0; k < 8; ++k) {
+        for (int c = 0; c < 4; ++c) packIndexBytes[4 * k + c] = static_cast<uint8_t>(64 * (c / 2) + 4 * (8 * (c % 2) + k));
+    }
+    const __m512i packIndex = _mm512_load_si512(packIndexBytes);
+    // Rows are blended in float first unless the last row tried that way
+    // sent more than a quarter of its blocks to the doubles (maps of
+    // half-pixel positions are full of exact ties); every 16th row tries
+    // again, so that a map whose ties end is noticed.
+    bool floatFirst = true;
     for (int32_t j = 0; j < job.destinationHeight; ++j) {
         const uint8_t *xRow = job.xMap + static_cast<std::ptrdiff_t>(j) * job.xMapStep;
         const uint8_t *yRow = job.yMap + static_cast<std::ptrdiff_t>(j) * job.yMapStep;
         uint8_t *destinationRow = job.destination + static_cast<std::ptrdiff_t>(j) * job.destinationStep;
+        const bool floatRow = floatFirst || j % 16 == 0;
+        int32_t blocksInFloat = 0;
+        int32_t blocksNearTies = 0;
         int32_t i = 0;
         for (; i + 8 <= job.destinationWidth; i += 8) {
             // The rows this block's window will need some blocks ahead, where
@@ -421,6 +475,40 @@ template <int Channels>
                 third = second;
                 byteIndex = gatheredIndex;
             }
+            uint8_t *out = destinationRow + 4 * static_cast<std::ptrdiff_t>(i);
+            if (floatRow) {
+                ++blocksInFloat;
+                const __m512i index = _mm512_maskz_inserti64x4(kAll8, _mm512_castsi256_si512(byteIndex), byteIndex, 1);
+                // Exact: the fractions are floats (see above).
+                const __m256 fxHalf = _mm512_maskz_cvtpd_ps(kAll8, fx);
+                const __m256 fyHalf = _mm512_maskz_cvtpd_ps(kAll8, fy);
+                const __m512 fxFloat = _mm512_maskz_insertf32x8(kAll16, _mm512_castps256_ps512(fxHalf), fxHalf, 1);
+                const __m512 fyFloat = _mm512_maskz_insertf32x8(kAll16, _mm512_castps256_ps512(fyHalf), fyHalf, 1);
+                __m512i bytes[2];
+                __mmask16 nearTie = 0;
+                for (int pair = 0; pair < 2; ++pair) {
+                    const __m512i pickLeft = _mm512_add_epi32(index, floatPicks[pair][0]);
+                    const __m512i pickRight = _mm512_add_epi32(index, floatPicks[pair][1]);
+                    const __m512 a = _mm512_castsi512_ps(_mm512_mask2_permutex2var_epi8(first, pickLeft, kLowBytesOfFloats, second));
+                    const __m512 b = _mm512_castsi512_ps(_mm512_mask2_permutex2var_epi8(first, pickRight, kLowBytesOfFloats, second));
+                    const __m512 c = _mm512_castsi512_ps(_mm512_mask2_permutex2var_epi8(second, pickLeft, kLowBytesOfFloats, third));
+                    const __m512 d = _mm512_castsi512_ps(_mm512_mask2_permutex2var_epi8(second, pickRight, kLowBytesOfFloats, third));
+                    const __m512 topBlend = _mm512_fmadd_ps(fxFloat, _mm512_sub_ps(b, a), _mm512_sub_ps(a, twoTo23));
+                    const __m512 bottomBlend = _mm512_fmadd_ps(fxFloat, _mm512_sub_ps(d, c), _mm512_sub_ps(c, twoTo23));
+                    const __m512 rounded = _mm512_add_ps(_mm512_fmadd_ps(fyFloat, _mm512_sub_ps(bottomBlend, topBlend), topBlend), halfFloat);
+                    // Positive (at least 0.5 - 3e-5): truncation is the floor.
+                    bytes[pair] = _mm512_maskz_cvttps_epi32(kAll16, rounded);
+                    const __m512 fraction = _mm512_sub_ps(rounded, _mm512_maskz_cvtepi32_ps(kAll16, bytes[pair]));
+                    nearTie |= _mm512_cmp_ps_mask(fraction, nearBelow, _CMP_LT_OQ) |
+                               _mm512_cmp_ps_mask(fraction, nearAbove, _CMP_GT_OQ);
+                }
+                if (nearTie == 0) {
+                    const __m512i packedFloat = _mm512_permutex2var_epi8(bytes[0], packIndex, bytes[1]);
+                    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out), _mm512_maskz_extracti64x4_epi64(kAll8, packedFloat, 0));
+                    continue;
+                }
+                ++blocksNearTies;
+            }
             const __m512i leftIndex = _mm512_maskz_cvtepu32_epi64(kAll8, byteIndex);
             __m256i packed = _mm256_setzero_si256();
 #pragma GCC unroll 4
@@ -439,8 +527,9 @@ template <int Channels>
                 const __m256i bytes = _mm512_maskz_cvttpd_epi32(kAll8, _mm512_add_pd(value, half));
                 packed = _mm256_or_si256(packed, _mm256_slli_epi32(bytes, 8 * channel));
             }
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(destinationRow + 4 * static_cast<std::ptrdiff_t>(i)), packed);
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(out), packed);
         }
+        if (floatRow) floatFirst = 4 * blocksNearTies <= blocksInFloat;
         for (; i < job.destinationWidth; ++i) {
             const double x = loadFloat(xRow, i);
             const double y = loadFloat(yRow, i);

@@ -197,6 +197,18 @@ TEST(Remap, SmoothMapsMatchTheFormulaBitForBitAtEveryKernelLevel) {
         {"turned", [](double i, double j) { return std::pair{i * 0.87 - j * 0.5 + 18, i * 0.5 + j * 0.87}; }},
         {"corner", [](double i, double j) { return std::pair{i + 30, j + 20}; }},  // clipped at the far edges
         {"whole pixels", [](double i, double j) { return std::pair{std::floor(i * 0.6), std::floor(j * 0.8)}; }},
+        // Exact rounding ties (a blend of two bytes whose sum is odd), and
+        // blends a few float steps to either side of one, where a narrower
+        // arithmetic would round the other way.
+        {"half pixels", [](double i, double j) { return std::pair{i * 0.5, j * 0.5}; }},
+        {"near ties", [](double i, double j) {
+             const double step = std::ldexp(1.0, -18);
+             return std::pair{std::floor(i * 0.7) + 0.5 + (int(i) % 9 - 4) * step,
+                              std::floor(j * 0.6) + (int(j) % 3 == 0 ? 0.5 + (int(j) % 7 - 3) * step : 0.0)};
+         }},
+        // Fractions of a few 1e-8 in the first column, where the fraction is
+        // the position itself.
+        {"tiny fractions", [](double i, double j) { return std::pair{i < 8 ? i * 3e-8 : i * 0.9, j * 0.75}; }},
     };
     atEveryKernelLevel([&fields](kelmo::KernelLevel level) {
         for (int channels : {1, 3, 4}) {
@@ -221,6 +233,34 @@ TEST(Remap, SmoothMapsMatchTheFormulaBitForBitAtEveryKernelLevel) {
                             << field.name << ", " << w << "x" << h << ", " << channels << " channels, byte " << k << ", level " << int(level);
                     }
                 }
+            }
+        }
+    });
+}
+
+// Blends within 2^-17 and 2^-16 of a rounding boundary that float
+// arithmetic puts on the wrong side (found by a search over bytes and
+// positions near simple fractions): narrower arithmetic must notice them.
+TEST(Remap, BlendsBesideARoundingBoundaryRoundAsInDouble) {
+    struct Case {
+        int pixels[4];  // upper left, upper right, lower left, lower right
+        float x, y;
+    };
+    const Case cases[] = {{{152, 58, 45, 191}, 9.62501144f, 22.7499771f}, {{178, 27, 104, 255}, 49.9999924f, 61.8750038f}};
+    atEveryKernelLevel([&cases](kelmo::KernelLevel level) {
+        for (const Case &spot : cases) {
+            const int ix = int(spot.x), iy = int(spot.y);
+            Remap remap(4, 64, 64, 16, 2, kelmo::kInterpolationBilinear, [&](int x, int y, int c) {
+                const int dx = x - ix, dy = y - iy;
+                return dx >= 0 && dx <= 1 && dy >= 0 && dy <= 1 ? spot.pixels[2 * dy + dx] : (x * 7 + y * 13 + c) % 256;
+            });
+            for (int32_t j = 0; j < 2; ++j) {
+                for (int32_t i = 0; i < 16; ++i) remap.xMap.set(i, j, spot.x), remap.yMap.set(i, j, spot.y);
+            }
+            const int expected = expectedSample(remap.source, spot.x, spot.y, 0, kelmo::kInterpolationBilinear);
+            ASSERT_EQ(remap.run(), kelmo::kResampleOk);
+            for (int32_t i = 0; i < 16; ++i) {
+                ASSERT_EQ(remap.destination.at(i, 1, 0), expected) << spot.x << ", " << spot.y << ", level " << int(level);
             }
         }
     });
