@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "frame/contiguous_shares.h"
 #include "frame/file_access.h"
 #include "frame/library_state.h"
 #include "frame/resampling.h"
@@ -215,6 +216,7 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
     const int32_t rowBytes = width * channels;
     const int32_t bandCount = (height + kWarpBandRows - 1) / kWarpBandRows;
     int32_t captureStatus = TAVOIMG_OK;
+    ContiguousShares bandShares(bandCount, threads);
 
 #pragma omp parallel num_threads(threads)
     {
@@ -226,15 +228,22 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
         captureStatus = TAVO_SaveImageToBuffer(source, captured, static_cast<TAVO_IMAGEMODE>(mode));
 
         // The half-size field, rows handed out as threads come free, after
-        // the grid of distances that they read.
+        // the grid of distances that they read when there is one (when there
+        // is none, nobody waits here for the capture).
+        if (field.gridRowCount() > 0) {
 #pragma omp for schedule(dynamic, 16)
-        for (int32_t b = 0; b < field.gridRowCount(); ++b) field.buildGridRow(b);
+            for (int32_t b = 0; b < field.gridRowCount(); ++b) field.buildGridRow(b);
+        }
 #pragma omp for schedule(dynamic, 4)
         for (int32_t j = 0; j < field.rowCount(); ++j) field.evaluateRow(j, omp_get_thread_num());
 
         // Bands of rows, each finished while its rows are in the cache: the
         // maps' rows enlarged into the thread's own band, displacements made
         // source positions, the output rows cleared, and the rows resampled.
+        // Each thread works down its own contiguous share of the bands, so the
+        // source rows that neighbouring bands share stay in its caches, and
+        // helps with the others' shares when done (a thread on a busier core
+        // is not waited for; nor is a thread that OpenMP did not start).
         // (A position that is not a number, possible only when hostile
         // points far off the image make the solve blow up, or one outside
         // the source, leaves its pixel 0.)
@@ -242,8 +251,8 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
         float *const xBand = buffers.bandX.get() + thread * bandValues;
         float *const yBand = buffers.bandY.get() + thread * bandValues;
         double *const scratch = buffers.scratch.get() + thread * scratchValues;
-#pragma omp for schedule(dynamic, 1)
-        for (int32_t band = 0; band < bandCount; ++band) {
+        for (int32_t band = bandShares.take(static_cast<int>(thread)); band >= 0;
+             band = bandShares.take(static_cast<int>(thread))) {
             const int32_t first = band * kWarpBandRows;
             const int32_t rows = std::min(kWarpBandRows, height - first);
             enlargeX.writeRows(first, rows, xBand, 4 * width, scratch);

@@ -103,13 +103,14 @@ private:
     // The lanes' form (FieldRows), when the kernel level allows it and gives
     // the plain evaluation's bits; its 32-bit copies and one scratch row of
     // 2 * count + 1 integers per thread, and the grid of distances when the
-    // centres are many enough to pay for it.
+    // centres are many and the lanes narrow enough to pay for it.
     bool onLanes_ = false;
     KernelLevel level_ = KernelLevel::Plain;
     FieldRows rows_;
     std::vector<int32_t> px_, py_;
     std::vector<float> wx_, wy_;
     std::vector<int32_t> scratch_;
+    std::size_t scratchStride_ = 0;
     std::unique_ptr<float[]> grid_;
 };
 
