@@ -539,6 +539,197 @@ template <int Channels>
     }
 }
 
+// bilinearAxis's index on sixteen lanes: trunc(position + bias) in double.
+[[gnu::target("avx512f,avx512bw,avx512dq,avx512vl"), gnu::always_inline]] inline __m512i truncatedIndices(__m512 position,
+                                                                                                      __m512d bias) {
+    constexpr __mmask8 kAll8 = 0xFF;
+    const __m256 low = _mm512_maskz_extractf32x8_ps(kAll8, position, 0);
+    const __m256 high = _mm512_maskz_extractf32x8_ps(kAll8, position, 1);
+    const __m256i lowIndex = _mm512_maskz_cvttpd_epi32(kAll8, _mm512_add_pd(_mm512_maskz_cvtps_pd(kAll8, low), bias));
+    const __m256i highIndex = _mm512_maskz_cvttpd_epi32(kAll8, _mm512_add_pd(_mm512_maskz_cvtps_pd(kAll8, high), bias));
+    return _mm512_maskz_inserti64x4(kAll8, _mm512_castsi256_si512(lowIndex), highIndex, 1);
+}
+
+// The smallest of sixteen integers. (The zero-masking forms: GCC's plain
+// ones start from an undefined register, which it reports as uninitialised.)
+[[gnu::target("avx512f,avx512bw,avx512dq,avx512vl"), gnu::always_inline]] inline int32_t smallestLane(__m512i v) {
+    constexpr __mmask16 kAll16 = 0xFFFF;
+    v = _mm512_maskz_min_epi32(kAll16, v, _mm512_maskz_shuffle_i32x4(kAll16, v, v, _MM_SHUFFLE(1, 0, 3, 2)));
+    v = _mm512_maskz_min_epi32(kAll16, v, _mm512_maskz_shuffle_i32x4(kAll16, v, v, _MM_SHUFFLE(2, 3, 0, 1)));
+    v = _mm512_maskz_min_epi32(kAll16, v, _mm512_maskz_shuffle_epi32(kAll16, v, _MM_PERM_BADC));
+    v = _mm512_maskz_min_epi32(kAll16, v, _mm512_maskz_shuffle_epi32(kAll16, v, _MM_PERM_CDAB));
+    return _mm512_cvtsi512_si32(v);
+}
+
+// ---- One channel with byte permutes (AVX-512 VBMI) ------------------------
+// Sixteen destination pixels at a time, in float, as the four-channel kernel
+// blends (the same argument makes the float result the double's away from
+// rounding boundaries): when the block's upper-left pixels lie within 31
+// columns and three rows of each other (a warp's rows drift by two over
+// sixteen pixels), four 32-byte source rows are loaded at the leftmost column
+// and each lane's four neighbours picked from them; otherwise each lane's
+// pixels are read on their own. A block with a position outside or a value
+// near a rounding boundary, and the row's last pixels, go to the
+// double-precision lanes.
+[[gnu::target("avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi")]] void remapBilinearOneChannelVbmi(const RemapJob &job) {
+    const SourceView &source = job.source;
+    const auto step = static_cast<int32_t>(source.step);
+    // One past the source's last byte: no 64-byte row load may pass it.
+    const std::ptrdiff_t end = (source.height - 1) * source.step + source.width;
+    constexpr __mmask16 kAll16 = 0xFFFF;
+    constexpr __mmask64 kLowBytesOfFloats = 0x1111111111111111;
+    const __m512i twoTo23Bits = _mm512_set1_epi32(0x4B000000);
+    const __m512i twoTo23BitsRight = _mm512_set1_epi32(0x4B000000 + 1);
+    const __m512i twoTo23BitsBelow = _mm512_set1_epi32(0x4B000000 + 32);
+    const __m512i twoTo23BitsBelowRight = _mm512_set1_epi32(0x4B000000 + 33);
+    constexpr __mmask8 kAll8 = 0xFF;
+    const __m512 twoTo23 = _mm512_set1_ps(8388608.0f);
+    const __m512 one = _mm512_set1_ps(1.0f);
+    const __m512 half = _mm512_set1_ps(0.5f);
+    const __m512 nearBelow = _mm512_set1_ps(0x1p-13f);
+    const __m512 nearAbove = _mm512_set1_ps(1.0f - 0x1p-13f);
+    const __m512d bias = _mm512_set1_pd(kTruncationBias);
+    const __m512i lastColumn = _mm512_set1_epi32(source.width - 1);
+    const __m512i lastRow = _mm512_set1_epi32(source.height - 1);
+    const __m512i columnLimit = _mm512_set1_epi32(source.width - 2);
+    const __m512i rowLimit = _mm512_set1_epi32(source.height - 2);
+    const __m512i widestColumns = _mm512_set1_epi32(30);
+    const __m512i oneRow = _mm512_set1_epi32(1);
+    const __m512i twoRows = _mm512_set1_epi32(2);
+    const __m512 areaLeft = _mm512_set1_ps(static_cast<float>(job.left));
+    const __m512 areaRight = _mm512_set1_ps(static_cast<float>(job.right));
+    const __m512 areaTop = _mm512_set1_ps(static_cast<float>(job.top));
+    const __m512 areaBottom = _mm512_set1_ps(static_cast<float>(job.bottom));
+    // As in the four-channel kernel: rows full of exact ties go to the
+    // doubles, every 16th row tries float again.
+    bool floatFirst = true;
+    for (int32_t j = 0; j < job.destinationHeight; ++j) {
+        const uint8_t *xRow = job.xMap + static_cast<std::ptrdiff_t>(j) * job.xMapStep;
+        const uint8_t *yRow = job.yMap + static_cast<std::ptrdiff_t>(j) * job.yMapStep;
+        uint8_t *destinationRow = job.destination + static_cast<std::ptrdiff_t>(j) * job.destinationStep;
+        // Pixels first .. first + count - 1 of this row through the doubles.
+        const auto inDoubles = [&](int32_t first, int32_t count) {
+            RemapJob part = job;
+            part.xMap = xRow + 4 * static_cast<std::ptrdiff_t>(first);
+            part.yMap = yRow + 4 * static_cast<std::ptrdiff_t>(first);
+            part.destination = destinationRow + first;
+            part.destinationWidth = count;
+            part.destinationHeight = 1;
+            remapBilinearAvx512<1>(part);
+        };
+        if (!floatFirst && j % 16 != 0) {
+            inDoubles(0, job.destinationWidth);
+            continue;
+        }
+        int32_t blocksInFloat = 0;
+        int32_t blocksNearTies = 0;
+        int32_t i = 0;
+        for (; i + 16 <= job.destinationWidth; i += 16) {
+            const __m512 x = _mm512_loadu_ps(reinterpret_cast<const float *>(xRow + 4 * static_cast<std::ptrdiff_t>(i)));
+            const __m512 y = _mm512_loadu_ps(reinterpret_cast<const float *>(yRow + 4 * static_cast<std::ptrdiff_t>(i)));
+            // Ordered comparisons: NaN is outside. The bounds are integers
+            // below 2^24, exact in float.
+            const __mmask16 inside = _mm512_cmp_ps_mask(x, areaLeft, _CMP_GE_OQ) & _mm512_cmp_ps_mask(x, areaRight, _CMP_LE_OQ) &
+                                     _mm512_cmp_ps_mask(y, areaTop, _CMP_GE_OQ) & _mm512_cmp_ps_mask(y, areaBottom, _CMP_LE_OQ);
+            if (inside != kAll16) {
+                inDoubles(i, 16);
+                continue;
+            }
+            // bilinearAxis on lanes: the index truncated from the position
+            // plus the bias in double; trunc(position + bias) >= size - 1
+            // exactly when the index is, and then the fraction is 1.
+            __m512i ix = truncatedIndices(x, bias);
+            __m512i iy = truncatedIndices(y, bias);
+            // position - index is exact in float (see the four-channel kernel).
+            const __m512 fx = _mm512_mask_blend_ps(_mm512_cmp_epi32_mask(ix, lastColumn, _MM_CMPINT_NLT),
+                                                   _mm512_sub_ps(x, _mm512_maskz_cvtepi32_ps(kAll16, ix)), one);
+            const __m512 fy = _mm512_mask_blend_ps(_mm512_cmp_epi32_mask(iy, lastRow, _MM_CMPINT_NLT),
+                                                   _mm512_sub_ps(y, _mm512_maskz_cvtepi32_ps(kAll16, iy)), one);
+            ix = _mm512_maskz_min_epi32(kAll16, ix, columnLimit);
+            iy = _mm512_maskz_min_epi32(kAll16, iy, rowLimit);
+            const int32_t leftColumn = smallestLane(ix);
+            const int32_t topRow = smallestLane(iy);
+            const __m512i columns = _mm512_sub_epi32(ix, _mm512_set1_epi32(leftColumn));
+            const __m512i rows = _mm512_sub_epi32(iy, _mm512_set1_epi32(topRow));
+            // The rows below the top one that a lane's lower neighbours reach
+            // (1 to 3); rows past them are loaded as the last one needed, so
+            // that no load passes the source's end for nothing.
+            const int32_t lastNeeded = (_mm512_cmp_epu32_mask(rows, oneRow, _MM_CMPINT_NLT) != 0 ? 1 : 0) +
+                                       (_mm512_cmp_epu32_mask(rows, oneRow, _MM_CMPINT_NLE) != 0 ? 1 : 0) + 1;
+            const std::ptrdiff_t windowStart = static_cast<std::ptrdiff_t>(topRow) * step + leftColumn;
+            const bool window = _mm512_cmp_epu32_mask(columns, widestColumns, _MM_CMPINT_LE) == kAll16 &&
+                                _mm512_cmp_epu32_mask(rows, twoRows, _MM_CMPINT_LE) == kAll16 &&
+                                windowStart + lastNeeded * source.step + 32 <= end;
+            ++blocksInFloat;
+            __m512 a;
+            __m512 b;
+            __m512 c;
+            __m512 d;
+            if (window) {
+                // Four 32-byte rows in two registers: byte 32 * r + column is
+                // row r's, so a lane's upper neighbours are at its index and
+                // its lower ones 32 further.
+                const uint8_t *start = source.pixels + windowStart;
+                const auto *row0 = reinterpret_cast<const __m256i *>(start);
+                const auto *row1 = reinterpret_cast<const __m256i *>(start + step);
+                const auto *row2 = reinterpret_cast<const __m256i *>(start + std::min(2, lastNeeded) * static_cast<std::ptrdiff_t>(step));
+                const auto *row3 = reinterpret_cast<const __m256i *>(start + lastNeeded * static_cast<std::ptrdiff_t>(step));
+                const __m512i upperRows =
+                    _mm512_maskz_inserti64x4(kAll8, _mm512_castsi256_si512(_mm256_loadu_si256(row0)), _mm256_loadu_si256(row1), 1);
+                const __m512i lowerRows =
+                    _mm512_maskz_inserti64x4(kAll8, _mm512_castsi256_si512(_mm256_loadu_si256(row2)), _mm256_loadu_si256(row3), 1);
+                const __m512i byteIndex = _mm512_add_epi32(columns, _mm512_maskz_slli_epi32(kAll16, rows, 5));
+                a = _mm512_castsi512_ps(_mm512_mask2_permutex2var_epi8(upperRows, _mm512_add_epi32(byteIndex, twoTo23Bits),
+                                                                       kLowBytesOfFloats, lowerRows));
+                b = _mm512_castsi512_ps(_mm512_mask2_permutex2var_epi8(upperRows, _mm512_add_epi32(byteIndex, twoTo23BitsRight),
+                                                                       kLowBytesOfFloats, lowerRows));
+                c = _mm512_castsi512_ps(_mm512_mask2_permutex2var_epi8(upperRows, _mm512_add_epi32(byteIndex, twoTo23BitsBelow),
+                                                                       kLowBytesOfFloats, lowerRows));
+                d = _mm512_castsi512_ps(_mm512_mask2_permutex2var_epi8(
+                    upperRows, _mm512_add_epi32(byteIndex, twoTo23BitsBelowRight), kLowBytesOfFloats, lowerRows));
+            } else {
+                // Pixels apart (a strong warp, a reduction): each lane's two
+                // pairs read as 16-bit words, every read within the source
+                // (the upper-left pixel is at most the last but one of a row
+                // and of the rows).
+                alignas(64) int32_t offsets[16];
+                _mm512_store_si512(offsets, _mm512_add_epi32(_mm512_mullo_epi32(iy, _mm512_set1_epi32(step)), ix));
+                alignas(64) uint32_t upper[16];
+                alignas(64) uint32_t lower[16];
+                for (int k = 0; k < 16; ++k) {
+                    uint16_t pair;
+                    std::memcpy(&pair, source.pixels + offsets[k], 2);
+                    upper[k] = pair;
+                    std::memcpy(&pair, source.pixels + offsets[k] + step, 2);
+                    lower[k] = pair;
+                }
+                const __m512i upperPairs = _mm512_load_si512(upper);
+                const __m512i lowerPairs = _mm512_load_si512(lower);
+                const __m512i lowByte = _mm512_set1_epi32(255);
+                a = _mm512_castsi512_ps(_mm512_or_si512(_mm512_and_si512(upperPairs, lowByte), twoTo23Bits));
+                b = _mm512_castsi512_ps(_mm512_or_si512(_mm512_maskz_srli_epi32(kAll16, upperPairs, 8), twoTo23Bits));
+                c = _mm512_castsi512_ps(_mm512_or_si512(_mm512_and_si512(lowerPairs, lowByte), twoTo23Bits));
+                d = _mm512_castsi512_ps(_mm512_or_si512(_mm512_maskz_srli_epi32(kAll16, lowerPairs, 8), twoTo23Bits));
+            }
+            const __m512 topBlend = _mm512_fmadd_ps(fx, _mm512_sub_ps(b, a), _mm512_sub_ps(a, twoTo23));
+            const __m512 bottomBlend = _mm512_fmadd_ps(fx, _mm512_sub_ps(d, c), _mm512_sub_ps(c, twoTo23));
+            const __m512 rounded = _mm512_add_ps(_mm512_fmadd_ps(fy, _mm512_sub_ps(bottomBlend, topBlend), topBlend), half);
+            const __m512i bytes = _mm512_maskz_cvttps_epi32(kAll16, rounded);
+            const __m512 fraction = _mm512_sub_ps(rounded, _mm512_maskz_cvtepi32_ps(kAll16, bytes));
+            const __mmask16 nearTie = _mm512_cmp_ps_mask(fraction, nearBelow, _CMP_LT_OQ) |
+                                      _mm512_cmp_ps_mask(fraction, nearAbove, _CMP_GT_OQ);
+            if (nearTie != 0) {
+                ++blocksNearTies;
+                inDoubles(i, 16);
+                continue;
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(destinationRow + i), _mm512_maskz_cvtepi32_epi8(kAll16, bytes));
+        }
+        if (i < job.destinationWidth) inDoubles(i, job.destinationWidth - i);
+        floatFirst = 4 * blocksNearTies <= blocksInFloat;
+    }
+}
+
 bool cpuHasVbmi() {
     static const bool has = __builtin_cpu_supports("avx512vbmi");
     return has;
@@ -558,9 +749,13 @@ bool remapBilinearFast(const RemapJob &job) {
 #if defined(__x86_64__) || defined(__i386__)
         case KernelLevel::Avx2: remapBilinearAvx2<Channels>(job); return true;
         case KernelLevel::Avx512:
-            if constexpr (Channels == 4) {
+            if constexpr (Channels == 4 || Channels == 1) {
                 if (cpuHasVbmi()) {
-                    remapBilinearFourChannelsVbmi(job);
+                    if constexpr (Channels == 4) {
+                        remapBilinearFourChannelsVbmi(job);
+                    } else {
+                        remapBilinearOneChannelVbmi(job);
+                    }
                     return true;
                 }
             }

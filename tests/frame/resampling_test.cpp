@@ -249,18 +249,21 @@ TEST(Remap, BlendsBesideARoundingBoundaryRoundAsInDouble) {
     const Case cases[] = {{{152, 58, 45, 191}, 9.62501144f, 22.7499771f}, {{178, 27, 104, 255}, 49.9999924f, 61.8750038f}};
     atEveryKernelLevel([&cases](kelmo::KernelLevel level) {
         for (const Case &spot : cases) {
-            const int ix = int(spot.x), iy = int(spot.y);
-            Remap remap(4, 64, 64, 16, 2, kelmo::kInterpolationBilinear, [&](int x, int y, int c) {
-                const int dx = x - ix, dy = y - iy;
-                return dx >= 0 && dx <= 1 && dy >= 0 && dy <= 1 ? spot.pixels[2 * dy + dx] : (x * 7 + y * 13 + c) % 256;
-            });
-            for (int32_t j = 0; j < 2; ++j) {
-                for (int32_t i = 0; i < 16; ++i) remap.xMap.set(i, j, spot.x), remap.yMap.set(i, j, spot.y);
-            }
-            const int expected = expectedSample(remap.source, spot.x, spot.y, 0, kelmo::kInterpolationBilinear);
-            ASSERT_EQ(remap.run(), kelmo::kResampleOk);
-            for (int32_t i = 0; i < 16; ++i) {
-                ASSERT_EQ(remap.destination.at(i, 1, 0), expected) << spot.x << ", " << spot.y << ", level " << int(level);
+            for (int channels : {1, 4}) {
+                const int ix = int(spot.x), iy = int(spot.y);
+                Remap remap(channels, 64, 64, 16, 2, kelmo::kInterpolationBilinear, [&](int x, int y, int c) {
+                    const int dx = x - ix, dy = y - iy;
+                    return dx >= 0 && dx <= 1 && dy >= 0 && dy <= 1 ? spot.pixels[2 * dy + dx] : (x * 7 + y * 13 + c) % 256;
+                });
+                for (int32_t j = 0; j < 2; ++j) {
+                    for (int32_t i = 0; i < 16; ++i) remap.xMap.set(i, j, spot.x), remap.yMap.set(i, j, spot.y);
+                }
+                const int expected = expectedSample(remap.source, spot.x, spot.y, 0, kelmo::kInterpolationBilinear);
+                ASSERT_EQ(remap.run(), kelmo::kResampleOk);
+                for (int32_t i = 0; i < 16; ++i) {
+                    ASSERT_EQ(remap.destination.at(i, 1, 0), expected)
+                        << spot.x << ", " << spot.y << ", " << channels << " channels, level " << int(level);
+                }
             }
         }
     });
