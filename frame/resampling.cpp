@@ -268,14 +268,15 @@ template <int Channels>
     portable::remapBilinearLanes<Channels, 8>(job);
 }
 
-// ---- Four channels with byte permutes (AVX-512 VBMI) ----------------------
+// ---- Three and four channels with byte permutes (AVX-512 VBMI) ------------
 // The lanes' formula for eight destination pixels, one register of doubles a
 // channel, without moving the source pixel by pixel. When the block's
-// upper-left pixels lie within 15 columns and two rows of each other (warps,
-// moderate scaling: almost every block of a smooth map), three 64-byte rows of
-// the source are loaded at the leftmost column and every lane's bytes are
-// picked from them by byte permutes; otherwise each pixel's upper and lower
-// pairs are loaded as 64-bit words and picked the same way.
+// upper-left pixels lie within 15 (four channels) or 20 (three) columns and
+// two rows of each other (warps, moderate scaling: almost every block of a
+// smooth map), three 64-byte rows of the source are loaded at the leftmost
+// column and every lane's bytes are picked from them by byte permutes;
+// otherwise each pixel's upper and lower pairs are loaded as 64-bit words and
+// picked the same way.
 //
 // A picked byte p lands in the low byte of a 64-bit lane whose other bytes
 // hold 2^52, so the lane is the double 2^52 + p: subtracting 2^52 gives p and
@@ -301,12 +302,16 @@ template <int Channels>
 //   lies more than 2^-15 from it, and both truncate to the same byte. A lane
 //   nearer than that (an exact tie included: half-pixel positions give them
 //   often) sends its block to the doubles.
-[[gnu::target("avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi")]] void remapBilinearFourChannelsVbmi(
-    const RemapJob &job) {
+template <int Channels>
+[[gnu::target("avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi")]] void remapBilinearPixelsVbmi(const RemapJob &job) {
+    static_assert(Channels == 3 || Channels == 4);
     const SourceView &source = job.source;
     const auto step = static_cast<int32_t>(source.step);
     // One past the source's last byte: no 64-byte row load may pass it.
-    const std::ptrdiff_t end = (source.height - 1) * source.step + source.width * 4;
+    const std::ptrdiff_t end = (source.height - 1) * source.step + source.width * Channels;
+    // The widest spread of a window's columns: a lane's right pixel ends at
+    // byte 63 at most.
+    constexpr int32_t kWindowColumns = (64 - 2 * Channels) / Channels;
     constexpr int64_t kTwoTo52Bits = 0x4330000000000000;
     const __m512d twoTo52 = _mm512_set1_pd(4503599627370496.0);
     const __m512d one = _mm512_set1_pd(1.0);
@@ -352,18 +357,31 @@ template <int Channels>
     __m512i floatPicks[2][2];
     for (int pair = 0; pair < 2; ++pair) {
         for (int side = 0; side < 2; ++side) {
-            const int32_t low = kTwoTo23Bits + 2 * pair + 4 * side;
-            floatPicks[pair][side] = _mm512_setr_epi32(low, low, low, low, low, low, low, low, low + 1, low + 1, low + 1,
-                                                       low + 1, low + 1, low + 1, low + 1, low + 1);
+            // Three channels: the second pair's upper lanes repeat channel 2.
+            const int32_t low = kTwoTo23Bits + 2 * pair + Channels * side;
+            const int32_t high = kTwoTo23Bits + std::min(2 * pair + 1, Channels - 1) + Channels * side;
+            floatPicks[pair][side] = _mm512_setr_epi32(low, low, low, low, low, low, low, low, high, high, high, high, high,
+                                                       high, high, high);
         }
     }
-    // Byte 4k + c of the output is byte 0 of lane k (even c) or 8 + k (odd c)
-    // of pair c / 2's result; the second pair's register is the permute's
-    // second table (indices 64 and up).
+    // Byte Channels * k + c of the output is byte 0 of lane k (even c) or
+    // 8 + k (odd c) of pair c / 2's result; the second pair's register is the
+    // permute's second table (indices 64 and up).
     alignas(64) uint8_t packIndexBytes[64] = {};
     for (int k = 0; k < 8; ++k) {
-        for (int c = 0; c < 4; ++c) packIndexBytes[4 * k + c] = static_cast<uint8_t>(64 * (c / 2) + 4 * (8 * (c % 2) + k));
+        for (int c = 0; c < Channels; ++c) {
+            packIndexBytes[Channels * k + c] = static_cast<uint8_t>(64 * (c / 2) + 4 * (8 * (c % 2) + k));
+        }
     }
+    // The double path's words: pixel k's channels in bytes 0 .. Channels - 1
+    // of 32-bit lane k, moved together for three channels.
+    alignas(32) uint8_t wordIndexBytes[32] = {};
+    for (int k = 0; k < 8; ++k) {
+        for (int c = 0; c < Channels; ++c) wordIndexBytes[Channels * k + c] = static_cast<uint8_t>(4 * k + c);
+    }
+    const __m256i wordIndex = _mm256_load_si256(reinterpret_cast<const __m256i *>(wordIndexBytes));
+    // The 32 (four channels) or 24 (three) bytes of a block's output.
+    constexpr __mmask32 kBlockBytes = Channels == 4 ? 0xFFFFFFFFu : 0x00FFFFFFu;
     const __m512i packIndex = _mm512_load_si512(packIndexBytes);
     // Rows are blended in float first unless the last row tried that way
     // sent more than a quarter of its blocks to the doubles (maps of
@@ -393,7 +411,7 @@ template <int Channels>
                 aheadX = aheadX < lastColumnFloat ? aheadX : lastColumnFloat;
                 aheadY = aheadY < lastPairRowFloat ? aheadY : lastPairRowFloat;
                 const uint8_t *ahead = source.pixels + static_cast<std::ptrdiff_t>(aheadY) * source.step +
-                                       4 * static_cast<std::ptrdiff_t>(aheadX);
+                                       Channels * static_cast<std::ptrdiff_t>(aheadX);
                 __builtin_prefetch(ahead);
                 __builtin_prefetch(ahead + source.step);
                 __builtin_prefetch(ahead + 2 * source.step);
@@ -410,8 +428,8 @@ template <int Channels>
             if (inside != 0xFF) {
                 for (int k = 0; k < 8; ++k) {
                     if (!((inside >> k) & 1)) continue;
-                    BilinearSampler<4>::sample(source, loadFloat(xRow, i + k), loadFloat(yRow, i + k),
-                                               destinationRow + 4 * static_cast<std::ptrdiff_t>(i + k));
+                    BilinearSampler<Channels>::sample(source, loadFloat(xRow, i + k), loadFloat(yRow, i + k),
+                                                      destinationRow + Channels * static_cast<std::ptrdiff_t>(i + k));
                 }
                 continue;
             }
@@ -441,8 +459,8 @@ template <int Channels>
             const int32_t leftColumn = _mm256_cvtsi256_si32(left);
             const int32_t topRow = _mm256_cvtsi256_si32(top);
             const bool twoRows = _mm256_cmp_epu32_mask(rows, _mm256_setzero_si256(), _MM_CMPINT_NE) != 0;
-            const std::ptrdiff_t windowStart = static_cast<std::ptrdiff_t>(topRow) * step + 4 * leftColumn;
-            const bool window = _mm256_cmp_epu32_mask(columns, _mm256_set1_epi32(14), _MM_CMPINT_LE) == 0xFF &&
+            const std::ptrdiff_t windowStart = static_cast<std::ptrdiff_t>(topRow) * step + Channels * leftColumn;
+            const bool window = _mm256_cmp_epu32_mask(columns, _mm256_set1_epi32(kWindowColumns), _MM_CMPINT_LE) == 0xFF &&
                                 _mm256_cmp_epu32_mask(rows, _mm256_set1_epi32(1), _MM_CMPINT_LE) == 0xFF &&
                                 windowStart + (twoRows ? 2 : 1) * source.step + 64 <= end;
             // Upper bytes are picked from the pair (first, second), lower ones
@@ -459,11 +477,22 @@ template <int Channels>
                 // second once more (a load, not a branch: which one varies
                 // from block to block and would not be predicted).
                 third = _mm512_loadu_si512(start + (twoRows ? 2 : 1) * static_cast<std::ptrdiff_t>(step));
-                byteIndex = _mm256_add_epi32(_mm256_slli_epi32(columns, 2), _mm256_slli_epi32(rows, 6));
+                byteIndex = _mm256_add_epi32(_mm256_mullo_epi32(columns, _mm256_set1_epi32(Channels)), _mm256_slli_epi32(rows, 6));
             } else {
                 alignas(32) int32_t offsets[8];
-                _mm256_store_si256(reinterpret_cast<__m256i *>(offsets),
-                                   _mm256_add_epi32(_mm256_mullo_epi32(iy, _mm256_set1_epi32(step)), _mm256_slli_epi32(ix, 2)));
+                const __m256i offsetLanes =
+                    _mm256_add_epi32(_mm256_mullo_epi32(iy, _mm256_set1_epi32(step)), _mm256_mullo_epi32(ix, _mm256_set1_epi32(Channels)));
+                _mm256_store_si256(reinterpret_cast<__m256i *>(offsets), offsetLanes);
+                // Eight bytes from a three-channel pixel reach two past its
+                // right neighbour: near the source's end, pixel by pixel.
+                if (Channels == 3 &&
+                    _mm256_cmp_epi32_mask(offsetLanes, _mm256_set1_epi32(static_cast<int32_t>(end - step - 8)), _MM_CMPINT_LE) != 0xFF) {
+                    for (int k = 0; k < 8; ++k) {
+                        BilinearSampler<Channels>::sample(source, loadFloat(xRow, i + k), loadFloat(yRow, i + k),
+                                                          destinationRow + Channels * static_cast<std::ptrdiff_t>(i + k));
+                    }
+                    continue;
+                }
                 alignas(64) int64_t upper[8];
                 alignas(64) int64_t lower[8];
                 for (int k = 0; k < 8; ++k) {
@@ -475,7 +504,7 @@ template <int Channels>
                 third = second;
                 byteIndex = gatheredIndex;
             }
-            uint8_t *out = destinationRow + 4 * static_cast<std::ptrdiff_t>(i);
+            uint8_t *out = destinationRow + Channels * static_cast<std::ptrdiff_t>(i);
             if (floatRow) {
                 ++blocksInFloat;
                 const __m512i index = _mm512_maskz_inserti64x4(kAll8, _mm512_castsi256_si512(byteIndex), byteIndex, 1);
@@ -504,7 +533,7 @@ template <int Channels>
                 }
                 if (nearTie == 0) {
                     const __m512i packedFloat = _mm512_permutex2var_epi8(bytes[0], packIndex, bytes[1]);
-                    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out), _mm512_maskz_extracti64x4_epi64(kAll8, packedFloat, 0));
+                    _mm256_mask_storeu_epi8(out, kBlockBytes, _mm512_maskz_extracti64x4_epi64(kAll8, packedFloat, 0));
                     continue;
                 }
                 ++blocksNearTies;
@@ -512,9 +541,9 @@ template <int Channels>
             const __m512i leftIndex = _mm512_maskz_cvtepu32_epi64(kAll8, byteIndex);
             __m256i packed = _mm256_setzero_si256();
 #pragma GCC unroll 4
-            for (int channel = 0; channel < 4; ++channel) {
+            for (int channel = 0; channel < Channels; ++channel) {
                 const __m512i pickLeft = _mm512_add_epi64(leftIndex, pickOffsets[channel]);
-                const __m512i pickRight = _mm512_add_epi64(leftIndex, pickOffsets[channel + 4]);
+                const __m512i pickRight = _mm512_add_epi64(leftIndex, pickOffsets[channel + Channels]);
                 const __m512d a = _mm512_castsi512_pd(_mm512_mask2_permutex2var_epi8(first, pickLeft, kLowBytes, second));
                 const __m512d b = _mm512_castsi512_pd(_mm512_mask2_permutex2var_epi8(first, pickRight, kLowBytes, second));
                 const __m512d c = _mm512_castsi512_pd(_mm512_mask2_permutex2var_epi8(second, pickLeft, kLowBytes, third));
@@ -527,14 +556,15 @@ template <int Channels>
                 const __m256i bytes = _mm512_maskz_cvttpd_epi32(kAll8, _mm512_add_pd(value, half));
                 packed = _mm256_or_si256(packed, _mm256_slli_epi32(bytes, 8 * channel));
             }
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(out), packed);
+            if constexpr (Channels == 3) packed = _mm256_maskz_permutexvar_epi8(kBlockBytes, wordIndex, packed);
+            _mm256_mask_storeu_epi8(out, kBlockBytes, packed);
         }
         if (floatRow) floatFirst = 4 * blocksNearTies <= blocksInFloat;
         for (; i < job.destinationWidth; ++i) {
             const double x = loadFloat(xRow, i);
             const double y = loadFloat(yRow, i);
             if (!(x >= job.left && x <= job.right && y >= job.top && y <= job.bottom)) continue;
-            BilinearSampler<4>::sample(source, x, y, destinationRow + 4 * static_cast<std::ptrdiff_t>(i));
+            BilinearSampler<Channels>::sample(source, x, y, destinationRow + Channels * static_cast<std::ptrdiff_t>(i));
         }
     }
 }
@@ -749,15 +779,13 @@ bool remapBilinearFast(const RemapJob &job) {
 #if defined(__x86_64__) || defined(__i386__)
         case KernelLevel::Avx2: remapBilinearAvx2<Channels>(job); return true;
         case KernelLevel::Avx512:
-            if constexpr (Channels == 4 || Channels == 1) {
-                if (cpuHasVbmi()) {
-                    if constexpr (Channels == 4) {
-                        remapBilinearFourChannelsVbmi(job);
-                    } else {
-                        remapBilinearOneChannelVbmi(job);
-                    }
-                    return true;
+            if (cpuHasVbmi()) {
+                if constexpr (Channels == 1) {
+                    remapBilinearOneChannelVbmi(job);
+                } else {
+                    remapBilinearPixelsVbmi<Channels>(job);
                 }
+                return true;
             }
             remapBilinearAvx512<Channels>(job);
             return true;

@@ -193,6 +193,9 @@ TEST(Remap, SmoothMapsMatchTheFormulaBitForBitAtEveryKernelLevel) {
         {"warp", [](double i, double j) { return std::pair{i + 3 * std::sin(j / 7) + 0.4, j + 2.5 * std::cos(i / 5)}; }},
         {"enlarged", [](double i, double j) { return std::pair{i * 0.37, j * 0.41}; }},
         {"reduced", [](double i, double j) { return std::pair{i * 2.3, j * 1.7}; }},
+        // Eight pixels spread over the widest window of four (15 columns)
+        // and of three channels (20 columns), and one column more.
+        {"reduced to a window's edge", [](double i, double j) { return std::pair{i * (int(j) % 2 ? 2.15 : 2.86), j * 0.5}; }},
         {"mirrored", [](double i, double j) { return std::pair{70 - i * 1.1, j}; }},
         {"turned", [](double i, double j) { return std::pair{i * 0.87 - j * 0.5 + 18, i * 0.5 + j * 0.87}; }},
         {"corner", [](double i, double j) { return std::pair{i + 30, j + 20}; }},  // clipped at the far edges
@@ -249,7 +252,7 @@ TEST(Remap, BlendsBesideARoundingBoundaryRoundAsInDouble) {
     const Case cases[] = {{{152, 58, 45, 191}, 9.62501144f, 22.7499771f}, {{178, 27, 104, 255}, 49.9999924f, 61.8750038f}};
     atEveryKernelLevel([&cases](kelmo::KernelLevel level) {
         for (const Case &spot : cases) {
-            for (int channels : {1, 4}) {
+            for (int channels : {1, 3, 4}) {
                 const int ix = int(spot.x), iy = int(spot.y);
                 Remap remap(channels, 64, 64, 16, 2, kelmo::kInterpolationBilinear, [&](int x, int y, int c) {
                     const int dx = x - ix, dy = y - iy;
