@@ -604,7 +604,7 @@ template <int Channels>
 [[gnu::target("avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi")]] void remapBilinearOneChannelVbmi(const RemapJob &job) {
     const SourceView &source = job.source;
     const auto step = static_cast<int32_t>(source.step);
-    // One past the source's last byte: no 64-byte row load may pass it.
+    // One past the source's last byte: no 32-byte row load may pass it.
     const std::ptrdiff_t end = (source.height - 1) * source.step + source.width;
     constexpr __mmask16 kAll16 = 0xFFFF;
     constexpr __mmask64 kLowBytesOfFloats = 0x1111111111111111;
@@ -623,6 +623,7 @@ template <int Channels>
     const __m512i lastRow = _mm512_set1_epi32(source.height - 1);
     const __m512i columnLimit = _mm512_set1_epi32(source.width - 2);
     const __m512i rowLimit = _mm512_set1_epi32(source.height - 2);
+    // A lane's right neighbour at byte 31 of its row at most.
     const __m512i widestColumns = _mm512_set1_epi32(30);
     const __m512i oneRow = _mm512_set1_epi32(1);
     const __m512i twoRows = _mm512_set1_epi32(2);
