@@ -19,6 +19,20 @@ KernelLevel detectBestLevel() {
     return KernelLevel::Baseline;
 }
 
+bool detectByteShuffles() {
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512vbmi");
+#else
+    return false;
+#endif
+}
+
+bool &byteShufflesOn() {
+    static bool on = detectByteShuffles();
+    return on;
+}
+
 KernelLevel &currentLevel() {
     static KernelLevel level = bestKernelLevel();
     return level;
@@ -42,6 +56,14 @@ KernelLevel setKernelLevel(KernelLevel level) {
     TAVO_SetImageKernelLevel(static_cast<int32_t>(currentLevel()));
 #endif
     return currentLevel();
+}
+
+bool byteShufflesEnabled() { return byteShufflesOn(); }
+
+bool setByteShufflesEnabled(bool enabled) {
+    static const bool available = detectByteShuffles();
+    byteShufflesOn() = enabled && available;
+    return byteShufflesOn();
 }
 
 }  // namespace kelmo

@@ -30,4 +30,11 @@ KernelLevel kernelLevel();
 // of this unit for its turn, is set to the same level.
 KernelLevel setKernelLevel(KernelLevel level);
 
+// Whether the Avx512 level may also use AVX-512 VBMI's byte permutes (the
+// remap's whole-row kernels): where the CPU has them, until set. Tests turn
+// them off to run the AVX-512 kernels of processors that lack them. Returns
+// the value set: false where the CPU lacks VBMI.
+bool byteShufflesEnabled();
+bool setByteShufflesEnabled(bool enabled);
+
 }  // namespace kelmo

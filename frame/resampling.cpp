@@ -761,10 +761,6 @@ template <int Channels>
     }
 }
 
-bool cpuHasVbmi() {
-    static const bool has = __builtin_cpu_supports("avx512vbmi");
-    return has;
-}
 #endif
 template <int Channels>
 void remapBilinearBaseline(const RemapJob &job) {
@@ -780,7 +776,7 @@ bool remapBilinearFast(const RemapJob &job) {
 #if defined(__x86_64__) || defined(__i386__)
         case KernelLevel::Avx2: remapBilinearAvx2<Channels>(job); return true;
         case KernelLevel::Avx512:
-            if (cpuHasVbmi()) {
+            if (byteShufflesEnabled()) {
                 if constexpr (Channels == 1) {
                     remapBilinearOneChannelVbmi(job);
                 } else {

@@ -112,10 +112,18 @@ struct Remap {
 };
 
 // Runs `body` at every kernel level this CPU has, the plain one first, and
-// goes back to the best level.
+// at AVX-512 once more without the byte permutes where the CPU has them
+// (processors without them run the other AVX-512 kernels); then goes back to
+// the best level.
 void atEveryKernelLevel(const std::function<void(kelmo::KernelLevel)> &body) {
     for (int level = 0; level <= int(kelmo::bestKernelLevel()); ++level) {
         body(kelmo::setKernelLevel(kelmo::KernelLevel(level)));
+    }
+    if (kelmo::kernelLevel() == kelmo::KernelLevel::Avx512 && kelmo::byteShufflesEnabled()) {
+        SCOPED_TRACE("AVX-512 without byte permutes");
+        kelmo::setByteShufflesEnabled(false);
+        body(kelmo::KernelLevel::Avx512);
+        kelmo::setByteShufflesEnabled(true);
     }
     kelmo::setKernelLevel(kelmo::bestKernelLevel());
 }
