@@ -268,6 +268,26 @@ template <int Channels>
     portable::remapBilinearLanes<Channels, 8>(job);
 }
 
+// The float blend of sixteen lanes from picked bytes held as floats 2^23 + p
+// (the kernels below say why it is the double formula's away from rounding
+// boundaries): the bytes, and in nearTie the lanes whose value + 0.5 lies
+// within 2^-13 of an integer.
+[[gnu::target("avx512f,avx512bw,avx512dq,avx512vl"), gnu::always_inline]] inline __m512i blendInFloat(
+    __m512 a, __m512 b, __m512 c, __m512 d, __m512 fx, __m512 fy, __mmask16 &nearTie) {
+    constexpr __mmask16 kAll16 = 0xFFFF;
+    const __m512 twoTo23 = _mm512_set1_ps(8388608.0f);
+    const __m512 topBlend = _mm512_fmadd_ps(fx, _mm512_sub_ps(b, a), _mm512_sub_ps(a, twoTo23));
+    const __m512 bottomBlend = _mm512_fmadd_ps(fx, _mm512_sub_ps(d, c), _mm512_sub_ps(c, twoTo23));
+    const __m512 rounded =
+        _mm512_add_ps(_mm512_fmadd_ps(fy, _mm512_sub_ps(bottomBlend, topBlend), topBlend), _mm512_set1_ps(0.5f));
+    // Positive (at least 0.5 - 3e-5): truncation is the floor.
+    const __m512i bytes = _mm512_maskz_cvttps_epi32(kAll16, rounded);
+    const __m512 fraction = _mm512_sub_ps(rounded, _mm512_maskz_cvtepi32_ps(kAll16, bytes));
+    nearTie = _mm512_cmp_ps_mask(fraction, _mm512_set1_ps(0x1p-13f), _CMP_LT_OQ) |
+              _mm512_cmp_ps_mask(fraction, _mm512_set1_ps(1.0f - 0x1p-13f), _CMP_GT_OQ);
+    return bytes;
+}
+
 // ---- Three and four channels with byte permutes (AVX-512 VBMI) ------------
 // The lanes' formula for eight destination pixels, one register of doubles a
 // channel, without moving the source pixel by pixel. When the block's
@@ -350,10 +370,6 @@ template <int Channels>
     // right pixel of a pair.
     constexpr int32_t kTwoTo23Bits = 0x4B000000;
     constexpr __mmask64 kLowBytesOfFloats = 0x1111111111111111;
-    const __m512 twoTo23 = _mm512_set1_ps(8388608.0f);
-    const __m512 halfFloat = _mm512_set1_ps(0.5f);
-    const __m512 nearBelow = _mm512_set1_ps(0x1p-13f);
-    const __m512 nearAbove = _mm512_set1_ps(1.0f - 0x1p-13f);
     __m512i floatPicks[2][2];
     for (int pair = 0; pair < 2; ++pair) {
         for (int side = 0; side < 2; ++side) {
@@ -522,14 +538,9 @@ template <int Channels>
                     const __m512 b = _mm512_castsi512_ps(_mm512_mask2_permutex2var_epi8(first, pickRight, kLowBytesOfFloats, second));
                     const __m512 c = _mm512_castsi512_ps(_mm512_mask2_permutex2var_epi8(second, pickLeft, kLowBytesOfFloats, third));
                     const __m512 d = _mm512_castsi512_ps(_mm512_mask2_permutex2var_epi8(second, pickRight, kLowBytesOfFloats, third));
-                    const __m512 topBlend = _mm512_fmadd_ps(fxFloat, _mm512_sub_ps(b, a), _mm512_sub_ps(a, twoTo23));
-                    const __m512 bottomBlend = _mm512_fmadd_ps(fxFloat, _mm512_sub_ps(d, c), _mm512_sub_ps(c, twoTo23));
-                    const __m512 rounded = _mm512_add_ps(_mm512_fmadd_ps(fyFloat, _mm512_sub_ps(bottomBlend, topBlend), topBlend), halfFloat);
-                    // Positive (at least 0.5 - 3e-5): truncation is the floor.
-                    bytes[pair] = _mm512_maskz_cvttps_epi32(kAll16, rounded);
-                    const __m512 fraction = _mm512_sub_ps(rounded, _mm512_maskz_cvtepi32_ps(kAll16, bytes[pair]));
-                    nearTie |= _mm512_cmp_ps_mask(fraction, nearBelow, _CMP_LT_OQ) |
-                               _mm512_cmp_ps_mask(fraction, nearAbove, _CMP_GT_OQ);
+                    __mmask16 pairNearTie;
+                    bytes[pair] = blendInFloat(a, b, c, d, fxFloat, fyFloat, pairNearTie);
+                    nearTie |= pairNearTie;
                 }
                 if (nearTie == 0) {
                     const __m512i packedFloat = _mm512_permutex2var_epi8(bytes[0], packIndex, bytes[1]);
@@ -613,11 +624,7 @@ template <int Channels>
     const __m512i twoTo23BitsBelow = _mm512_set1_epi32(0x4B000000 + 32);
     const __m512i twoTo23BitsBelowRight = _mm512_set1_epi32(0x4B000000 + 33);
     constexpr __mmask8 kAll8 = 0xFF;
-    const __m512 twoTo23 = _mm512_set1_ps(8388608.0f);
     const __m512 one = _mm512_set1_ps(1.0f);
-    const __m512 half = _mm512_set1_ps(0.5f);
-    const __m512 nearBelow = _mm512_set1_ps(0x1p-13f);
-    const __m512 nearAbove = _mm512_set1_ps(1.0f - 0x1p-13f);
     const __m512d bias = _mm512_set1_pd(kTruncationBias);
     const __m512i lastColumn = _mm512_set1_epi32(source.width - 1);
     const __m512i lastRow = _mm512_set1_epi32(source.height - 1);
@@ -742,13 +749,8 @@ template <int Channels>
                 c = _mm512_castsi512_ps(_mm512_or_si512(_mm512_and_si512(lowerPairs, lowByte), twoTo23Bits));
                 d = _mm512_castsi512_ps(_mm512_or_si512(_mm512_maskz_srli_epi32(kAll16, lowerPairs, 8), twoTo23Bits));
             }
-            const __m512 topBlend = _mm512_fmadd_ps(fx, _mm512_sub_ps(b, a), _mm512_sub_ps(a, twoTo23));
-            const __m512 bottomBlend = _mm512_fmadd_ps(fx, _mm512_sub_ps(d, c), _mm512_sub_ps(c, twoTo23));
-            const __m512 rounded = _mm512_add_ps(_mm512_fmadd_ps(fy, _mm512_sub_ps(bottomBlend, topBlend), topBlend), half);
-            const __m512i bytes = _mm512_maskz_cvttps_epi32(kAll16, rounded);
-            const __m512 fraction = _mm512_sub_ps(rounded, _mm512_maskz_cvtepi32_ps(kAll16, bytes));
-            const __mmask16 nearTie = _mm512_cmp_ps_mask(fraction, nearBelow, _CMP_LT_OQ) |
-                                      _mm512_cmp_ps_mask(fraction, nearAbove, _CMP_GT_OQ);
+            __mmask16 nearTie;
+            const __m512i bytes = blendInFloat(a, b, c, d, fx, fy, nearTie);
             if (nearTie != 0) {
                 ++blocksNearTies;
                 inDoubles(i, 16);
