@@ -103,7 +103,8 @@ private:
     // The lanes' form (FieldRows), when the kernel level allows it and gives
     // the plain evaluation's bits; its 32-bit copies and one scratch row of
     // 2 * count + 1 integers per thread, and the grid of distances when the
-    // centres are many and the lanes narrow enough to pay for it.
+    // centres are many, the lanes narrow and one thread evaluates (where it
+    // pays).
     bool onLanes_ = false;
     KernelLevel level_ = KernelLevel::Plain;
     FieldRows rows_;
