@@ -151,12 +151,47 @@ TAVOIMAGE_API int32_t TAVO_LoadImageFromBuffer(ImageHandle *out, const uint8_t *
 TAVOIMAGE_API int32_t TAVO_WriteImagePixels(ImageHandle image, const uint8_t *pixels, int32_t width,
                                             int32_t height, int32_t scanLine, TAVO_IMAGEMODE mode);
 
+/* Extension: gives an existing image a size and layout without copying
+ * pixels into it, so that its rows can then be written in slices with
+ * TAVO_WriteImageRows. When the image already has this size and layout it is
+ * left as it is, pixels and all; otherwise every byte of its new pixels is 0.
+ * Its storage is reused when large enough.
+ * width, height: as for TAVO_LoadImageFromBuffer.  mode: 0, 1 or 2.
+ * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_ARGUMENT, TAVOIMG_ERR_MEMORY (out
+ * of memory); on failure the image is unchanged. */
+TAVOIMAGE_API int32_t TAVO_ReshapeImage(ImageHandle image, int32_t width, int32_t height, TAVO_IMAGEMODE mode);
+
+/* Extension: replaces the rows firstRow to firstRow + rowCount - 1 of an
+ * image with a buffer's rows, which are in the image's own layout (no
+ * conversion: `mode` must be the image's). Calls writing rows that do not
+ * overlap may run on several threads at once while no other call reads or
+ * changes the image, so that a program can fill a large image in parallel.
+ * pixels: rowCount rows of scanLine bytes each; may be null only when
+ *   rowCount or the image's width is 0.
+ * scanLine: bytes per row, at least width times the mode's bytes per pixel.
+ * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_NULL, TAVOIMG_ERR_ARGUMENT (a mode
+ * other than the image's, rows outside the image, a short scanLine); on
+ * failure the image is unchanged. */
+TAVOIMAGE_API int32_t TAVO_WriteImageRows(ImageHandle image, int32_t firstRow, int32_t rowCount,
+                                          const uint8_t *pixels, int32_t scanLine, TAVO_IMAGEMODE mode);
+
 /* Writes the image's pixels into a buffer in the given mode, packed rows of
  * width * bytes-per-pixel bytes, top row first, converting as described above.
  * pixels: at least TAVO_GetImageBufferSize(image, mode) bytes; may be null only
  *   when that size is 0.
  * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_NULL, TAVOIMG_ERR_ARGUMENT (mode). */
 TAVOIMAGE_API int32_t TAVO_SaveImageToBuffer(ImageHandle image, uint8_t *pixels, TAVO_IMAGEMODE mode);
+
+/* Extension: as TAVO_SaveImageToBuffer, for the rows firstRow to
+ * firstRow + rowCount - 1 only, packed from the start of `pixels`. Calls on
+ * one image may run on several threads at once while no other call changes
+ * it, so that a program can convert a large image in parallel slices.
+ * pixels: at least rowCount * width * bytes-per-pixel bytes; may be null only
+ *   when that size is 0.
+ * Returns 0, TAVOIMG_ERR_HANDLE, TAVOIMG_ERR_NULL, TAVOIMG_ERR_ARGUMENT (mode,
+ * or rows outside the image); on failure nothing is written. */
+TAVOIMAGE_API int32_t TAVO_SaveImageRowsToBuffer(ImageHandle image, int32_t firstRow, int32_t rowCount,
+                                                 uint8_t *pixels, TAVO_IMAGEMODE mode);
 
 /* Stores width * height * bytes-per-pixel of `mode`: the bytes that
  * TAVO_SaveImageToBuffer writes in that mode.

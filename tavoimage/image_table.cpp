@@ -244,6 +244,55 @@ int32_t TAVO_WriteImagePixels(ImageHandle image, const uint8_t *pixels, int32_t 
     return TAVOIMG_OK;
 }
 
+int32_t TAVO_ReshapeImage(ImageHandle image, int32_t width, int32_t height, TAVO_IMAGEMODE mode) {
+    Image *target = findImage(image);
+    if (target == nullptr) return TAVOIMG_ERR_HANDLE;
+    const int32_t channels = modeChannels(mode);
+    if (channels == 0 || !tavoimage::sizeWithinLimits(width, height)) return TAVOIMG_ERR_ARGUMENT;
+    if (target->width == width && target->height == height && target->channels == channels) return TAVOIMG_OK;
+    const std::size_t bytes = packedBytes(width, height, channels);
+    if (target->pixels.capacity() < bytes) {
+        // New storage before the old goes: a failed allocation changes nothing.
+        try {
+            std::vector<uint8_t> fresh(bytes);
+            target->pixels = std::move(fresh);
+        } catch (const std::bad_alloc &) {
+            return TAVOIMG_ERR_MEMORY;
+        }
+    } else {
+        target->pixels.assign(bytes, 0);
+    }
+    target->width = width;
+    target->height = height;
+    target->channels = channels;
+    return TAVOIMG_OK;
+}
+
+int32_t TAVO_WriteImageRows(ImageHandle image, int32_t firstRow, int32_t rowCount, const uint8_t *pixels,
+                            int32_t scanLine, TAVO_IMAGEMODE mode) {
+    Image *target = findImage(image);
+    if (target == nullptr) return TAVOIMG_ERR_HANDLE;
+    const int32_t channels = modeChannels(mode);
+    // The range is checked in 64 bits: firstRow + rowCount may pass 2^31.
+    if (channels == 0 || channels != target->channels || firstRow < 0 || rowCount < 0 ||
+        static_cast<int64_t>(firstRow) + rowCount > target->height)
+        return TAVOIMG_ERR_ARGUMENT;
+    const auto rowBytes = static_cast<std::size_t>(target->width) * static_cast<std::size_t>(channels);
+    if (rowBytes == 0 || rowCount == 0) return TAVOIMG_OK;
+    if (pixels == nullptr) return TAVOIMG_ERR_NULL;
+    if (scanLine < 0 || static_cast<std::size_t>(scanLine) < rowBytes) return TAVOIMG_ERR_ARGUMENT;
+    uint8_t *rows = target->pixels.data() + static_cast<std::size_t>(firstRow) * rowBytes;
+    if (static_cast<std::size_t>(scanLine) == rowBytes) {
+        std::memcpy(rows, pixels, rowBytes * static_cast<std::size_t>(rowCount));
+        return TAVOIMG_OK;
+    }
+    for (int32_t y = 0; y < rowCount; ++y) {
+        std::memcpy(rows + static_cast<std::size_t>(y) * rowBytes,
+                    pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(scanLine), rowBytes);
+    }
+    return TAVOIMG_OK;
+}
+
 int32_t TAVO_SaveImageToBuffer(ImageHandle image, uint8_t *pixels, TAVO_IMAGEMODE mode) {
     const Image *found = findImage(image);
     if (found == nullptr) return TAVOIMG_ERR_HANDLE;
@@ -253,6 +302,24 @@ int32_t TAVO_SaveImageToBuffer(ImageHandle image, uint8_t *pixels, TAVO_IMAGEMOD
     if (count == 0) return TAVOIMG_OK;
     if (pixels == nullptr) return TAVOIMG_ERR_NULL;
     tavoimage::convertPixels(found->pixels.data(), found->channels, pixels, channels, count);
+    return TAVOIMG_OK;
+}
+
+int32_t TAVO_SaveImageRowsToBuffer(ImageHandle image, int32_t firstRow, int32_t rowCount, uint8_t *pixels,
+                                   TAVO_IMAGEMODE mode) {
+    const Image *found = findImage(image);
+    if (found == nullptr) return TAVOIMG_ERR_HANDLE;
+    const int32_t channels = modeChannels(mode);
+    // The range is checked in 64 bits: firstRow + rowCount may pass 2^31.
+    if (channels == 0 || firstRow < 0 || rowCount < 0 ||
+        static_cast<int64_t>(firstRow) + rowCount > found->height)
+        return TAVOIMG_ERR_ARGUMENT;
+    const int64_t count = static_cast<int64_t>(found->width) * rowCount;
+    if (count == 0) return TAVOIMG_OK;
+    if (pixels == nullptr) return TAVOIMG_ERR_NULL;
+    const auto firstByte = static_cast<std::size_t>(firstRow) * static_cast<std::size_t>(found->width) *
+                           static_cast<std::size_t>(found->channels);
+    tavoimage::convertPixels(found->pixels.data() + firstByte, found->channels, pixels, channels, count);
     return TAVOIMG_OK;
 }
 

@@ -44,6 +44,9 @@ TEST(ImageTable, EveryInvalidCallReturnsItsStatusAndChangesNothing) {
         WITH(TAVO_RotateImageCenter(h, 10, 0, 0, good)), WITH(TAVO_RotateImageCenter(good, 10, 0, 0, h)), WITH(TAVO_MirrorImage(h, 0)),
         WITH(TAVO_CopyRectReplicateBorder(h, 0, 0, 1, 1, good)), WITH(TAVO_CopyRectReplicateBorder(good, 0, 0, 1, 1, h)),
         WITH(TAVO_WriteImagePixels(h, bytes, 1, 1, 3, TAVO_IMAGEMODE_COLOR)),
+        WITH(TAVO_SaveImageRowsToBuffer(h, 0, 1, bytes, TAVO_IMAGEMODE_COLOR)),
+        WITH(TAVO_ReshapeImage(h, 1, 1, TAVO_IMAGEMODE_COLOR)),
+        WITH(TAVO_WriteImageRows(h, 0, 1, bytes, 9, TAVO_IMAGEMODE_COLOR)),
     };
 #undef WITH
     // Negative, freed, the first slot past the table (no other image lives in
@@ -75,6 +78,23 @@ TEST(ImageTable, EveryInvalidCallReturnsItsStatusAndChangesNothing) {
         CALL(kArgument, TAVO_WriteImagePixels(good, bytes, side, rows, side, grey)),
         CALL(kArgument, TAVO_WriteImagePixels(good, bytes, 4, 2, 11, colour)),
         CALL(kArgument, TAVO_SaveImageToBuffer(good, bytes, badMode)), CALL(kArgument, TAVO_GetImageBufferSize(good, &value, badMode)),
+        // Row ranges: a bad mode, negative or past the last row (also where
+        // first + count passes 2^31), a null buffer for a non-empty range.
+        CALL(kArgument, TAVO_SaveImageRowsToBuffer(good, 0, 1, bytes, badMode)),
+        CALL(kArgument, TAVO_SaveImageRowsToBuffer(good, -1, 1, bytes, colour)),
+        CALL(kArgument, TAVO_SaveImageRowsToBuffer(good, 0, -1, bytes, colour)),
+        CALL(kArgument, TAVO_SaveImageRowsToBuffer(good, 1, 2, bytes, colour)),
+        CALL(kArgument, TAVO_SaveImageRowsToBuffer(good, 1, INT32_MAX, bytes, colour)),
+        CALL(kNull, TAVO_SaveImageRowsToBuffer(good, 1, 1, nullptr, colour)),
+        CALL(kArgument, TAVO_ReshapeImage(good, 2, 2, badMode)), CALL(kArgument, TAVO_ReshapeImage(good, -1, 2, grey)),
+        CALL(kArgument, TAVO_ReshapeImage(good, side, rows, grey)),
+        CALL(kArgument, TAVO_WriteImageRows(good, 0, 1, bytes, 9, grey)),  // not the image's layout
+        CALL(kArgument, TAVO_WriteImageRows(good, 0, 1, bytes, 9, badMode)),
+        CALL(kArgument, TAVO_WriteImageRows(good, -1, 1, bytes, 9, colour)),
+        CALL(kArgument, TAVO_WriteImageRows(good, 2, 1, bytes, 9, colour)),
+        CALL(kArgument, TAVO_WriteImageRows(good, 1, INT32_MAX, bytes, 9, colour)),
+        CALL(kArgument, TAVO_WriteImageRows(good, 0, 1, bytes, 8, colour)),  // scan line too short
+        CALL(kNull, TAVO_WriteImageRows(good, 0, 1, nullptr, 9, colour)),
         CALL(kArgument, TAVO_SaveImageToFile(empty, "empty.png")), CALL(kArgument, TAVO_ResizeImage(good, 0.0, good)),
         CALL(kArgument, TAVO_ResizeImage(good, nan, good)), CALL(kMemory, TAVO_ResizeImage(good, 1e300, good)),
         CALL(kMemory, TAVO_ResizeImage(good, 6000.0, good)),  // 18000 x 12000 > 2^27
@@ -135,6 +155,50 @@ TEST(ImageBuffer, EveryModeReadsBackTheDocumentedConversionOfItsLayout) {
         }
     }
     EXPECT_EQ(flat.width(), 5);
+}
+
+TEST(ImageRows, SlicesReadAndWriteTheRowsOfTheWholeImage) {
+    constexpr int kWidth = 5, kHeight = 4;
+    for (int stored : {1, 3, 4}) {
+        const std::vector<uint8_t> pixels = randomBytes(std::size_t(kWidth * kHeight * stored), uint32_t(stored + 7));
+        const TestImage image(pixels, kWidth, kHeight, stored);
+        // Every slice, read in every mode, is that slice of the whole image's
+        // conversion; nothing past it is written.
+        for (int read : {1, 3, 4}) {
+            const std::vector<uint8_t> whole = converted(pixels, stored, read);
+            const std::size_t rowBytes = std::size_t(kWidth * read);
+            for (int first = 0; first <= kHeight; ++first) {
+                for (int count = 0; first + count <= kHeight; ++count) {
+                    std::vector<uint8_t> slice(std::size_t(count) * rowBytes + 1, 0xA5);
+                    ASSERT_EQ(TAVO_SaveImageRowsToBuffer(image, first, count, slice.data(), modeOf(read)), TAVOIMG_OK);
+                    EXPECT_EQ(slice.back(), 0xA5);
+                    slice.pop_back();
+                    EXPECT_TRUE(std::equal(slice.begin(), slice.end(), whole.begin() + std::ptrdiff_t(first * rowBytes)))
+                        << stored << " read as " << read << ", rows " << first << " + " << count;
+                }
+            }
+        }
+        // Reshaping to the image's own size and layout keeps its pixels; to
+        // another size or layout, all bytes are 0 (also when the byte count is
+        // unchanged: 5 x 4 grey is 20 bytes, as is 5 x 1 RGBA).
+        ASSERT_EQ(TAVO_ReshapeImage(image, kWidth, kHeight, modeOf(stored)), TAVOIMG_OK);
+        EXPECT_EQ(image.pixels(stored), pixels);
+        const TestImage reshaped(pixels, kWidth, kHeight, stored);
+        const int other = stored == 4 ? 1 : 4;
+        const int otherHeight = stored == 1 ? 1 : kHeight;
+        ASSERT_EQ(TAVO_ReshapeImage(reshaped, kWidth, otherHeight, modeOf(other)), TAVOIMG_OK);
+        EXPECT_EQ(reshaped.size(), std::pair(kWidth, otherHeight));
+        EXPECT_EQ(reshaped.pixels(other), std::vector<uint8_t>(std::size_t(kWidth * otherHeight * other), 0));
+        // Rows written from a padded buffer replace those rows only.
+        std::vector<uint8_t> expected = pixels;
+        const std::size_t rowBytes = std::size_t(kWidth * stored);
+        const std::vector<uint8_t> replacement = randomBytes(2 * (rowBytes + 3), uint32_t(stored + 20));
+        ASSERT_EQ(TAVO_WriteImageRows(image, 1, 2, replacement.data(), int32_t(rowBytes + 3), modeOf(stored)), TAVOIMG_OK);
+        for (std::size_t y = 0; y < 2; ++y) {
+            std::copy_n(&replacement[y * (rowBytes + 3)], rowBytes, &expected[(1 + y) * rowBytes]);
+        }
+        EXPECT_EQ(image.pixels(stored), expected);
+    }
 }
 
 TEST(ImageTable, CopyIsIndependentOfItsSourceAndSelfCopyChangesNothing) {
