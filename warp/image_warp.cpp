@@ -5,6 +5,7 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <cstring>
 #include <exception>
@@ -30,6 +31,9 @@ constexpr std::size_t kParallelWarpPixels = std::size_t{1} << 18;
 // Rows resampled together: the maps' and the output's rows of a band stay in
 // the cache between the passes over them.
 constexpr int32_t kWarpBandRows = 8;
+
+// Each thread's band of output rows starts on its own cache line.
+std::size_t roundUpToCacheLine(std::size_t bytes) { return (bytes + 63) & ~std::size_t{63}; }
 
 // An image of the imaging library that this unit created, freed with the
 // scope: every temporary image is freed before the warp returns.
@@ -76,27 +80,29 @@ int32_t channelsOfMode(int32_t mode) {
 }
 
 // Warps of images up to this many pixels keep their working memory for the
-// next call (about 10 MB at 1024 x 1024 in RGBA): fresh buffers of that size
+// next call (about 6 MB at 1024 x 1024 in RGBA): fresh buffers of that size
 // cost more in page faults than the remap that fills them. Larger images
 // take fresh memory, returned when the call ends.
 constexpr std::size_t kKeptWarpPixels = std::size_t{1} << 21;
 
 // The warp's working memory: the half-size maps, each thread's band of
-// full-size maps and its scratch for the enlargement, the captured source
-// and the output. Nothing in them needs clearing between calls: every entry
+// full-size maps, its scratch for the enlargement and its band of output
+// rows, and the captured source. Nothing in them needs clearing between calls: every entry
 // is written before it is read.
 struct WarpBuffers {
     std::unique_ptr<float[]> halfX, halfY, bandX, bandY;
     std::unique_ptr<double[]> scratch;
-    std::unique_ptr<uint8_t[]> captured, output;
+    std::unique_ptr<uint8_t[]> captured, bandOutput;
     std::size_t cellCapacity = 0;
     std::size_t bandCapacity = 0;
     std::size_t scratchCapacity = 0;
     std::size_t byteCapacity = 0;
+    std::size_t bandByteCapacity = 0;
 
     // Grows each buffer that is too small. May throw std::bad_alloc; the
     // capacities then still describe what is held.
-    void reserve(std::size_t cells, std::size_t bandValues, std::size_t scratchValues, std::size_t bytes) {
+    void reserve(std::size_t cells, std::size_t bandValues, std::size_t scratchValues, std::size_t bytes,
+                 std::size_t bandBytes) {
         if (cells > cellCapacity) {
             cellCapacity = 0;
             halfX = std::make_unique_for_overwrite<float[]>(cells);
@@ -117,8 +123,12 @@ struct WarpBuffers {
         if (bytes > byteCapacity) {
             byteCapacity = 0;
             captured = std::make_unique_for_overwrite<uint8_t[]>(bytes);
-            output = std::make_unique_for_overwrite<uint8_t[]>(bytes);
             byteCapacity = bytes;
+        }
+        if (bandBytes > bandByteCapacity) {
+            bandByteCapacity = 0;
+            bandOutput = std::make_unique_for_overwrite<uint8_t[]>(bandBytes);
+            bandByteCapacity = bandBytes;
         }
     }
 };
@@ -169,14 +179,13 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
 
     // The displacement field: the caller's points and the pinned corners.
     TInterpolator interpolator = makeWarpInterpolator(width, height, sourcePoints, destinationPoints, count);
-    interpolator.solve();
 
-    // Everything is allocated before the parallel region (nothing inside it
-    // allocates or throws). Every entry of the half-size maps, the bands and
-    // the captured source is written before it is read, so none of them is
-    // filled first: the enlargement writes trunc(w * (W / w) + 1e-7) = W
-    // columns and H rows (the product is W within a rounding error far below
-    // the bias).
+    // Everything is allocated before the parallel regions (nothing inside
+    // them allocates, except the solve, whose failure is carried out). Every
+    // entry of the half-size maps, the bands and the captured source is
+    // written before it is read, so none of them is filled first: the
+    // enlargement writes trunc(w * (W / w) + 1e-7) = W columns and H rows
+    // (the product is W within a rounding error far below the bias).
     const std::size_t pixelCount = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     const std::size_t byteCount = pixelCount * static_cast<std::size_t>(channels);
     const int32_t halfWidth = width / 2;
@@ -185,20 +194,65 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
     // Threads only for an image worth them; every stage gives the same bits
     // on any number of threads, each value depending on its own position only.
     const int threads = pixelCount >= kParallelWarpPixels ? std::max(1, omp_get_max_threads()) : 1;
+    const int32_t rowBytes = width * channels;
     const std::size_t bandValues = static_cast<std::size_t>(kWarpBandRows) * static_cast<std::size_t>(width);
+    const std::size_t bandBytes = roundUpToCacheLine(static_cast<std::size_t>(kWarpBandRows) *
+                                                     static_cast<std::size_t>(rowBytes));
     const std::size_t scratchValues = 2 * static_cast<std::size_t>(width);
     static WarpBuffers kept;
     WarpBuffers fresh;
     WarpBuffers &buffers = pixelCount <= kKeptWarpPixels ? kept : fresh;
     const auto perThread = static_cast<std::size_t>(threads);
-    buffers.reserve(cellCount, perThread * bandValues, perThread * scratchValues, byteCount);
+    buffers.reserve(cellCount, perThread * bandValues, perThread * scratchValues, byteCount, perThread * bandBytes);
     float *const halfX = buffers.halfX.get();
     float *const halfY = buffers.halfY.get();
     uint8_t *const captured = buffers.captured.get();
-    uint8_t *const output = buffers.output.get();
     // The column of each pixel as a float, added to the x map row by row.
     std::vector<float> columns(static_cast<std::size_t>(width));
     for (int32_t i = 0; i < width; ++i) columns[static_cast<std::size_t>(i)] = static_cast<float>(i);
+    // The source is captured in the same bands of rows as it is later
+    // resampled, in the same contiguous shares, so that each thread mostly
+    // reads source rows that it wrote itself and holds in its caches (a share
+    // captured by the other thread made the remap a fifth slower).
+    const int32_t bandCount = (height + kWarpBandRows - 1) / kWarpBandRows;
+    ContiguousShares fieldShares(halfHeight, threads);
+    ContiguousShares bandShares(bandCount, threads);
+    std::atomic<bool> captureFailed{false};
+    std::exception_ptr solveFailure;
+
+    // The solve, on the first thread, while the others capture their shares
+    // of the source; the first captures its share after the solve, which is
+    // the shorter wait than a share captured elsewhere. Capturing before the
+    // destination is written lets source and destination be the same image.
+#pragma omp parallel num_threads(threads)
+    {
+        const int thread = omp_get_thread_num();
+        if (thread == 0) {
+            try {
+                interpolator.solve();
+            } catch (...) {
+                solveFailure = std::current_exception();
+            }
+        }
+        // The rows of the thread's share of the bands (as ContiguousShares
+        // hands them out), over the threads actually started.
+        const int team = omp_get_num_threads();
+        const auto firstRow = static_cast<int32_t>(int64_t{bandCount} * thread / team) * kWarpBandRows;
+        const int32_t endRow =
+            std::min(height, static_cast<int32_t>(int64_t{bandCount} * (thread + 1) / team) * kWarpBandRows);
+        if (firstRow < endRow &&
+            TAVO_SaveImageRowsToBuffer(source, firstRow, endRow - firstRow,
+                                       captured + static_cast<std::size_t>(firstRow) * static_cast<std::size_t>(rowBytes),
+                                       static_cast<TAVO_IMAGEMODE>(mode)) != TAVOIMG_OK) {
+            captureFailed.store(true, std::memory_order_relaxed);
+        }
+    }
+    if (solveFailure) std::rethrow_exception(solveFailure);
+    if (captureFailed.load(std::memory_order_relaxed)) {
+        // Only a fault inside the library could get here (the handle and
+        // mode were checked); the destination is untouched.
+        return TAVO_ERR_GENERAL;
+    }
 
     const HalfSizeField field(interpolator, width, height, libraryState().sqrtTable,
                               std::span(halfX, cellCount), std::span(halfY, cellCount), threads,
@@ -213,46 +267,46 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
     const BandedMapResize enlargeY(halfY, halfWidth, halfHeight, 4 * halfWidth, width, height, xFactor, yFactor);
     assert(enlargeX.writtenWidth() == width && enlargeX.writtenHeight() == height);
     assert(enlargeX.scratchSize() <= scratchValues);
-    const int32_t rowBytes = width * channels;
-    const int32_t bandCount = (height + kWarpBandRows - 1) / kWarpBandRows;
-    int32_t captureStatus = TAVOIMG_OK;
-    ContiguousShares bandShares(bandCount, threads);
+
+    // The destination takes the result's size and layout now (a no-op when
+    // it has them, as from the previous warp), so that the bands can write
+    // their rows straight into it. Nothing below can fail: a failure here
+    // (memory) is the last point at which the destination is untouched.
+    if (TAVO_ReshapeImage(destination, width, height, static_cast<TAVO_IMAGEMODE>(mode)) != TAVOIMG_OK) {
+        return TAVO_ERR_GENERAL;
+    }
 
 #pragma omp parallel num_threads(threads)
     {
-        // The source is captured once, by whichever thread comes first, while
-        // the others start on the field (the capture is read only after the
-        // barriers below). Capturing before the destination is written lets
-        // source and destination be the same image.
-#pragma omp single nowait
-        captureStatus = TAVO_SaveImageToBuffer(source, captured, static_cast<TAVO_IMAGEMODE>(mode));
-
-        // The half-size field, rows handed out as threads come free, after
-        // the grid of distances that they read when there is one (when there
-        // is none, nobody waits here for the capture).
+        const int thread = omp_get_thread_num();
+        // The half-size field, after the grid of distances that its rows
+        // read when there is one. Its rows go in contiguous shares like the
+        // bands', so that the rows each band enlarges were mostly written by
+        // the same thread.
         if (field.gridRowCount() > 0) {
 #pragma omp for schedule(dynamic, 16)
             for (int32_t b = 0; b < field.gridRowCount(); ++b) field.buildGridRow(b);
         }
-#pragma omp for schedule(dynamic, 4)
-        for (int32_t j = 0; j < field.rowCount(); ++j) field.evaluateRow(j, omp_get_thread_num());
+        for (int32_t j = fieldShares.take(thread); j >= 0; j = fieldShares.take(thread)) field.evaluateRow(j, thread);
+#pragma omp barrier
 
         // Bands of rows, each finished while its rows are in the cache: the
         // maps' rows enlarged into the thread's own band, displacements made
-        // source positions, the output rows cleared, and the rows resampled.
-        // Each thread works down its own contiguous share of the bands, so the
-        // source rows that neighbouring bands share stay in its caches, and
-        // helps with the others' shares when done (a thread on a busier core
-        // is not waited for; nor is a thread that OpenMP did not start).
+        // source positions, the rows resampled into the thread's own output
+        // band and written into the destination. Each thread works down its
+        // own contiguous share of the bands, so the source rows that
+        // neighbouring bands share stay in its caches, and helps with the
+        // others' shares when done (a thread on a busier core is not waited
+        // for; nor is a thread that OpenMP did not start).
         // (A position that is not a number, possible only when hostile
         // points far off the image make the solve blow up, or one outside
         // the source, leaves its pixel 0.)
-        const auto thread = static_cast<std::size_t>(omp_get_thread_num());
-        float *const xBand = buffers.bandX.get() + thread * bandValues;
-        float *const yBand = buffers.bandY.get() + thread * bandValues;
-        double *const scratch = buffers.scratch.get() + thread * scratchValues;
-        for (int32_t band = bandShares.take(static_cast<int>(thread)); band >= 0;
-             band = bandShares.take(static_cast<int>(thread))) {
+        const auto slot = static_cast<std::size_t>(thread);
+        float *const xBand = buffers.bandX.get() + slot * bandValues;
+        float *const yBand = buffers.bandY.get() + slot * bandValues;
+        double *const scratch = buffers.scratch.get() + slot * scratchValues;
+        uint8_t *const outputRows = buffers.bandOutput.get() + slot * bandBytes;
+        for (int32_t band = bandShares.take(thread); band >= 0; band = bandShares.take(thread)) {
             const int32_t first = band * kWarpBandRows;
             const int32_t rows = std::min(kWarpBandRows, height - first);
             enlargeX.writeRows(first, rows, xBand, 4 * width, scratch);
@@ -266,25 +320,18 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
                     yRow[i] += row;
                 }
             }
-            uint8_t *outputRows = output + static_cast<std::size_t>(first) * static_cast<std::size_t>(rowBytes);
             std::memset(outputRows, 0, static_cast<std::size_t>(rows) * static_cast<std::size_t>(rowBytes));
             [[maybe_unused]] const int32_t status =
                 remap(channels, captured, width, height, rowBytes, IntRect{0, 0, width, height}, xBand, 4 * width,
                       yBand, 4 * width, outputRows, rowBytes, width, rows, kInterpolationBilinear);
             assert(status == kResampleOk);
+            // The destination was given this size and layout above; rows of
+            // distinct bands do not overlap.
+            [[maybe_unused]] const int32_t written = TAVO_WriteImageRows(destination, first, rows, outputRows, rowBytes,
+                                                                         static_cast<TAVO_IMAGEMODE>(mode));
+            assert(written == TAVOIMG_OK);
         }
     }
-    if (captureStatus != TAVOIMG_OK) {
-        // Only a failure inside the library (memory) gets here; the
-        // destination is untouched.
-        return TAVO_ERR_GENERAL;
-    }
-
-    // The result becomes the destination, copied into its storage (reused
-    // when large enough). The imaging status is not consulted: the sizes
-    // were checked above, and a failed write (memory) leaves the destination
-    // as it was.
-    TAVO_WriteImagePixels(destination, output, width, height, rowBytes, static_cast<TAVO_IMAGEMODE>(mode));
     // The maps and buffers go with the scope.
     return 0;
 }
