@@ -180,8 +180,8 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
     // The displacement field: the caller's points and the pinned corners.
     TInterpolator interpolator = makeWarpInterpolator(width, height, sourcePoints, destinationPoints, count);
 
-    // Everything is allocated before the parallel regions (nothing inside
-    // them allocates, except the solve, whose failure is carried out). Every
+    // Nothing inside the parallel regions allocates or throws, except the
+    // solve, whose failure is carried out of its region and rethrown. Every
     // entry of the half-size maps, the bands and the captured source is
     // written before it is read, so none of them is filled first: the
     // enlargement writes trunc(w * (W / w) + 1e-7) = W columns and H rows
