@@ -110,15 +110,22 @@ void BM_RemapBilinearHalfPixels(benchmark::State &state) {
 }
 BENCHMARK(BM_RemapBilinearHalfPixels)->Unit(benchmark::kMillisecond);
 
+// A smooth half-size map (kSide / 2 squared), as a displacement field is.
+std::vector<float> smoothHalfSizeMap() {
+    const int32_t half = kSide / 2;
+    std::vector<float> map(static_cast<std::size_t>(half) * half);
+    for (int32_t j = 0; j < half; ++j) {
+        for (int32_t i = 0; i < half; ++i) {
+            map[static_cast<std::size_t>(j) * half + i] = static_cast<float>(3.0 * std::sin(i / 37.0 + j / 29.0));
+        }
+    }
+    return map;
+}
+
 void BM_ResizeMapBilinear(benchmark::State &state) {
     const KernelLevelScope level(state.range(0));
     const int32_t half = kSide / 2;
-    std::vector<float> source(static_cast<std::size_t>(half) * half);
-    for (int32_t j = 0; j < half; ++j) {
-        for (int32_t i = 0; i < half; ++i) {
-            source[static_cast<std::size_t>(j) * half + i] = static_cast<float>(3.0 * std::sin(i / 37.0 + j / 29.0));
-        }
-    }
+    const std::vector<float> source = smoothHalfSizeMap();
     std::vector<float> destination(static_cast<std::size_t>(kSide) * kSide);
     const double factor = static_cast<double>(kSide) / half;
     for (auto _ : state) {
@@ -137,12 +144,7 @@ BENCHMARK(BM_ResizeMapBilinear)->ArgName("level")->DenseRange(0, 3)->Unit(benchm
 void BM_BandedMapResize(benchmark::State &state) {
     const KernelLevelScope level(state.range(0));
     const int32_t half = kSide / 2;
-    std::vector<float> source(static_cast<std::size_t>(half) * half);
-    for (int32_t j = 0; j < half; ++j) {
-        for (int32_t i = 0; i < half; ++i) {
-            source[static_cast<std::size_t>(j) * half + i] = static_cast<float>(3.0 * std::sin(i / 37.0 + j / 29.0));
-        }
-    }
+    const std::vector<float> source = smoothHalfSizeMap();
     constexpr int32_t kBandRows = 8;
     std::vector<float> band(static_cast<std::size_t>(kBandRows) * kSide);
     std::vector<double> scratch(2 * static_cast<std::size_t>(kSide));
