@@ -87,8 +87,8 @@ constexpr std::size_t kKeptWarpPixels = std::size_t{1} << 21;
 
 // The warp's working memory: the half-size maps, each thread's band of
 // full-size maps, its scratch for the enlargement and its band of output
-// rows, and the captured source. Nothing in them needs clearing between calls: every entry
-// is written before it is read.
+// rows, and the captured source. Nothing in them needs clearing between
+// calls: every entry is written before it is read.
 struct WarpBuffers {
     std::unique_ptr<float[]> halfX, halfY, bandX, bandY;
     std::unique_ptr<double[]> scratch;
@@ -221,9 +221,10 @@ int32_t warpImage(ImageHandle source, ImageHandle destination, const int32_t *so
     std::exception_ptr solveFailure;
 
     // The solve, on the first thread, while the others capture their shares
-    // of the source; the first captures its share after the solve, which is
-    // the shorter wait than a share captured elsewhere. Capturing before the
-    // destination is written lets source and destination be the same image.
+    // of the source; the first captures its own share after the solve (a
+    // share captured by another thread would cost its remap more than the
+    // wait). Capturing before the destination is written lets source and
+    // destination be the same image.
 #pragma omp parallel num_threads(threads)
     {
         const int thread = omp_get_thread_num();
